@@ -1,0 +1,122 @@
+// Enumeration, open and close.
+#include <stdlib.h>
+
+#include "internal.h"
+
+DWORD WINAPI tlmio_GetDeviceCount(DWORD unused)
+{
+    (void)unused;
+    HANDLE control = OpenDriverDevice(NULL);
+    if (control == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD count = 0;
+    DWORD returned;
+    if (!SendRequest(control, IOCTL_GET_DEVICE_COUNT, NULL, 0, &count, sizeof count, &returned) || returned != 4)
+        count = 0;
+    CloseHandle(control);
+    return count;
+}
+
+BOOL WINAPI tlmio_GetDeviceInfo(DWORD *count, DeviceInfo *info)
+{
+    if (count == NULL || (info == NULL && *count != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD room = *count;
+    BYTE *reply = NULL;
+    if (room <= (0xFFFFFFFFu - 4) / sizeof(DeviceInfo))
+        reply = (BYTE *)malloc(4 + (size_t)room * sizeof(DeviceInfo));
+    if (reply == NULL) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        *count = 0;
+        return FALSE;
+    }
+    DWORD stored = 0;
+    BOOL ok = FALSE;
+    HANDLE control = OpenDriverDevice(NULL);
+    if (control != INVALID_HANDLE_VALUE) {
+        DWORD returned;
+        ok = SendRequest(control, IOCTL_GET_DEVICE_INFO, &room, sizeof room, reply,
+                         4 + room * (DWORD)sizeof(DeviceInfo), &returned);
+        if (ok) {
+            DWORD reported = *(DWORD *)reply;
+            stored = reported < room ? reported : room;  // never more than the caller has room for
+            for (DWORD i = 0; i < stored; ++i)
+                info[i] = *(DeviceInfo *)(reply + 4 + i * sizeof(DeviceInfo));
+        }
+        CloseHandle(control);
+    }
+    free(reply);
+    *count = stored;
+    return ok;
+}
+
+// Opens the board a description names, after the caller has checked that it is not open
+// yet: its driver device, the driver's selection, then a record and a handle.
+static TLMIO_HANDLE OpenDescribedBoard(const DeviceInfo *info)
+{
+    HANDLE device = OpenDriverDevice(info);
+    if (device == INVALID_HANDLE_VALUE)
+        return TLMIO_INVALID_HANDLE;
+    DeviceInfo selection = *info;
+    DWORD returned;
+    if (!SendRequest(device, IOCTL_SELECT_BOARD, &selection, sizeof selection, NULL, 0, &returned)) {
+        CloseHandle(device);
+        SetLastError(LIBERR_OPEN);
+        return TLMIO_INVALID_HANDLE;
+    }
+    BoardRecord *record = AddBoardRecord(info, device);
+    if (record == NULL) {
+        CloseHandle(device);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return TLMIO_INVALID_HANDLE;
+    }
+    return record->Handle;
+}
+
+// Null description, or a board that is already open: the open fails before anything is sent.
+static bool RefuseOpen(const DeviceInfo *info)
+{
+    if (info == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return true;
+    }
+    if (FindBoardRecord(FIND_BY_INFO, info) != NULL) {
+        SetLastError(LIBERR_OPEN);
+        return true;
+    }
+    return false;
+}
+
+TLMIO_HANDLE WINAPI tlmio_OpenDeviceID(DeviceInfo *info)
+{
+    if (RefuseOpen(info))
+        return TLMIO_INVALID_HANDLE;
+    return OpenDescribedBoard(info);
+}
+
+TLMIO_HANDLE WINAPI tlmio_OpenDevice(DeviceInfo *info)
+{
+    if (RefuseOpen(info))
+        return TLMIO_INVALID_HANDLE;
+    // The board is chosen by its device, never by board ID: the rest of the open sees
+    // BoardId -1, and the caller gets its description back as it was.
+    LONG savedBoardId = info->BoardId;
+    info->BoardId = -1;
+    TLMIO_HANDLE handle = OpenDescribedBoard(info);
+    info->BoardId = savedBoardId;
+    return handle;
+}
+
+BOOL WINAPI tlmio_CloseDevice(TLMIO_HANDLE board)
+{
+    BoardRecord *record = FindBoardRecord(FIND_BY_HANDLE, &board);
+    if (record == NULL) {
+        SetLastError(LIBERR_HANDLE);
+        return FALSE;
+    }
+    BOOL closed = CloseHandle(record->Device);
+    RemoveBoardRecord(record);
+    return closed;
+}

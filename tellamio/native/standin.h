@@ -1,0 +1,50 @@
+// Steering and observing the native kernel32 stand-in from tests and benchmarks.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "driver.h"
+#include "windows.h"
+
+namespace standin {
+
+struct CreateFileCall {
+    std::string name;
+    DWORD access;
+    DWORD share;
+    const void *security;
+    DWORD disposition;
+    DWORD flags;
+    HANDLE templateFile;
+    bool succeeded;
+};
+
+// Back to a fresh process: the driver with one six-axis board, no open files, no trace,
+// no faults, NT family, driver loaded, the clock at 0, no recorded calls.
+void Reset();
+
+// The simulated driver behind every device name.
+tlmsim::Driver &Driver();
+
+// Virtual time handed to the driver with every request.
+void SetNow(uint64_t nowNs);
+
+// GetVersion reports the Windows 9x family when true.
+void SetWindows9x(bool windows9x);
+
+// With false, CreateFileA finds no driver (ERROR_FILE_NOT_FOUND).
+void SetDriverLoaded(bool loaded);
+
+// Every CreateFileA call since Reset, in order.
+const std::vector<CreateFileCall> &CreateFileCalls();
+
+// Device handles opened through CreateFileA and not closed yet.
+uint32_t OpenHandles();
+
+// The Win32 error value Windows reports for an NTSTATUS.
+DWORD Win32ErrorFromStatus(int32_t status);
+
+}  // namespace standin

@@ -1,0 +1,72 @@
+/* tellamio: access to Tellam-6X and Tellam-4X pulse-motor controller boards through their
+ * kernel driver. Every export uses the Win32 standard calling convention. Board functions
+ * return nonzero for success and 0 for failure, the open calls a board handle or
+ * TLMIO_INVALID_HANDLE; every failure leaves its reason in the thread's last-error value, and
+ * out-parameters are written only on success. Usable from C and C++. */
+#ifndef TELLAMIO_H
+#define TELLAMIO_H
+
+#include <windows.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#pragma pack(push, 1)
+/* The description of one board. In a description given to an open call, -1 in a field means
+ * that the field is not given. */
+typedef struct DeviceInfo {
+    LONG BusNumber;        /* PCI bus number */
+    LONG DeviceNumber;     /* PCI device number */
+    LONG IoAddress;        /* base address of the board's I/O ports */
+    LONG IrqNumber;        /* interrupt number */
+    LONG ManagementNumber; /* the driver's instance number: the N of "\\.\TLMDRVN" */
+    LONG BoardId;          /* the board ID set on the board */
+} DeviceInfo;
+#pragma pack(pop)
+
+#ifdef __cplusplus
+static_assert(sizeof(DeviceInfo) == 24, "DeviceInfo is six packed 32-bit fields");
+#else
+typedef char tlmio_DeviceInfo_is_24_bytes[(sizeof(DeviceInfo) == 24) ? 1 : -1];
+#endif
+
+/* Board handle: bits 0-15 the index of the open board (1-65535), bits 16-31 the low 16 bits
+ * of its BoardId (0xFFFF for a board opened by tlmio_OpenDevice). A handle with index 0
+ * addresses the newest open board with that board ID half. */
+typedef DWORD TLMIO_HANDLE;
+#define TLMIO_INVALID_HANDLE ((TLMIO_HANDLE)0xFFFFFFFFu)
+
+/* The library's own last-error values (bit 29, the application bit, set). */
+#define LIBERR_OPEN   0x20000001L /* board already open, or the driver refused the selection */
+#define LIBERR_HANDLE 0x20000002L /* no open board answers to the handle */
+
+/* Ordinals 1-5: enumeration, open and close. */
+DWORD WINAPI tlmio_GetDeviceCount(DWORD unused);
+BOOL WINAPI tlmio_GetDeviceInfo(DWORD *count, DeviceInfo *info);
+TLMIO_HANDLE WINAPI tlmio_OpenDeviceID(DeviceInfo *info);
+TLMIO_HANDLE WINAPI tlmio_OpenDevice(DeviceInfo *info);
+BOOL WINAPI tlmio_CloseDevice(TLMIO_HANDLE board);
+
+/* Ordinals 6-20: port access. */
+BOOL WINAPI tlmio_CmdWrite(TLMIO_HANDLE board, WORD axis, BYTE command, WORD withData, DWORD data);
+BOOL WINAPI tlmio_DousaWrite(TLMIO_HANDLE board, WORD axis, BYTE mode);
+BOOL WINAPI tlmio_SeigyoWrite(TLMIO_HANDLE board, WORD axis, BYTE control);
+BOOL WINAPI tlmio_status1Read(TLMIO_HANDLE board, WORD axis, BYTE *status);
+BOOL WINAPI tlmio_status2Read(TLMIO_HANDLE board, WORD axis, BYTE *status);
+BOOL WINAPI tlmio_intstatusRead(TLMIO_HANDLE board, WORD axis, BYTE *status);
+BOOL WINAPI tlmio_regRead(TLMIO_HANDLE board, WORD axis, BYTE command, DWORD *value);
+BOOL WINAPI tlmio_ElstWrite(TLMIO_HANDLE board, BYTE value);
+BOOL WINAPI tlmio_ElstRead(TLMIO_HANDLE board, BYTE *value);
+BOOL WINAPI tlmio_CmpcWrite(TLMIO_HANDLE board, BYTE value);
+BOOL WINAPI tlmio_CmpcRead(TLMIO_HANDLE board, BYTE *value);
+BOOL WINAPI tlmio_boardIDRead(TLMIO_HANDLE board, BYTE *boardId);
+BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE *idNumber /* 8 bytes */);
+BOOL WINAPI tlmio_INTRDRead(TLMIO_HANDLE board, BYTE *value);
+BOOL WINAPI tlmio_INTRst(TLMIO_HANDLE board);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TELLAMIO_H */
