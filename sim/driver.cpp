@@ -82,6 +82,7 @@ Answer Select(Driver* driver, File* file, const void* in, uint32_t inLength) {
     if (file->device == kDeviceControl) return a.status = kStatusInvalidDeviceRequest, a;
     if (inLength < sizeof(DeviceInfo) || in == nullptr) return a.status = kStatusInvalidParameter, a;
     DeviceInfo d = LoadInfo(in);
+    a.port = static_cast<uint32_t>(d.BoardId);
     a.value = static_cast<uint32_t>(d.ManagementNumber);
     for (uint32_t i = 0; i < driver->boardCount; ++i) {
         const DeviceInfo& info = driver->boards[i].config.info;
@@ -96,7 +97,7 @@ Answer Select(Driver* driver, File* file, const void* in, uint32_t inLength) {
 }
 
 Answer PortRequest(Driver* driver, File* file, uint32_t code, const void* in, uint32_t inLength, void* out,
-                   uint32_t outLength, uint64_t nowNs) {
+                   uint32_t outLength, uint64_t nowNs, const Fault* reply) {
     Answer a = {kStatusSuccess, 0, 0, 0};
     bool isWrite = code == kIoctlWriteByte || code == kIoctlWriteWord;
     bool isWord = code == kIoctlReadWord || code == kIoctlWriteWord;
@@ -115,7 +116,10 @@ Answer PortRequest(Driver* driver, File* file, uint32_t code, const void* in, ui
     }
     uint32_t size = isWord ? 2 : 1;
     if (out == nullptr || outLength < size) return a.status = kStatusBufferTooSmall, a;
-    a.value = isWord ? BoardReadWord(board, a.port, nowNs) : BoardReadByte(board, a.port, nowNs);
+    if (reply)
+        a.value = reply->value & (isWord ? 0xFFFFu : 0xFFu);
+    else
+        a.value = isWord ? BoardReadWord(board, a.port, nowNs) : BoardReadByte(board, a.port, nowNs);
     uint8_t* o = static_cast<uint8_t*>(out);
     o[0] = static_cast<uint8_t>(a.value);
     if (isWord) o[1] = static_cast<uint8_t>(a.value >> 8);
@@ -243,7 +247,8 @@ int32_t DriverIoctl(Driver* driver, uint32_t file, uint32_t code, const void* in
             case kIoctlReadWord:
             case kIoctlWriteByte:
             case kIoctlWriteWord:
-                a = PortRequest(driver, f, code, in, inLength, out, outLength, nowNs);
+                a = PortRequest(driver, f, code, in, inLength, out, outLength, nowNs,
+                                fault && fault->kind == kFaultReply ? fault : nullptr);
                 break;
             default:
                 break;

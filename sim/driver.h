@@ -53,7 +53,8 @@ struct File {
 
 // One answered request. For port requests `port` is the port offset and `value` the byte or
 // word written or read; for IOCTL_GET_DEVICE_INFO `port` is the room n the caller gave and
-// `value` the count reported; for IOCTL_GET_DEVICE_COUNT `value` is the count.
+// `value` the count reported; for IOCTL_GET_DEVICE_COUNT `value` is the count; for
+// IOCTL_SELECT_BOARD `port` is the description's BoardId and `value` its ManagementNumber.
 struct TraceEntry {
     uint32_t seq;       // request number, from 1 since the last DriverResetTrace
     uint32_t file;      // the file slot it came on
@@ -69,6 +70,7 @@ enum FaultKind : uint32_t {
     kFaultFail = 1,          // answer `status` and 0 bytes, do nothing
     kFaultByteCount = 2,     // do the request, then report `value` bytes returned (at most the room)
     kFaultExtraRecords = 3,  // GET_DEVICE_INFO: report `value` more records than the room holds
+    kFaultReply = 4,         // port read: answer `value` (byte or word) without asking the board
 };
 
 struct Fault {
@@ -76,7 +78,8 @@ struct Fault {
     uint32_t request;  // the request number it hits; 0 hits every request with `code`
     uint32_t code;     // with request 0: the control code it hits
     int32_t status;    // kFaultFail: the status to answer
-    uint32_t value;    // kFaultByteCount: bytes to report; kFaultExtraRecords: records to add
+    uint32_t value;    // kFaultByteCount: bytes to report; kFaultExtraRecords: records to add;
+                       // kFaultReply: the value read
 };
 
 struct Driver {
