@@ -1,0 +1,174 @@
+// Board selection and bring-up: the list of boards the driver knows, the choice of the board
+// and of the open mode, the open with axis detection, and the close.
+#include "tlmtest.h"
+
+DWORD g_deviceCount = 0;
+DeviceInfo g_deviceList[MAX_BOARDS];
+DeviceInfo g_openTarget;
+WORD g_openMode = OPEN_BY_DEVICE_NUMBER;
+DWORD g_selectedIndex = 0;
+WORD g_openedMode = OPEN_BY_DEVICE_NUMBER;
+DWORD g_openedIndex = 0;
+WORD g_idOpenDisabled = 0;
+
+
+BOOL EnumerateBoards(HWND window) {
+    g_deviceCount = tlmio_GetDeviceCount(1);
+    if (g_deviceCount == 0 || g_deviceCount > MAX_BOARDS) {
+        ShowBoardError(window, IDS_ERR_DEVICE_COUNT);
+        return FALSE;
+    }
+    if (!tlmio_GetDeviceInfo(&g_deviceCount, g_deviceList)) {
+        ShowBoardError(window, IDS_ERR_DEVICE_INFO);
+        return FALSE;
+    }
+    // The list has room for MAX_BOARDS records whatever count the library reports back.
+    if (g_deviceCount > MAX_BOARDS) g_deviceCount = MAX_BOARDS;
+    return TRUE;
+}
+
+void CheckBoardIds(HWND window) {
+    for (DWORD i = 0; i < g_deviceCount && !g_idOpenDisabled; ++i) {
+        for (DWORD j = 0; j < g_deviceCount; ++j) {
+            if (i != j && g_deviceList[i].BoardId == g_deviceList[j].BoardId) {
+                ShowStringMessage(window, IDS_DUPLICATE_BOARD_ID);
+                g_idOpenDisabled = 1;
+                break;
+            }
+        }
+    }
+    g_openTarget = g_deviceList[0];
+}
+
+WORD OpenSelectedBoard(HWND window) {
+    if (g_openMode == OPEN_BY_BOARD_ID)
+        g_boardHandle = (LONG)tlmio_OpenDeviceID(&g_openTarget);
+    else
+        g_boardHandle = (LONG)tlmio_OpenDevice(&g_openTarget);
+    if (g_boardHandle == -1) {
+        ShowBoardError(window, IDS_ERR_DEVICE_OPEN);
+        return 0;
+    }
+    // A handle without its index addresses the board by its board ID.
+    if (g_openMode == OPEN_BY_BOARD_ID) g_boardHandle = (LONG)((DWORD)g_boardHandle & 0xFFFF0000UL);
+
+    g_axisCount = AXIS_COUNT;
+    g_axisPresentMask = 0;
+    for (WORD axis = 0; axis < AXIS_COUNT; ++axis) {
+        DWORD value = 0;
+        if (!InitAxis(window, axis)) return 0;
+        if (!ReadAxisRegister(axis, REG_SIGNAL_CONFIG, &value)) {
+            ShowBoardError(window, IDS_ERR_REGISTER_READ);
+            return 0;
+        }
+        if (value != g_signalConfig[axis]) {
+            if (axis == 0) {
+                ShowBoardError(window, IDS_ERR_REGISTER_READ);
+                return 0;
+            }
+            g_axisCount = axis;
+            break;
+        }
+        g_cycleCount[axis] = 0;
+        g_cycleDirection[axis] = 0;
+        g_cyclesDone[axis] = 0;
+        g_cycleActive[axis] = 0;
+        g_startCommand[axis] = CMD_START_CONSTANT;
+        g_axisPresentMask |= (BYTE)(1u << axis);
+    }
+
+    BYTE value = 0;
+    if (!tlmio_ElstRead((TLMIO_HANDLE)g_boardHandle, &value) || (BYTE)(g_axisPresentMask & value) != g_elsPolarity) {
+        ShowBoardError(window, IDS_ERR_ELS_PORT);
+        return 0;
+    }
+    if (!tlmio_CmpcRead((TLMIO_HANDLE)g_boardHandle, &value) || (value & 0x01)) {
+        ShowBoardError(window, IDS_ERR_CMP_PORT);
+        return 0;
+    }
+    return 1;
+}
+
+WORD CloseBoard(HWND window) {
+    static const BYTE kCloseCommands[] = {CMD_DECELERATING_STOP, CMD_SERVO_ON_OFF, CMD_SERVO_RESET_OFF};
+    if (g_boardHandle == -1) return 1;
+    for (WORD axis = 0; axis < g_axisCount; ++axis) {
+        for (BYTE command : kCloseCommands) {
+            if (!tlmio_CmdWrite((TLMIO_HANDLE)g_boardHandle, axis, command, 0, 0)) {
+                ShowBoardError(window, IDS_ERR_COMMAND_WRITE);
+                return 0;
+            }
+        }
+    }
+    if (!tlmio_CloseDevice((TLMIO_HANDLE)g_boardHandle)) {
+        ShowBoardError(window, IDS_ERR_DEVICE_CLOSE);
+        return 0;
+    }
+    g_boardHandle = -1;
+    return 1;
+}
+
+// Empties a board combo box and lists every board in it by device number or by board ID.
+static void ListBoards(HWND page, int controlId, WORD mode) {
+    HWND combo = GetDlgItem(page, controlId);
+    SendMessageA(combo, CB_RESETCONTENT, 0, 0);
+    for (DWORD i = 0; i < g_deviceCount; ++i) {
+        char text[16];
+        wsprintfA(text, "%d", mode == OPEN_BY_BOARD_ID ? g_deviceList[i].BoardId : g_deviceList[i].DeviceNumber);
+        SendMessageA(combo, CB_ADDSTRING, 0, (LPARAM)text);
+    }
+}
+
+static int ComboOfMode(WORD mode) { return mode == OPEN_BY_BOARD_ID ? IDC_SET1_BOARDID_COMBO : IDC_SET1_DEVNO_COMBO; }
+
+void FillBoardCombos(HWND page) {
+    EnableWindow(GetDlgItem(page, IDC_SET1_DEVNO_COMBO), TRUE);
+    if (!g_idOpenDisabled) EnableWindow(GetDlgItem(page, IDC_SET1_BOARDID_COMBO), TRUE);
+    ListBoards(page, ComboOfMode(g_openMode), g_openMode);
+    SendDlgItemMessageA(page, ComboOfMode(g_openMode), CB_SETCURSEL, g_selectedIndex, 0);
+    SelectBoardFromCombo(page, (WORD)ComboOfMode(g_openMode), CBN_SELCHANGE);
+}
+
+// The two board-information fields of the settings page for the chosen record.
+static void ShowSelectedBoardInfo(HWND page, const DeviceInfo *info) {
+    char bus[256], device[256], ioAddress[256], irq[256], management[256], boardId[256];
+    char text[3 * 256 + 64];
+    LoadProgramString(IDS_BUS_NUMBER, bus);
+    LoadProgramString(IDS_DEVICE_NUMBER, device);
+    LoadProgramString(IDS_IO_ADDRESS, ioAddress);
+    LoadProgramString(IDS_IRQ_NUMBER, irq);
+    LoadProgramString(IDS_MANAGEMENT_NUMBER, management);
+    LoadProgramString(IDS_BOARD_ID, boardId);
+    wsprintfA(text, "%s%ld\n%s%lXh\n%s%ld", bus, (long)info->BusNumber, ioAddress, (long)info->IoAddress, management,
+              (long)info->ManagementNumber);
+    SetDlgItemTextA(page, IDC_SET1_INFO1, text);
+    wsprintfA(text, "%s%ld\n%s%ld\n%s%ld", device, (long)info->DeviceNumber, irq, (long)info->IrqNumber, boardId,
+              (long)info->BoardId);
+    SetDlgItemTextA(page, IDC_SET1_INFO2, text);
+}
+
+void SelectBoardFromCombo(HWND page, WORD controlId, WORD notification) {
+    if (notification != CBN_SELCHANGE) return;
+    g_openMode = controlId == IDC_SET1_BOARDID_COMBO ? OPEN_BY_BOARD_ID : OPEN_BY_DEVICE_NUMBER;
+    int combo = ComboOfMode(g_openMode);
+    LRESULT selection = SendDlgItemMessageA(page, combo, CB_GETCURSEL, 0, 0);
+    if (selection >= 0 && (DWORD)selection < g_deviceCount)
+        g_selectedIndex = (DWORD)selection;
+    else
+        SendDlgItemMessageA(page, combo, CB_SETCURSEL, g_selectedIndex, 0);
+    g_openTarget = g_deviceList[g_selectedIndex];
+
+    WORD otherMode = g_openMode == OPEN_BY_BOARD_ID ? OPEN_BY_DEVICE_NUMBER : OPEN_BY_BOARD_ID;
+    ListBoards(page, ComboOfMode(otherMode), otherMode);
+    ShowSelectedBoardInfo(page, &g_openTarget);
+
+    if (g_openMode != g_openedMode || g_selectedIndex != g_openedIndex) {
+        g_openedMode = g_openMode;
+        g_openedIndex = g_selectedIndex;
+        if (!CloseBoard(page)) return;
+        DisableSettingsAxisControls(page);
+        if (!OpenSelectedBoard(page)) return;
+        RefillSettingsPage(page);
+    }
+    SetFocus(g_tabControl);
+}
