@@ -178,15 +178,15 @@ BoardConfig DefaultBoardConfig(int32_t managementNumber);
 // inspection functions below).
 struct AxisMotion {
     uint8_t active;        // a move is under way
-    uint8_t kind;          // internal move kind
-    uint8_t phase;         // internal ramp phase
+    uint8_t kind;          // preset feed, continuous feed, origin return (OLS), (OLS+Z)
+    uint8_t phase;         // accelerating, constant, decelerating
     uint8_t minus;         // direction
+    uint8_t ramped;        // started with 0x13: ramps up, and a preset feed ramps down
     uint8_t dlsLatched;    // slowed down by DLS in this move
     uint8_t olsSeen;       // origin return: OLS has been active
     uint8_t stopAtFl;      // decelerating stop: stop when FL is reached
-    uint8_t pad;
     uint32_t speed;        // pps
-    uint32_t fl, fh;       // speeds of this move
+    uint32_t fl, fh;       // speeds of this move (registers 1 and 2 at its start)
     uint64_t stepTicks;    // ticks per 1 pps of speed change
     uint64_t stepStart;    // tick the current speed step began
     uint64_t acc;          // pulse phase, in pps*ticks, below kReferenceClockHz
@@ -203,9 +203,8 @@ struct Axis {
     uint8_t cycleMode;
     uint8_t servoOn;
     uint8_t servoReset;
-    uint8_t endCause;       // register 13 bits 0x10..0x100 >> 4 (see above)
-    uint8_t limitEnd;       // last operation ended on a limit
-    uint8_t lastMinus;
+    uint8_t lastMinus;      // direction of the running or last operation
+    uint16_t endCause;      // register 13 end-cause bits of the last operation
     uint8_t force[kInputCount];
     int64_t machine;        // machine position in pulses
     uint64_t tick;          // reference-clock ticks since reset this axis is up to
