@@ -5,6 +5,11 @@
 
 static BoardRecord *BoardList;
 
+// The answer to the last handle lookup. Port functions look up the same handle call after
+// call; any change of the table forgets it, so it always equals what a walk would find.
+static TLMIO_HANDLE g_lastKey;
+static BoardRecord *g_lastFound;
+
 // Which indexes open records use, so the lowest free index is found without walking the
 // list once per candidate.
 static DWORD g_usedIndexes[65536 / 32];
@@ -54,6 +59,7 @@ BoardRecord *AddBoardRecord(const DeviceInfo *info, HANDLE device)
     record->Next = BoardList;
     BoardList = record;
     MarkIndex(index, true);
+    g_lastFound = NULL;
     return record;
 }
 
@@ -76,13 +82,27 @@ static bool RecordMatchesHandle(const BoardRecord *record, TLMIO_HANDLE key)
     return (record->Handle >> 16) == (key >> 16);
 }
 
+static BoardRecord *FindByHandle(TLMIO_HANDLE key)
+{
+    if (g_lastFound != NULL && g_lastKey == key)
+        return g_lastFound;
+    for (BoardRecord *record = BoardList; record != NULL; record = record->Next) {
+        if (RecordMatchesHandle(record, key)) {
+            g_lastKey = key;
+            g_lastFound = record;
+            return record;
+        }
+    }
+    return NULL;
+}
+
 BoardRecord *FindBoardRecord(int kind, const void *key)
 {
+    if (kind == FIND_BY_HANDLE)
+        return FindByHandle(*(const TLMIO_HANDLE *)key);
     bool windows9x = kind == FIND_BY_INFO && BoardList != NULL && IsWindows9x();
     for (BoardRecord *record = BoardList; record != NULL; record = record->Next) {
         if (kind == FIND_BY_INFO && RecordMatchesInfo(record, (const DeviceInfo *)key, windows9x))
-            return record;
-        if (kind == FIND_BY_HANDLE && RecordMatchesHandle(record, *(const TLMIO_HANDLE *)key))
             return record;
     }
     return NULL;
@@ -94,6 +114,7 @@ void RemoveBoardRecord(BoardRecord *record)
         if (*link == record) {
             *link = record->Next;
             MarkIndex(IndexOf(record->Handle), false);
+            g_lastFound = NULL;
             free(record);
             return;
         }
@@ -115,6 +136,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     (void)reserved;
     if (reason == DLL_PROCESS_ATTACH) {
         BoardList = NULL;
+        g_lastFound = NULL;
         for (DWORD &word : g_usedIndexes)
             word = 0;
     } else if (reason == DLL_PROCESS_DETACH) {

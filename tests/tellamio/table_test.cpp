@@ -66,15 +66,19 @@ TEST_F(TableTest, LookupKeys) {
 
 TEST_F(TableTest, IndexZeroKeyFindsTheNewestBoardWithThatIdHalf) {
     SetBoards({Board(0, 1, 1, 1, 0, 3), Board(0, 2, 2, 2, 1, 3)});
+    auto boardReached = [this](TLMIO_HANDLE key) {
+        ForgetRequests();
+        BYTE status;
+        EXPECT_TRUE(tlmio_status1Read(key, 0, &status));
+        const tlmsim::TraceEntry* t = tlmsim::DriverTraceEntry(&standin::Driver(), 1);
+        return t ? standin::Driver().files[t->file].board : -1;
+    };
     ASSERT_EQ(OpenById(0, 3), 0x00030001u);
+    EXPECT_EQ(boardReached(0x00030000), 0);
     ASSERT_EQ(OpenById(1, 3), 0x00030002u);
-    ForgetRequests();
-    BYTE status;
-    ASSERT_TRUE(tlmio_status1Read(0x00030000, 0, &status));
-    // The newest record's device file was the second one the driver opened.
-    const tlmsim::TraceEntry* t = tlmsim::DriverTraceEntry(&standin::Driver(), 1);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(standin::Driver().files[t->file].board, 1) << "request went to the board opened first";
+    EXPECT_EQ(boardReached(0x00030000), 1) << "the same key now means the board opened since";
+    ASSERT_TRUE(tlmio_CloseDevice(0x00030002));
+    EXPECT_EQ(boardReached(0x00030000), 0) << "and the older one again once that is closed";
 }
 
 TEST_F(TableTest, ABoardOpenTwiceIsRefused) {
