@@ -246,6 +246,53 @@ void StepSpeed(Board* board, uint32_t a) {
     }
 }
 
+// Pulse phase after j whole speed steps of a ramp from the start of the current step.
+uint64_t PhaseAfterSteps(const AxisMotion& m, uint64_t j) {
+    uint64_t v = m.speed;
+    uint64_t tri = j * (j - 1) / 2;  // j >= 1
+    uint64_t sum = m.phase == kPhaseAccel ? j * v + tri : j * v - tri;
+    return m.acc + m.stepTicks * sum;
+}
+
+// At the start of a speed step: runs as many whole steps of the ramp as pass before tick t
+// with no event pulse among them, in one go (the pulses of j steps of speeds v, v+1, ...
+// are a sum in closed form). The last step of the ramp is left to StepSpeed. Returns false
+// when there was nothing to skip.
+bool SkipRampSteps(Board* board, uint32_t a, uint64_t t) {
+    Axis& ax = board->axis[a];
+    AxisMotion& m = ax.m;
+    uint64_t steps = m.phase == kPhaseAccel ? m.fh - m.speed : m.speed - m.fl;
+    if (steps < 3) return false;
+    uint64_t k = Min(steps - 1, (t - ax.tick) / m.stepTicks);
+    // Keep stepTicks * k * (speed + k) below 2^62.
+    k = Min(k, ((static_cast<uint64_t>(1) << 62) / m.stepTicks) / (m.speed + k + 1));
+    if (k < 2) return false;
+    uint64_t n = PulsesToEvent(board, a);
+    if (PhaseAfterSteps(m, k) / kC >= n) {
+        // The event comes within k steps: skip only the steps wholly before it.
+        uint64_t lo = 0, hi = k;  // phase after lo steps is short of n pulses, after hi it is not
+        while (hi - lo > 1) {
+            uint64_t mid = lo + (hi - lo) / 2;
+            if (PhaseAfterSteps(m, mid) / kC < n)
+                lo = mid;
+            else
+                hi = mid;
+        }
+        k = lo;
+        if (k == 0) return false;
+    }
+    uint64_t total = PhaseAfterSteps(m, k);
+    m.acc = total % kC;
+    ax.tick += k * m.stepTicks;
+    m.stepStart = ax.tick;
+    MovePulses(ax, total / kC);
+    if (m.phase == kPhaseAccel)
+        m.speed += static_cast<uint32_t>(k);
+    else
+        m.speed -= static_cast<uint32_t>(k);
+    return true;
+}
+
 // Runs axis a up to tick t.
 void AdvanceAxis(Board* board, uint32_t a, uint64_t t) {
     Axis& ax = board->axis[a];
@@ -257,6 +304,7 @@ void AdvanceAxis(Board* board, uint32_t a, uint64_t t) {
             continue;
         }
         if (ax.tick >= t) break;
+        if (m.phase != kPhaseConst && ax.tick == m.stepStart && SkipRampSteps(board, a, t)) continue;
         uint64_t limit = t;
         if (m.phase != kPhaseConst) limit = Min(limit, m.stepStart + m.stepTicks);
         limit = Min(limit, ax.tick + kMaxChunk);

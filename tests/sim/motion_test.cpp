@@ -410,3 +410,50 @@ TEST(CycleRun, NoLatchOutsideCycleMode) {
 }
 
 }  // namespace
+
+namespace {
+
+// How often the caller looks must not change the motion: a board polled every 0.7 ms and one
+// looked at only at the sample times show the same position, speed and status there.
+TEST(Determinism, PollingDoesNotChangeTheMotion) {
+    struct Case {
+        const char* name;
+        uint8_t mode;
+        uint8_t command;
+        uint32_t preset, fl, fh, rate, reg7;
+        int64_t from;
+    };
+    const Case cases[] = {
+        {"trapezoid", kModePlusPreset, kCmdStartHigh, 20000, 500, 5000, 545, 0xF0C40, 0},
+        {"triangle", kModeMinusPreset, kCmdStartHigh, 1500, 500, 5000, 545, 0xF0C40, 0},
+        {"fast ramp", kModePlusPreset, kCmdStartHigh, 30000, 100, 32766, 0, 0xF0C40, 0},
+        {"origin OLS+Z", kModeOrigin, kCmdStartHigh, 0, 500, 5000, 545, 0xF0C60, 9000},
+        {"DLS", kModePlusContinuous, kCmdStartHigh, 0, 500, 8000, 200, 0xF0C40, 180000},
+    };
+    const uint64_t samples[] = {300 * kMilli, 770 * kMilli, 1500 * kMilli, 2200 * kMilli, 3900 * kMilli, 6 * kSecond};
+    for (const Case& c : cases) {
+        Rig polled, sampled;
+        for (Rig* rig : {&polled, &sampled}) {
+            rig->InitAxis(0);
+            rig->Parameters(0, c.preset, c.fl, c.fh, c.rate);
+            rig->WriteRegister(0, 7, c.reg7);
+            rig->PlaceCarriage(0, c.from);
+            rig->Start(0, c.mode, c.command);
+        }
+        uint64_t start = polled.now;
+        for (uint64_t at : samples) {
+            while (polled.now + 700000 < start + at) {
+                polled.Wait(700000);
+                polled.Status1(0);
+            }
+            polled.now = sampled.now = start + at;
+            SCOPED_TRACE(testing::Message() << c.name << " at " << at / kMilli << " ms");
+            EXPECT_EQ(polled.Position(0), sampled.Position(0)) << "position";
+            EXPECT_EQ(polled.Speed(0), sampled.Speed(0)) << "speed";
+            EXPECT_EQ(polled.Status1(0), sampled.Status1(0)) << "status 1";
+            EXPECT_EQ(polled.Machine(0), sampled.Machine(0)) << "machine position";
+        }
+    }
+}
+
+}  // namespace
