@@ -108,13 +108,9 @@ def line(rect):
     return Ctl("static", None, rect, SS_SUNKEN, 0)
 
 
-def text_static(rect, align=None):
-    """A text display (no image)."""
-    c = label(None, rect, align)
-    if align is None:
-        c.forbid = 0  # checked below: not a bitmap static
-        c.kind = ("not-bitmap", None)
-    return c
+def text_static(rect):
+    """A text display whose alignment is free: any static but a bitmap one."""
+    return Ctl("static", None, rect, 0, 0, ("not-bitmap", None))
 
 
 AXIS_NAMES = ["Ｘ軸", "Ｙ軸", "Ｚ軸", "Ｕ軸", "Ｖ軸", "Ｗ軸"]
