@@ -1,0 +1,471 @@
+// The real tlmremove.exe under Wine, for every class of Windows version: what it shows,
+// what it asks for at the end, and exactly which files, keys and devices it takes away.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "prefix.h"
+#include "remover.h"
+
+namespace {
+
+// The boxes the program shows: string id, text and style.
+struct ExpectedBox {
+    int id;
+    const char *text;   // UTF-8
+    unsigned style;
+};
+
+const char CAPTION[] = u8"Tellam ｱﾝｲﾝｽﾄｰﾗ";
+const ExpectedBox BOX_CONFIRM = {101, u8"Tellam ﾄﾞﾗｲﾊﾞ を ｼｽﾃﾑ から削除します。\nよろしいですか？", 0x31};
+const ExpectedBox BOX_COMPLETED = {
+    102, u8"ﾄﾞﾗｲﾊﾞ の ｱﾝｲﾝｽﾄｰﾙ が完了しました。\nシステム の再起動をします。よろしいですか?", 0x40};
+const ExpectedBox BOX_BAD_OS = {103, u8"ﾄﾞﾗｲﾊﾞ の ｱﾝｲﾝｽﾄｰﾙ に失敗しました。\n稼動OSが認識出来ません。", 0x10};
+const ExpectedBox BOX_FAILED = {106, u8"ﾄﾞﾗｲﾊﾞ の ｱﾝｲﾝｽﾄｰﾙ に失敗しました。", 0x10};
+
+const int ID_OK = 1;
+const int ID_CANCEL = 2;
+
+const std::vector<std::string> NT5_SERVICES = {"svc.1.w2k", "svc.2.w2k", "svc.1.wxp",
+                                                "svc.2.wxp", "svc.1.wdm", "svc.2.wdm"};
+const std::vector<std::string> BOARD_DEVICES = {"dev.board", "dev.multi"};
+const std::vector<std::string> NT5_FILES = {"w2k.sys", "wxp.sys", "wdm.sys", "dll"};
+const std::vector<std::string> NT4_REMOVED = {"nt4.enum", "nt4.security", "nt4.service", "nt4.eventlog",
+                                              "nt4.sys", "dll"};
+const std::vector<std::string> OEM_DECOYS = {"oem.long", "oem.case", "oem.utf16", "oem.split", "oem.trail"};
+
+// OS classes as the program sees them.
+enum OsClass { WIN95, WIN98, NT4, W2K, WXP, VISTA, OTHER };
+
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> all;
+    for (const auto &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+std::vector<std::string> Without(std::vector<std::string> labels, const std::vector<std::string> &drop)
+{
+    labels.erase(std::remove_if(labels.begin(), labels.end(),
+                                [&](const std::string &l) {
+                                    return std::find(drop.begin(), drop.end(), l) != drop.end();
+                                }),
+                 labels.end());
+    return labels;
+}
+
+std::string Describe(const std::set<std::string> &entries)
+{
+    std::string s;
+    for (const std::string &e : entries)
+        s += "\n    " + e;
+    return s.empty() ? " (none)" : s;
+}
+
+std::string DescribeBoxes(const RemoverRun &run)
+{
+    std::string s;
+    for (const RecordedBox &b : run.boxes)
+        s += "\n    style " + std::to_string(b.style) + " answer " + std::to_string(b.answer) + ": " +
+             ToUtf8(b.text);
+    return s.empty() ? " (none)" : s;
+}
+
+void ExpectBoxes(const RemoverRun &run, const std::vector<ExpectedBox> &expected)
+{
+    ASSERT_EQ(expected.size(), run.boxes.size()) << "boxes shown:" << DescribeBoxes(run);
+    std::wstring caption = FromCodePage(CP_UTF8, CAPTION);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const RecordedBox &got = run.boxes[i];
+        std::wstring text = FromCodePage(CP_UTF8, expected[i].text);
+        EXPECT_EQ(ToUtf8(text), ToUtf8(got.text)) << "text of box " << i << " (string " << expected[i].id << ")";
+        EXPECT_EQ(ToUtf8(caption), ToUtf8(got.caption)) << "caption of box " << i;
+        EXPECT_EQ(expected[i].style, got.style) << "style of box " << i << " (string " << expected[i].id << ")";
+        EXPECT_EQ("0000000000000000", got.owner) << "owner of box " << i;
+    }
+}
+
+bool LoadedSetupApi(const RemoverRun &run)
+{
+    for (const std::string &name : run.loadedLibraries)
+        if (lstrcmpiA(name.c_str(), "SETUPAPI.DLL") == 0 || lstrcmpiA(name.c_str(), "setupapi") == 0)
+            return true;
+    return false;
+}
+
+class RemovalTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(932u, GetACP()) << "the suite needs the Japanese code page (LANG=ja_JP.UTF-8)";
+        CleanArtefacts();
+    }
+    void TearDown() override { CleanArtefacts(); }
+
+    // Seeds the prefix, runs the program and returns what it removed.
+    RemoverRun Run(const std::string &wineVersion, const RemoverOptions &options)
+    {
+        SetWineVersion(wineVersion);
+        before_ = TakeSnapshot();
+        RemoverRun run = RunRemover(options);
+        after_ = TakeSnapshot();
+        SetWineVersion("");
+        EXPECT_TRUE(run.finished) << "tlmremove.exe did not end; record:\n" << run.log;
+        EXPECT_EQ(0ul, run.exitCode) << "exit code; record:\n" << run.log;
+        EXPECT_GE(run.patchedImports, 3) << "the recorder did not take its place; record:\n" << run.log;
+        EXPECT_EQ(0, run.initialShutdownPrivilege) << "the shutdown privilege must start disabled";
+        return run;
+    }
+
+    std::set<std::string> Removed() const
+    {
+        std::set<std::string> gone;
+        for (const std::string &e : before_)
+            if (!after_.count(e))
+                gone.insert(e);
+        return gone;
+    }
+
+    std::set<std::string> Added() const
+    {
+        std::set<std::string> added;
+        for (const std::string &e : after_)
+            if (!before_.count(e))
+                added.insert(e);
+        return added;
+    }
+
+    // Exactly the labelled artefacts (with everything below a key) are gone, nothing else.
+    void ExpectRemovedExactly(const std::vector<std::string> &labels)
+    {
+        std::set<std::string> expected = EntriesOf(before_, labels);
+        for (const std::string &label : labels)
+            EXPECT_FALSE(EntriesOf(before_, {label}).empty()) << label << " was not there before the run";
+        std::set<std::string> removed = Removed();
+        EXPECT_EQ(expected, removed) << "expected gone:" << Describe(expected) << "\n  actually gone:"
+                                     << Describe(removed);
+        EXPECT_TRUE(Added().empty()) << "appeared:" << Describe(Added());
+    }
+
+    void ExpectRestart(const RemoverRun &run, bool requested, int privilege)
+    {
+        if (!requested) {
+            EXPECT_TRUE(run.restartFlags.empty()) << "ExitWindowsEx called " << run.restartFlags.size() << " times";
+            return;
+        }
+        ASSERT_EQ(1u, run.restartFlags.size()) << "ExitWindowsEx calls";
+        EXPECT_EQ(unsigned(EWX_REBOOT), run.restartFlags[0]) << "ExitWindowsEx flags";
+        EXPECT_EQ(privilege, run.restartPrivilege[0]) << "SeShutdownPrivilege enabled at the restart";
+    }
+
+    std::set<std::string> before_, after_;
+};
+
+// ---------------------------------------------------------------------------------------
+// A complete installation, removed on each Windows version Wine can report.
+
+struct VersionCase {
+    const char *name;
+    const char *wineVersion;    // HKCU\Software\Wine\Version
+    const char *reported;       // GetVersionExA answer instead of Wine's, or ""
+    OsClass osClass;
+};
+
+std::vector<std::string> RemovedFromFullInstall(OsClass c, const std::string &firstOem)
+{
+    switch (c) {
+    case WIN95: return {firstOem, "vxd", "dll", "9x.full"};
+    case WIN98: return {"98.inf", "vxd", "dll", "9x.full"};
+    case NT4: return NT4_REMOVED;
+    case W2K:
+    case WXP:
+    case VISTA: return Join({NT5_SERVICES, BOARD_DEVICES, {firstOem, firstOem + ".pnf"}, NT5_FILES});
+    default: return {};
+    }
+}
+
+class FullRemoval : public RemovalTest, public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(FullRemoval, RemovesExactlyTheClassArtefactsAndRestarts)
+{
+    const VersionCase &c = GetParam();
+    SeedArtefacts();
+    std::string firstOem = FirstInSearchOrder({"oem.match1", "oem.match2"});
+    ASSERT_EQ("oem.match1", firstOem) << "seeded search order";
+    for (const std::string &decoy : OEM_DECOYS)
+        ASSERT_LT(SearchPosition(decoy), SearchPosition(firstOem)) << decoy << " must be read before the match";
+
+    RemoverOptions options;
+    options.version = c.reported;
+    RemoverRun run = Run(c.wineVersion, options);
+
+    if (c.osClass == OTHER) {
+        ExpectBoxes(run, {BOX_CONFIRM, BOX_BAD_OS});
+        ExpectRestart(run, false, 0);
+        ExpectRemovedExactly({});
+        EXPECT_FALSE(LoadedSetupApi(run));
+        return;
+    }
+    ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
+    bool nt = c.osClass >= NT4;
+    ExpectRestart(run, true, nt ? 1 : 0);
+    ExpectRemovedExactly(RemovedFromFullInstall(c.osClass, firstOem));
+    EXPECT_EQ(c.osClass >= W2K, LoadedSetupApi(run)) << "SETUPAPI.DLL loaded";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, FullRemoval,
+    ::testing::Values(VersionCase{"win95", "win95", "", WIN95},
+                      VersionCase{"win98", "win98", "", WIN98},
+                      VersionCase{"nt40", "nt40", "", NT4},
+                      VersionCase{"win2k", "win2k", "", W2K},
+                      VersionCase{"winxp", "winxp", "", WXP},
+                      VersionCase{"win2003_is_5_2", "win2003", "", WXP},
+                      VersionCase{"vista", "vista", "", VISTA},
+                      VersionCase{"win7_is_6_1", "win7", "", VISTA},
+                      VersionCase{"win81_is_6_2", "win81", "", VISTA},
+                      VersionCase{"win10", "win10", "", VISTA},
+                      // Versions Wine does not report by itself.
+                      VersionCase{"reported_6_3", "win10", "2,6,3,9600", VISTA},
+                      VersionCase{"reported_10_0", "win10", "2,10,0,19045", VISTA},
+                      VersionCase{"reported_nt_3_51", "nt40", "2,3,51,1057", NT4},
+                      VersionCase{"reported_9x_build_1079", "win95", "1,4,0,67109943", WIN95},
+                      VersionCase{"reported_9x_build_1080", "win98", "1,4,10,67765304", WIN98},
+                      VersionCase{"reported_nt_5_3", "winxp", "2,5,3,3000", OTHER},
+                      VersionCase{"reported_platform_3", "win10", "3,5,0,0", OTHER},
+                      VersionCase{"reported_platform_0", "win10", "0,3,10,0", OTHER}),
+    [](const ::testing::TestParamInfo<VersionCase> &info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------
+// Declining the confirmation touches nothing.
+
+struct DeclineCase {
+    const char *name;
+    const char *wineVersion;
+    int answer;
+};
+
+class Decline : public RemovalTest, public ::testing::WithParamInterface<DeclineCase> {};
+
+TEST_P(Decline, LeavesEverythingAndShowsNoFurtherBox)
+{
+    SeedArtefacts();
+    RemoverOptions options;
+    options.answers = std::to_string(GetParam().answer);
+    RemoverRun run = Run(GetParam().wineVersion, options);
+    ExpectBoxes(run, {BOX_CONFIRM});
+    ExpectRestart(run, false, 0);
+    ExpectRemovedExactly({});
+    EXPECT_FALSE(LoadedSetupApi(run));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, Decline,
+                         ::testing::Values(DeclineCase{"win95_cancel", "win95", ID_CANCEL},
+                                           DeclineCase{"win98_cancel", "win98", ID_CANCEL},
+                                           DeclineCase{"nt40_cancel", "nt40", ID_CANCEL},
+                                           DeclineCase{"win2k_cancel", "win2k", ID_CANCEL},
+                                           DeclineCase{"winxp_cancel", "winxp", ID_CANCEL},
+                                           DeclineCase{"win10_cancel", "win10", ID_CANCEL},
+                                           DeclineCase{"win10_box_failed", "win10", 0}),
+                         [](const ::testing::TestParamInfo<DeclineCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---------------------------------------------------------------------------------------
+// Partial installations: which failures count, and which box they lead to. Results 0, 2
+// and 4 look alike on screen, so a counted failure is shown by pairing it with a failure of
+// the other kind (box 106 instead of 102).
+
+struct PartialCase {
+    const char *name;
+    const char *wineVersion;
+    std::vector<std::string> missing;     // artefacts not installed
+    std::vector<std::string> extra;       // artefacts installed beyond the full set
+    bool setupApiFails;                   // LoadLibraryA("SETUPAPI.DLL") fails
+    bool failureBox;                      // 106 instead of 102 and the restart
+    std::vector<std::string> removed;
+};
+
+class Partial : public RemovalTest, public ::testing::WithParamInterface<PartialCase> {};
+
+TEST_P(Partial, ShowsTheBoxOfItsResultAndRemovesWhatIsThere)
+{
+    const PartialCase &c = GetParam();
+    SeedArtefacts(Join({Without(AllArtefactLabels(), c.missing), c.extra}));
+    RemoverOptions options;
+    if (c.setupApiFails)
+        options.failLoad = "SETUPAPI.DLL";
+    RemoverRun run = Run(c.wineVersion, options);
+    bool nt = std::string(c.wineVersion) != "win95" && std::string(c.wineVersion) != "win98";
+    if (c.failureBox) {
+        ExpectBoxes(run, {BOX_CONFIRM, BOX_FAILED});
+        ExpectRestart(run, false, 0);
+    } else {
+        ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
+        ExpectRestart(run, true, nt ? 1 : 0);
+    }
+    ExpectRemovedExactly(c.removed);
+}
+
+const std::vector<std::string> OEM1 = {"oem.match1", "oem.match1.pnf"};
+const std::vector<std::string> OEM2 = {"oem.match2", "oem.match2.pnf"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Installations, Partial,
+    ::testing::Values(
+        // NT 5.1: device and services already gone, only uncounted steps fail: result 0.
+        PartialCase{"winxp_device_and_services_gone", "winxp", Join({NT5_SERVICES, BOARD_DEVICES}), {}, false,
+                    false, Join({OEM1, NT5_FILES})},
+        // Without the setup API the service keys and devices stay: result 4 alone.
+        PartialCase{"win2k_no_setupapi", "win2k", {}, {}, true, false, Join({OEM1, NT5_FILES})},
+        // Own driver file missing: counted.
+        PartialCase{"win2k_own_file_missing", "win2k", {"w2k.sys"}, {}, true, true,
+                    Join({OEM1, {"wxp.sys", "wdm.sys", "dll"}})},
+        PartialCase{"win2k_other_files_missing", "win2k", {"wxp.sys", "wdm.sys"}, {}, true, false,
+                    Join({OEM1, {"w2k.sys", "dll"}})},
+        PartialCase{"winxp_own_file_missing", "winxp", {"wxp.sys"}, {}, true, true,
+                    Join({OEM1, {"w2k.sys", "wdm.sys", "dll"}})},
+        PartialCase{"winxp_other_files_missing", "winxp", {"w2k.sys", "wdm.sys"}, {}, true, false,
+                    Join({OEM1, {"wxp.sys", "dll"}})},
+        PartialCase{"vista_own_file_wdm_missing", "vista", {"wdm.sys"}, {}, true, true,
+                    Join({OEM1, {"w2k.sys", "wxp.sys", "dll"}})},
+        PartialCase{"vista_other_files_missing", "vista", {"w2k.sys", "wxp.sys"}, {}, true, false,
+                    Join({OEM1, {"wdm.sys", "dll"}})},
+        PartialCase{"win7_own_file_wdm_missing", "win7", {"wdm.sys"}, {}, true, true,
+                    Join({OEM1, {"w2k.sys", "wxp.sys", "dll"}})},
+        // A missing own file alone: result 2, still completion and restart.
+        PartialCase{"vista_own_file_missing_only", "vista", {"wdm.sys"}, {}, false, false,
+                    Join({NT5_SERVICES, BOARD_DEVICES, OEM1, {"w2k.sys", "wxp.sys", "dll"}})},
+        PartialCase{"vista_library_missing", "vista", {"dll"}, {}, true, true,
+                    Join({OEM1, {"w2k.sys", "wxp.sys", "wdm.sys"}})},
+        // The .PNF copy is a counted deletion too.
+        PartialCase{"vista_pnf_missing", "vista", {"oem.match1.pnf"}, {}, true, true,
+                    Join({{"oem.match1"}, NT5_FILES})},
+        // No setup-information file with the mark: nothing to delete, no failure.
+        PartialCase{"vista_no_marked_inf", "vista", Join({OEM1, OEM2}), {}, true, false, NT5_FILES},
+        // The first marked file gone: the next one is the board's.
+        PartialCase{"vista_second_marked_inf", "vista", OEM1, {}, true, false, Join({OEM2, NT5_FILES})},
+        // NT 4: a key with a subkey of its own stays; the later steps still run.
+        PartialCase{"nt40_service_with_extra_subkey", "nt40", {}, {"nt4.parameters"}, false, false,
+                    {"nt4.enum", "nt4.security", "nt4.eventlog", "nt4.sys", "dll"}},
+        PartialCase{"nt40_extra_subkey_and_driver_missing", "nt40", {"nt4.sys"}, {"nt4.parameters"}, false, true,
+                    {"nt4.enum", "nt4.security", "nt4.eventlog", "dll"}},
+        PartialCase{"nt40_eventlog_and_driver_missing", "nt40", {"nt4.eventlog", "nt4.sys"}, {}, false, true,
+                    {"nt4.enum", "nt4.security", "nt4.service", "dll"}},
+        PartialCase{"nt40_driver_missing_only", "nt40", {"nt4.sys"}, {}, false, false,
+                    {"nt4.enum", "nt4.security", "nt4.service", "nt4.eventlog", "dll"}},
+        // Windows 9x: the shorter device key goes only when the full one is not there.
+        PartialCase{"win95_full_key_missing", "win95", {"9x.full"}, {}, false, false,
+                    {"oem.match1", "vxd", "dll", "9x.short"}},
+        PartialCase{"win95_keys_missing", "win95", {"9x.full", "9x.short"}, {}, false, false,
+                    {"oem.match1", "vxd", "dll"}},
+        PartialCase{"win95_keys_and_vxd_missing", "win95", {"9x.full", "9x.short", "vxd"}, {}, false, true,
+                    {"oem.match1", "dll"}},
+        PartialCase{"win95_keys_missing_no_marked_inf", "win95", Join({{"9x.full", "9x.short"}, OEM1, OEM2}), {},
+                    false, false, {"vxd", "dll"}},
+        PartialCase{"win98_keys_and_inf_missing", "win98", {"9x.full", "9x.short", "98.inf"}, {}, false, true,
+                    {"vxd", "dll"}},
+        PartialCase{"win98_keys_missing", "win98", {"9x.full", "9x.short"}, {}, false, false,
+                    {"98.inf", "vxd", "dll"}}),
+    [](const ::testing::TestParamInfo<PartialCase> &info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------
+// Running the program a second time.
+
+struct SecondRunCase {
+    const char *name;
+    const char *wineVersion;
+    bool completion;     // box 102 and the restart again, else box 106
+};
+
+class SecondRun : public RemovalTest, public ::testing::WithParamInterface<SecondRunCase> {};
+
+TEST_P(SecondRun, RepeatsEveryDeletion)
+{
+    const SecondRunCase &c = GetParam();
+    // One device key and one marked setup-information file, as a real installation has.
+    SeedArtefacts(Without(AllArtefactLabels(), Join({{"9x.short"}, OEM2})));
+    RemoverRun first = Run(c.wineVersion, RemoverOptions());
+    ExpectBoxes(first, {BOX_CONFIRM, BOX_COMPLETED});
+
+    RemoverRun second = Run(c.wineVersion, RemoverOptions());
+    bool nt = std::string(c.wineVersion) != "win95" && std::string(c.wineVersion) != "win98";
+    if (c.completion) {
+        ExpectBoxes(second, {BOX_CONFIRM, BOX_COMPLETED});
+        ExpectRestart(second, true, nt ? 1 : 0);
+    } else {
+        ExpectBoxes(second, {BOX_CONFIRM, BOX_FAILED});
+        ExpectRestart(second, false, 0);
+    }
+    ExpectRemovedExactly({});
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, SecondRun,
+                         ::testing::Values(SecondRunCase{"win95", "win95", false},
+                                           SecondRunCase{"win98", "win98", false},
+                                           SecondRunCase{"nt40", "nt40", false},
+                                           SecondRunCase{"win2k", "win2k", true},
+                                           SecondRunCase{"winxp", "winxp", true},
+                                           SecondRunCase{"win10", "win10", true}),
+                         [](const ::testing::TestParamInfo<SecondRunCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---------------------------------------------------------------------------------------
+// The end of the program.
+
+TEST_F(RemovalTest, FailedRestartStillEndsWithExitCodeZero)
+{
+    SeedArtefacts();
+    RemoverOptions options;
+    options.restartSucceeds = false;
+    RemoverRun run = Run("winxp", options);
+    ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
+    ExpectRestart(run, true, 1);
+}
+
+TEST_F(RemovalTest, FailedCompletionBoxDoesNotRestart)
+{
+    SeedArtefacts();
+    RemoverOptions options;
+    options.answers = "1,0";
+    RemoverRun run = Run("winxp", options);
+    ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
+    ExpectRestart(run, false, 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Paths that do not fit in 260 characters are never built; their deletions count as failed.
+
+TEST_F(RemovalTest, WindowsDirectoryTooLongForThePathsFailsThoseDeletions)
+{
+    SeedArtefacts();
+    RemoverOptions options;
+    // 250 characters: Windows directory + "\System32\Drivers\..." cannot be built.
+    options.windowsDirectory = "C:\\" + std::string(247, 'w');
+    RemoverRun run = Run("winxp", options);
+    // The device walk still succeeds, so only the file bit is set: result 2.
+    ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
+    ExpectRestart(run, true, 1);
+    ExpectRemovedExactly(Join({NT5_SERVICES, BOARD_DEVICES}));
+}
+
+TEST_F(RemovalTest, WindowsDirectoryTooLongWithSetupApiMissingIsAFailure)
+{
+    SeedArtefacts();
+    RemoverOptions options;
+    options.windowsDirectory = "C:\\" + std::string(247, 'w');
+    options.failLoad = "SETUPAPI.DLL";
+    RemoverRun run = Run("win2k", options);
+    ExpectBoxes(run, {BOX_CONFIRM, BOX_FAILED});
+    ExpectRestart(run, false, 0);
+    ExpectRemovedExactly({});
+}
+
+} // namespace

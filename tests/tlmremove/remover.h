@@ -1,0 +1,47 @@
+// Runs the real tlmremove.exe under the recorder DLL and reads back what it did on screen.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RecordedBox {
+    std::string owner;        // "0000000000000000" for no owner
+    unsigned style = 0;
+    std::wstring caption;     // decoded from code page 932
+    std::wstring text;
+    int answer = 0;
+    int shutdownPrivilege = -1;
+};
+
+struct RemoverRun {
+    bool finished = false;           // the process ended within the time limit
+    unsigned long exitCode = 0;
+    int patchedImports = 0;          // entries the recorder redirected
+    int initialShutdownPrivilege = -1;
+    std::vector<RecordedBox> boxes;
+    std::vector<unsigned> restartFlags;   // one entry per ExitWindowsEx call
+    std::vector<int> restartPrivilege;
+    std::vector<std::string> loadedLibraries;
+    std::string log;                 // the raw record, for failure messages
+};
+
+struct RemoverOptions {
+    std::string answers = "1,1";     // buttons the recorded boxes return, in order
+    bool realBoxes = false;          // show the real boxes; the caller answers on screen
+    bool restartSucceeds = true;
+    std::string failLoad;            // LoadLibraryA of this name fails
+    std::string version;             // "platform,major,minor,build" reported by GetVersionExA
+    std::string windowsDirectory;    // reported by GetWindowsDirectoryA
+};
+
+// Starts tlmremove.exe suspended, loads the recorder into it, lets it run and waits for
+// its end. onStarted (if given) runs while the program is running (to answer real boxes).
+RemoverRun RunRemover(const RemoverOptions &options,
+                      void (*onStarted)(unsigned long processId, void *context) = nullptr,
+                      void *context = nullptr);
+
+// Directory of the test program (tlmremove.exe and the recorder live next to it).
+std::string BinaryDirectory();
+
+std::wstring FromCodePage(unsigned codePage, const std::string &bytes);
+std::string ToUtf8(const std::wstring &text);
