@@ -151,6 +151,7 @@ void DriverInit(Driver* driver, File* files, uint32_t fileCapacity, uint64_t now
     driver->files = files;
     driver->fileCapacity = fileCapacity;
     driver->openFiles = 0;
+    driver->freeHint = 0;
     for (uint32_t i = 0; i < fileCapacity; ++i) files[i] = File{kDeviceNone, -1};
     driver->requestCount = 0;
     driver->faultCount = 0;
@@ -196,11 +197,11 @@ int32_t DriverOpen(Driver* driver, int32_t device, uint32_t* file) {
     } else if (device != kDeviceControl && device != kDeviceVxd) {
         return kStatusObjectNameNotFound;
     }
-    for (uint32_t i = 0; i < driver->fileCapacity; ++i) {
+    for (uint32_t i = driver->freeHint; i < driver->fileCapacity; ++i) {
         if (driver->files[i].device == kDeviceNone) {
-            // A per-board device is bound to its board; selection only confirms it.
             driver->files[i] = File{device, -1};
             ++driver->openFiles;
+            driver->freeHint = i + 1;
             *file = i;
             return kStatusSuccess;
         }
@@ -212,6 +213,7 @@ void DriverClose(Driver* driver, uint32_t file) {
     if (file >= driver->fileCapacity || driver->files[file].device == kDeviceNone) return;
     driver->files[file] = File{kDeviceNone, -1};
     --driver->openFiles;
+    if (file < driver->freeHint) driver->freeHint = file;
 }
 
 int32_t DriverIoctl(Driver* driver, uint32_t file, uint32_t code, const void* in, uint32_t inLength, void* out,

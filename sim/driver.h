@@ -88,6 +88,7 @@ struct Driver {
     File* files;
     uint32_t fileCapacity;
     uint32_t openFiles;
+    uint32_t freeHint;  // no free slot below this one
     TraceEntry trace[kTraceCapacity];  // ring: request seq lives at trace[(seq - 1) % capacity]
     uint32_t requestCount;             // requests answered since the last reset of the trace
     Fault faults[kMaxFaults];
