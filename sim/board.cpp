@@ -51,7 +51,11 @@ uint32_t ClampSpeed(uint32_t v) {
     return v;
 }
 
-bool InZone(const SensorZone& z, int64_t p) { return z.from <= z.to && p >= z.from && p <= z.to; }
+// Zone bounds as machine positions; INT32_MIN and INT32_MAX stand for no bound on that side.
+int64_t ZoneFrom(const SensorZone& z) { return z.from == INT32_MIN ? INT64_MIN : z.from; }
+int64_t ZoneTo(const SensorZone& z) { return z.to == INT32_MAX ? INT64_MAX : z.to; }
+
+bool InZone(const SensorZone& z, int64_t p) { return z.from <= z.to && p >= ZoneFrom(z) && p <= ZoneTo(z); }
 
 int64_t FloorMod(int64_t a, int64_t m) {
     int64_t r = a % m;
@@ -66,13 +70,14 @@ bool OnZMark(const AxisSensors& s, int64_t p) {
 // Pulses from p until p leaves or enters the zone, moving in the given direction.
 uint64_t ZoneEdge(const SensorZone& z, int64_t p, bool minus) {
     if (z.from > z.to) return kNever;
+    int64_t from = ZoneFrom(z), to = ZoneTo(z);
     if (!minus) {
-        if (p < z.from) return static_cast<uint64_t>(z.from - p);
-        if (p <= z.to) return static_cast<uint64_t>(z.to - p + 1);
+        if (p < from) return static_cast<uint64_t>(from - p);
+        if (p <= to) return to == INT64_MAX ? kNever : static_cast<uint64_t>(to - p + 1);
         return kNever;
     }
-    if (p > z.to) return static_cast<uint64_t>(p - z.to);
-    if (p >= z.from) return static_cast<uint64_t>(p - z.from + 1);
+    if (p > to) return static_cast<uint64_t>(p - to);
+    if (p >= from) return from == INT64_MIN ? kNever : static_cast<uint64_t>(p - from + 1);
     return kNever;
 }
 
@@ -628,7 +633,8 @@ bool BoardSetMachinePosition(Board* board, uint32_t axis, int64_t position, uint
     if (!HasAxis(board, axis)) return false;
     Axis* ax = AxisAt(board, axis, nowNs);
     if (ax->m.active) return false;
-    ax->machine = position;
+    const int64_t kFar = static_cast<int64_t>(1) << 53;  // far beyond any travel; keeps sums in range
+    ax->machine = position > kFar ? kFar : position < -kFar ? -kFar : position;
     return true;
 }
 

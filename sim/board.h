@@ -143,7 +143,8 @@ enum InputForce : uint8_t {
     kInputReleased = 2,  // forced: not detecting / not asserted
 };
 
-// A sensor detects while from <= machine position <= to. from > to: never.
+// A sensor detects while from <= machine position <= to. from > to: never. A bound of
+// INT32_MIN or INT32_MAX means the zone goes on for ever on that side.
 struct SensorZone {
     int32_t from;
     int32_t to;
@@ -240,7 +241,7 @@ void BoardAdvance(Board* board, uint64_t nowNs);
 bool BoardForceInput(Board* board, uint32_t axis, uint32_t input, uint8_t force, uint64_t nowNs);
 bool BoardSetSensors(Board* board, uint32_t axis, const AxisSensors* sensors, uint64_t nowNs);
 // Moves the carriage by hand (only while the axis stands still; false while it moves).
-// The position counter is not changed.
+// The position counter is not changed. Positions beyond +-2^53 are taken as +-2^53.
 bool BoardSetMachinePosition(Board* board, uint32_t axis, int64_t position, uint64_t nowNs);
 void BoardForceCmpStatus(Board* board, bool on, uint64_t nowNs);
 

@@ -159,6 +159,11 @@ TEST(Sensors, ControlsRefuseMissingAxesAndInputs) {
     EXPECT_FALSE(BoardSetSensors(&rig.board, 5, &s, rig.now)) << "sensors of axis 5";
     EXPECT_FALSE(BoardSetMachinePosition(&rig.board, 4, 0, rig.now)) << "carriage of axis 4";
     rig.InitAxis(0);
+    rig.PlaceCarriage(0, INT64_MIN);
+    EXPECT_EQ(rig.Machine(0), -(int64_t(1) << 53)) << "carriage placed beyond the far end";
+    rig.Start(0, kModeMinusContinuous, kCmdStartFl);
+    EXPECT_FALSE(rig.Operating(0)) << "a minus feed there meets -ELS at once";
+    rig.PlaceCarriage(0, 0);
     rig.Start(0, kModePlusContinuous, kCmdStartFl);
     rig.Wait(kSecond);
     EXPECT_FALSE(BoardSetMachinePosition(&rig.board, 0, 0, rig.now)) << "carriage of a moving axis";
