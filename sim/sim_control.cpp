@@ -1,0 +1,285 @@
+#include "sim_control.h"
+
+namespace tlmsim {
+
+namespace {
+
+void CopyBytes(void* to, const void* from, uint32_t n) { __builtin_memcpy(to, from, n); }
+
+bool ValidConfig(const TlmSimBoardConfig& c) {
+    if (c.axes != 4 && c.axes != 6) return false;
+    if (c.ManagementNumber < 0 || c.ManagementNumber > 9999) return false;
+    return true;
+}
+
+BoardConfig ToModel(const TlmSimBoardConfig& c) {
+    BoardConfig m = DefaultBoardConfig(c.ManagementNumber);
+    m.info.BusNumber = c.BusNumber;
+    m.info.DeviceNumber = c.DeviceNumber;
+    m.info.IoAddress = c.IoAddress;
+    m.info.IrqNumber = c.IrqNumber;
+    m.info.ManagementNumber = c.ManagementNumber;
+    m.info.BoardId = c.BoardId;
+    m.axes = c.axes;
+    m.boardIdHigh = c.boardIdHigh;
+    for (int i = 0; i < 8; ++i) m.idNumber[i] = c.idNumber[i];
+    return m;
+}
+
+TlmSimBoardConfig FromModel(const BoardConfig& m) {
+    TlmSimBoardConfig c = {};
+    c.BusNumber = m.info.BusNumber;
+    c.DeviceNumber = m.info.DeviceNumber;
+    c.IoAddress = m.info.IoAddress;
+    c.IrqNumber = m.info.IrqNumber;
+    c.ManagementNumber = m.info.ManagementNumber;
+    c.BoardId = m.info.BoardId;
+    c.axes = m.axes;
+    c.boardIdHigh = m.boardIdHigh;
+    for (int i = 0; i < 8; ++i) c.idNumber[i] = m.idNumber[i];
+    return c;
+}
+
+// Decodes a record that starts with a management number; the board it names, or null when
+// the record is malformed or no board has that number.
+template <typename Record>
+Board* BoardOf(Driver* driver, const void* in, uint32_t inLength, Record* record) {
+    if (in == nullptr || inLength != sizeof(Record)) return nullptr;
+    CopyBytes(record, in, sizeof(Record));
+    return DriverBoardByManagementNumber(driver, record->managementNumber);
+}
+
+int32_t SetBoards(Driver* driver, const void* in, uint32_t inLength, uint64_t nowNs) {
+    if (in == nullptr || inLength < sizeof(TlmSimBoards)) return kStatusInvalidParameter;
+    TlmSimBoards head;
+    CopyBytes(&head, in, sizeof head);
+    if (head.count > TLMSIM_MAX_BOARDS || head.count > kMaxBoards) return kStatusInvalidParameter;
+    if (inLength != sizeof(TlmSimBoards) + head.count * sizeof(TlmSimBoardConfig)) return kStatusInvalidParameter;
+    static BoardConfig configs[kMaxBoards];  // too large for a kernel stack; callers hold the lock
+    const uint8_t* p = static_cast<const uint8_t*>(in) + sizeof(TlmSimBoards);
+    for (uint32_t i = 0; i < head.count; ++i) {
+        TlmSimBoardConfig c;
+        CopyBytes(&c, p + i * sizeof c, sizeof c);
+        if (!ValidConfig(c)) return kStatusInvalidParameter;
+        for (uint32_t j = 0; j < i; ++j)
+            if (configs[j].info.ManagementNumber == c.ManagementNumber) return kStatusInvalidParameter;
+        configs[i] = ToModel(c);
+    }
+    DriverSetBoards(driver, configs, head.count, nowNs);
+    return kStatusSuccess;
+}
+
+int32_t GetBoards(const Driver* driver, void* out, uint32_t outLength, uint32_t* returned) {
+    uint32_t need = sizeof(TlmSimBoards) + driver->boardCount * sizeof(TlmSimBoardConfig);
+    if (out == nullptr || outLength < need) return kStatusBufferTooSmall;
+    uint8_t* p = static_cast<uint8_t*>(out);
+    TlmSimBoards head = {driver->boardCount};
+    CopyBytes(p, &head, sizeof head);
+    for (uint32_t i = 0; i < driver->boardCount; ++i) {
+        TlmSimBoardConfig c = FromModel(driver->boards[i].config);
+        CopyBytes(p + sizeof head + i * sizeof c, &c, sizeof c);
+    }
+    *returned = need;
+    return kStatusSuccess;
+}
+
+int32_t ReadTrace(const Driver* driver, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+                  uint32_t* returned) {
+    if (in == nullptr || inLength != 4) return kStatusInvalidParameter;
+    if (out == nullptr || outLength < sizeof(TlmSimTraceHeader)) return kStatusBufferTooSmall;
+    uint32_t first;
+    CopyBytes(&first, in, 4);
+    uint32_t total = driver->requestCount;
+    uint32_t oldest = total > kTraceCapacity ? total - kTraceCapacity + 1 : 1;
+    if (first < oldest) first = oldest;
+    uint32_t room = (outLength - sizeof(TlmSimTraceHeader)) / sizeof(TlmSimTraceEntry);
+    uint32_t count = 0;
+    uint8_t* p = static_cast<uint8_t*>(out) + sizeof(TlmSimTraceHeader);
+    for (uint32_t seq = first; seq <= total && count < room; ++seq) {
+        const TraceEntry* e = DriverTraceEntry(driver, seq);
+        if (e == nullptr) break;
+        TlmSimTraceEntry t = {e->seq, e->file, e->code, e->port, e->value, e->status, e->returned};
+        CopyBytes(p + count * sizeof t, &t, sizeof t);
+        ++count;
+    }
+    TlmSimTraceHeader head = {total, first, count};
+    CopyBytes(out, &head, sizeof head);
+    *returned = sizeof head + count * sizeof(TlmSimTraceEntry);
+    return kStatusSuccess;
+}
+
+int32_t Clock(SimClock* clock, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+              uint32_t* returned, uint64_t realNs) {
+    if (in == nullptr || inLength != sizeof(TlmSimClockRequest)) return kStatusInvalidParameter;
+    if (out != nullptr && outLength != 0 && outLength < sizeof(TlmSimClockState)) return kStatusBufferTooSmall;
+    TlmSimClockRequest r;
+    CopyBytes(&r, in, sizeof r);
+    uint64_t now = SimClockNow(clock, realNs);
+    switch (r.op) {
+    case TLMSIM_CLOCK_QUERY:
+        break;
+    case TLMSIM_CLOCK_FREEZE:
+        clock->frozenNs = now;
+        clock->frozen = true;
+        break;
+    case TLMSIM_CLOCK_RUN:
+        clock->offsetNs = static_cast<int64_t>(now - realNs);
+        clock->frozen = false;
+        break;
+    case TLMSIM_CLOCK_ADVANCE:
+        if (clock->frozen)
+            clock->frozenNs += r.ns;
+        else
+            clock->offsetNs += static_cast<int64_t>(r.ns);
+        break;
+    default:
+        return kStatusInvalidParameter;
+    }
+    if (out != nullptr && outLength != 0) {
+        TlmSimClockState s = {SimClockNow(clock, realNs), clock->frozen ? 1u : 0u, 0};
+        CopyBytes(out, &s, sizeof s);
+        *returned = sizeof s;
+    }
+    return kStatusSuccess;
+}
+
+}  // namespace
+
+void SimClockInit(SimClock* clock, uint64_t realNs) {
+    clock->offsetNs = -static_cast<int64_t>(realNs);
+    clock->frozenNs = 0;
+    clock->frozen = false;
+}
+
+uint64_t SimClockNow(const SimClock* clock, uint64_t realNs) {
+    if (clock->frozen) return clock->frozenNs;
+    return static_cast<uint64_t>(static_cast<int64_t>(realNs) + clock->offsetNs);
+}
+
+bool IsSimControlCode(uint32_t code) {
+    return code >= TLMSIM_IOCTL_FIRST && code <= TLMSIM_IOCTL_LAST && (code & 3) == 0;
+}
+
+void SimControlState(const Driver* driver, const SimClock* clock, uint64_t realNs, TlmSimState* state) {
+    TlmSimState s = {};
+    s.boardCount = driver->boardCount;
+    for (uint32_t i = 0; i < driver->fileCapacity; ++i) {
+        int32_t d = driver->files[i].device;
+        if (d == kDeviceNone) continue;
+        ++s.openFiles;
+        if (d == kDeviceControl)
+            ++s.openControl;
+        else if (d == kDeviceVxd)
+            ++s.openVxd;
+        else
+            ++s.openBoard;
+    }
+    s.requestCount = driver->requestCount;
+    s.faultCount = driver->faultCount;
+    s.clockFrozen = clock->frozen ? 1 : 0;
+    s.nowNs = SimClockNow(clock, realNs);
+    *state = s;
+}
+
+int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const void* in, uint32_t inLength,
+                          void* out, uint32_t outLength, uint32_t* returned, uint64_t realNs,
+                          bool* boardsChanged) {
+    *returned = 0;
+    *boardsChanged = false;
+    uint64_t now = SimClockNow(clock, realNs);
+    switch (code) {
+    case TLMSIM_IOCTL_RESET: {
+        BoardConfig one = DefaultBoardConfig(0);
+        SimClockInit(clock, realNs);
+        clock->offsetNs += static_cast<int64_t>(now);  // the model's time never runs backwards
+        DriverSetBoards(driver, &one, 1, now);
+        DriverResetTrace(driver);
+        DriverClearFaults(driver);
+        *boardsChanged = true;
+        return kStatusSuccess;
+    }
+    case TLMSIM_IOCTL_SET_BOARDS: {
+        int32_t status = SetBoards(driver, in, inLength, now);
+        *boardsChanged = status == kStatusSuccess;
+        return status;
+    }
+    case TLMSIM_IOCTL_GET_BOARDS:
+        return GetBoards(driver, out, outLength, returned);
+    case TLMSIM_IOCTL_CLOCK:
+        return Clock(clock, in, inLength, out, outLength, returned, realNs);
+    case TLMSIM_IOCTL_ADD_FAULT: {
+        if (in == nullptr || inLength != sizeof(TlmSimFault)) return kStatusInvalidParameter;
+        TlmSimFault f;
+        CopyBytes(&f, in, sizeof f);
+        if (f.kind < TLMSIM_FAULT_FAIL || f.kind > TLMSIM_FAULT_EXTRA_RECORDS) return kStatusInvalidParameter;
+        Fault fault = {f.kind, f.request, f.code, f.status, f.value};
+        return DriverAddFault(driver, fault) ? kStatusSuccess : kStatusInsufficientResources;
+    }
+    case TLMSIM_IOCTL_CLEAR_FAULTS:
+        DriverClearFaults(driver);
+        return kStatusSuccess;
+    case TLMSIM_IOCTL_READ_TRACE:
+        return ReadTrace(driver, in, inLength, out, outLength, returned);
+    case TLMSIM_IOCTL_RESET_TRACE:
+        DriverResetTrace(driver);
+        return kStatusSuccess;
+    case TLMSIM_IOCTL_GET_STATE: {
+        if (out == nullptr || outLength < sizeof(TlmSimState)) return kStatusBufferTooSmall;
+        TlmSimState s;
+        SimControlState(driver, clock, realNs, &s);
+        CopyBytes(out, &s, sizeof s);
+        *returned = sizeof s;
+        return kStatusSuccess;
+    }
+    case TLMSIM_IOCTL_FORCE_INPUT: {
+        TlmSimForceInput r;
+        Board* board = BoardOf(driver, in, inLength, &r);
+        if (board == nullptr || r.force > kInputReleased) return kStatusInvalidParameter;
+        return BoardForceInput(board, r.axis, r.input, static_cast<uint8_t>(r.force), now) ? kStatusSuccess
+                                                                                          : kStatusInvalidParameter;
+    }
+    case TLMSIM_IOCTL_SET_SENSORS: {
+        TlmSimSetSensors r;
+        Board* board = BoardOf(driver, in, inLength, &r);
+        if (board == nullptr) return kStatusInvalidParameter;
+        AxisSensors a = {};
+        a.plusEls = {r.plusEls.from, r.plusEls.to};
+        a.minusEls = {r.minusEls.from, r.minusEls.to};
+        a.dls[0] = {r.dls[0].from, r.dls[0].to};
+        a.dls[1] = {r.dls[1].from, r.dls[1].to};
+        a.ols = {r.ols.from, r.ols.to};
+        a.zPeriod = r.zPeriod;
+        a.zOffset = r.zOffset;
+        a.zWidth = r.zWidth;
+        a.normallyOpen = r.normallyOpen;
+        return BoardSetSensors(board, r.axis, &a, now) ? kStatusSuccess : kStatusInvalidParameter;
+    }
+    case TLMSIM_IOCTL_SET_MACHINE_POSITION: {
+        TlmSimMachinePosition r;
+        Board* board = BoardOf(driver, in, inLength, &r);
+        if (board == nullptr) return kStatusInvalidParameter;
+        return BoardSetMachinePosition(board, r.axis, r.position, now) ? kStatusSuccess : kStatusInvalidParameter;
+    }
+    case TLMSIM_IOCTL_GET_MACHINE_POSITION: {
+        TlmSimAxisRef r;
+        Board* board = BoardOf(driver, in, inLength, &r);
+        if (board == nullptr || r.axis >= board->config.axes) return kStatusInvalidParameter;
+        if (out == nullptr || outLength < sizeof(int64_t)) return kStatusBufferTooSmall;
+        int64_t position = BoardMachinePosition(board, r.axis, now);
+        CopyBytes(out, &position, sizeof position);
+        *returned = sizeof position;
+        return kStatusSuccess;
+    }
+    case TLMSIM_IOCTL_FORCE_CMP: {
+        TlmSimForceCmp r;
+        Board* board = BoardOf(driver, in, inLength, &r);
+        if (board == nullptr || r.on > 1) return kStatusInvalidParameter;
+        BoardForceCmpStatus(board, r.on != 0, now);
+        return kStatusSuccess;
+    }
+    default:
+        return kStatusInvalidDeviceRequest;
+    }
+}
+
+}  // namespace tlmsim

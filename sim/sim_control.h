@@ -1,0 +1,36 @@
+// The private control requests of tlmsim.sys (records in tlmsim_control.h), decoded against the
+// driver model, and the model's clock that tests may freeze and advance.
+//
+// Freestanding like driver.h: the kernel driver routes private codes here before the model's
+// DriverIoctl, so they never reach the request trace; native tests call it directly.
+#pragma once
+
+#include "driver.h"
+#include "tlmsim_control.h"
+
+namespace tlmsim {
+
+// The model's time: the caller's real clock plus an offset, or a frozen value.
+struct SimClock {
+    int64_t offsetNs;   // model time = real time + offsetNs while running
+    uint64_t frozenNs;  // model time while frozen
+    bool frozen;
+};
+
+// Starts the model's time at 0 at real time `realNs`, running.
+void SimClockInit(SimClock* clock, uint64_t realNs);
+uint64_t SimClockNow(const SimClock* clock, uint64_t realNs);
+
+// True for the private codes (TLMSIM_IOCTL_FIRST..TLMSIM_IOCTL_LAST).
+bool IsSimControlCode(uint32_t code);
+
+// Answers one private request. *boardsChanged becomes true when the set of boards (and so of
+// per-board devices) may have changed. Same conventions as DriverIoctl, without the trace.
+int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const void* in, uint32_t inLength,
+                          void* out, uint32_t outLength, uint32_t* returned, uint64_t realNs,
+                          bool* boardsChanged);
+
+// Counts open files by device kind into a TlmSimState (clock and counters filled as well).
+void SimControlState(const Driver* driver, const SimClock* clock, uint64_t realNs, TlmSimState* state);
+
+}  // namespace tlmsim
