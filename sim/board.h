@@ -6,8 +6,11 @@
 // it with a virtual clock and the kernel driver with the real one. Every port access first
 // brings the axis it touches up to the given time; motion is computed in whole ticks of the
 // 2457600 Hz reference clock with integer arithmetic only, so the same sequence of accesses
-// at the same times always gives the same pulses, and a long jump in time costs a handful of
-// steps (one per speed step of a ramp, one per sensor passed), never one per pulse.
+// at the same times always gives the same pulses, however often the caller looks in between.
+// A long jump in time costs a few steps per ramp and per sensor edge passed (whole speed
+// steps of a ramp are summed in closed form), never one per pulse or per speed step.
+// Times are taken in whole ticks (about 407 ns); a time earlier than one already seen counts
+// as that one.
 //
 // How the controller behaves (choices made where the command set leaves room):
 //
@@ -49,10 +52,13 @@
 //   0x60 axis reset: stops the axis, registers to their power-on values (all 0), position
 //        counter 0, mode and control bytes 0, servo outputs off, cycle mode off, interrupt
 //        status cleared. 0x61 clears the interrupt status. 0x62 clears the end cause
-//        (register 13 bits 0x00FF).
+//        (register 13 bits 0x0010..0x0100, status 2 bit 0x04).
 //   0x66 cycle mode on, 0x67 cycle mode off: while on, every preset feed that ends on its
 //        target latches interrupt status 0x14 (0x10 preset end | 0x04 operation end).
 //   0x80+r / 0xC0+r (r = 0..27): register read / write. r above 27 reads 0, writes nothing.
+//
+// A move takes registers 0 to 3 and 7 at its start; writing them during the move changes
+// only the next one.
 //
 // Operation-mode byte: bits 0-2 = 2 is an origin return, otherwise bit 0x20 set is a feed
 // (bit 0x08: preset feed of register 0 pulses, else continuous); bit 0x10 = minus direction.
