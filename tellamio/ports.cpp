@@ -33,6 +33,16 @@ static BoardRecord *LookUpBoard(TLMIO_HANDLE board)
     return record;
 }
 
+// For exports with an out-parameter: the argument is checked before the board is looked up.
+static BoardRecord *LookUpBoardFor(TLMIO_HANDLE board, const void *out)
+{
+    if (out == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    return LookUpBoard(board);
+}
+
 static BOOL WritePort(BoardRecord *record, DWORD code, DWORD port, DWORD value)
 {
     PortWriteRequest request = {port, value};
@@ -96,11 +106,7 @@ static BOOL WriteBytePort(TLMIO_HANDLE board, DWORD port, BYTE value)
 
 static BOOL ReadBytePort(TLMIO_HANDLE board, DWORD port, BYTE *value)
 {
-    if (value == NULL) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    BoardRecord *record = LookUpBoard(board);
+    BoardRecord *record = LookUpBoardFor(board, value);
     if (record == NULL)
         return FALSE;
     return ReadByte(record, port, value) ? TRUE : FALSE;
@@ -172,11 +178,7 @@ BOOL WINAPI tlmio_intstatusRead(TLMIO_HANDLE board, WORD axis, BYTE *status)
 
 BOOL WINAPI tlmio_regRead(TLMIO_HANDLE board, WORD axis, BYTE command, DWORD *value)
 {
-    if (value == NULL) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    BoardRecord *record = LookUpBoard(board);
+    BoardRecord *record = LookUpBoardFor(board, value);
     if (record == NULL)
         return FALSE;
     if (!WriteByte(record, AxisPort(axis, AXIS_PORT_COMMAND), command))
@@ -215,11 +217,7 @@ BOOL WINAPI tlmio_boardIDRead(TLMIO_HANDLE board, BYTE *boardId)
 
 BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE *idNumber)
 {
-    if (idNumber == NULL) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    BoardRecord *record = LookUpBoard(board);
+    BoardRecord *record = LookUpBoardFor(board, idNumber);
     if (record == NULL)
         return FALSE;
     // A failed read leaves no gap: the next byte read goes to the next free place.
