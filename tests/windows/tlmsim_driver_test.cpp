@@ -151,6 +151,30 @@ TEST_F(TlmsimDriver, PerBoardDevicesFollowTheConfiguredBoards) {
     }
 }
 
+// The Windows 9x form of the open (access 0, no sharing, creation disposition 0,
+// delete-on-close and overlapped) is how a dynamic VxD is loaded. An NT-family system, Wine
+// included, refuses creation disposition 0 with ERROR_INVALID_PARAMETER before any driver
+// sees the request; the device itself answers an ordinary open.
+TEST_F(TlmsimDriver, TheWindows9xDeviceAnswersOrdinaryOpensOnly) {
+    HANDLE h = CreateFileA("\\\\.\\TELLAMIO.VXD", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OVERLAPPED,
+                           nullptr);
+    DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), error) << "the Windows 9x form of the open";
+    TlmSimState s;
+    ASSERT_EQ(0u, sim.State(&s));
+    EXPECT_EQ(0u, s.openVxd);
+
+    Handle vxd("\\\\.\\TELLAMIO.VXD", FILE_FLAG_OVERLAPPED);
+    ASSERT_TRUE(vxd.ok()) << "error " << vxd.error;
+    uint32_t count = 0;
+    DWORD got;
+    EXPECT_EQ(0u, Ioctl(vxd.h, tlmwin::kGetDeviceCount, nullptr, 0, &count, 4, &got));
+    EXPECT_EQ(1u, count);
+    ASSERT_EQ(0u, sim.State(&s));
+    EXPECT_EQ(1u, s.openVxd);
+}
+
 TEST_F(TlmsimDriver, AHandleOnARemovedBoardFailsItsRequestsAndStillCloses) {
     Handle board(DeviceName(0).c_str());
     ASSERT_TRUE(board.ok()) << board.error;
