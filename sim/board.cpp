@@ -460,11 +460,13 @@ uint8_t Status1(const Board* board, uint32_t a) {
         s |= 0x04;
         if (ax.m.phase == kPhaseAccel) s |= 0x01;
         if (ax.m.phase == kPhaseDecel) s |= 0x02;
-        if (ax.m.dlsLatched) s |= 0x40;
     }
     if (Active(board, a, kInputPlusEls)) s |= 0x08;
     if (Active(board, a, kInputMinusEls)) s |= 0x10;
-    if (Active(board, a, kInputDls)) s |= 0x20;
+    if (Active(board, a, kInputDls)) {
+        s |= 0x20;
+        if (ax.m.active && ax.m.dlsLatched) s |= 0x40;
+    }
     if (Active(board, a, kInputOls)) s |= 0x80;
     return s;
 }

@@ -78,7 +78,7 @@
 //   simulated encoder follows the command pulses exactly.
 //
 // Status 1: 0x01 accelerating, 0x02 decelerating, 0x04 operating, 0x08 +ELS, 0x10 -ELS,
-// 0x20 DLS input, 0x40 slowed down by DLS in this move, 0x80 OLS.
+// 0x20 DLS input, 0x40 DLS input while a move is held at FL by it, 0x80 OLS.
 // Status 2: 0x01 Z input, 0x02 SVALM, 0x04 last operation ended on a limit, 0x08 INPOS,
 // 0x10 minus direction (of the running or last operation), 0x20 servo-on output,
 // 0x40 servo-reset output.

@@ -286,9 +286,25 @@ TEST(Limits, DlsSlowsToFl) {
     EXPECT_EQ(rig.Status1(0) & 0x62, 0x62) << "DLS active, slowing down, decelerating";
     rig.Wait(2 * kSecond);
     EXPECT_EQ(rig.Speed(0), 500u) << "speed after DLS";
+    EXPECT_EQ(rig.Status1(0) & 0x67, 0x64) << "held at FL by DLS";
     EXPECT_TRUE(rig.Operating(0)) << "still running at FL";
     rig.RunToEnd(0);
     EXPECT_EQ(rig.Machine(0), 200000) << "stops on +ELS";
+}
+
+TEST(Limits, DlsHoldsTheMoveAtFlAfterItIsLeft) {
+    Rig rig;
+    rig.InitAxis(0);
+    rig.PlaceCarriage(0, 195000);
+    rig.Parameters(0, 0, 500, 5000, 545);
+    rig.Start(0, kModeMinusContinuous, kCmdStartHigh);
+    rig.Wait(kSecond);
+    EXPECT_EQ(rig.Status1(0) & 0x67, 0x64) << "starting on the DLS dog: held at FL, no ramp";
+    EXPECT_EQ(rig.Speed(0), 500u) << "speed on the dog";
+    rig.Wait(20 * kSecond);
+    EXPECT_EQ(rig.Status1(0) & 0x67, 0x04) << "dog left behind";
+    EXPECT_EQ(rig.Speed(0), 500u) << "speed after leaving the dog";
+    EXPECT_EQ(rig.Machine(0), 195000 - 10500) << "21 s at FL";
 }
 
 TEST(OriginReturn, StopsWhereOlsComesAndClearsTheCounter) {
