@@ -1,0 +1,558 @@
+// tlmtest6.exe driven as a user would drive it, on the simulated driver tlmsim.sys: start-up
+// on different boards, the error box, page switching, the page following the main window,
+// and the end of the program.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <set>
+
+#include "simctl.h"
+#include "ui.h"
+
+using simctl::Call;
+
+namespace {
+
+constexpr DWORD kTimeout = 15000;
+
+// Texts of the program's string table, as the user reads them.
+const wchar_t kDuplicateIds[] =
+    L"２つ以上のボードIDが重複しているため、ボードIDでのオープンは使用できません。";
+const wchar_t kCannotSwitch[] = L"動作中のため、画面切替できません。";
+const wchar_t kNoVwAxes[] = L"V～B軸が存在しません。";
+const wchar_t kErrDeviceCount[] = L"デバイス個数取得Error：";
+const wchar_t kErrDeviceInfo[] = L"デバイス情報取得Error：";
+const wchar_t kErrDeviceOpen[] = L"デバイスオープンError：";
+const wchar_t kErrCommandWrite[] = L"コマンドバッファ書込Error：";
+const wchar_t kErrControlMode[] = L"制御モードバッファ書込Error：";
+const wchar_t kErrRegisterWrite[] = L"レジスタ書込Error：";
+const wchar_t kErrRegisterRead[] = L"レジスタ読込Error：";
+const wchar_t kErrEls[] = L"ELS極性ポート書込/読込Error：";
+const wchar_t kErrCmp[] = L"CMP出力切替ポート書込/読込Error：";
+
+std::wstring Hex(DWORD value) {
+    wchar_t text[16];
+    swprintf(text, 16, L"0x%lx", (unsigned long)value);
+    return text;
+}
+
+std::vector<TlmSimBoardConfig> Boards(int count, uint8_t axes = 6) {
+    std::vector<TlmSimBoardConfig> boards;
+    for (int i = 0; i < count; ++i) boards.push_back(simctl::Board(i, -1, axes));
+    return boards;
+}
+
+std::string Join(const std::vector<Call>& calls) {
+    std::string s;
+    for (const Call& c : calls) s += "  " + c.ToString() + "\n";
+    return s;
+}
+
+class Tlmtest6 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(simctl::Reset(&error)) << error;
+    }
+
+    void UseBoards(const std::vector<TlmSimBoardConfig>& boards) {
+        std::string error;
+        ASSERT_TRUE(simctl::SetBoards(boards, &error)) << error;
+    }
+
+    void Start(ui::Program* program) {
+        std::string error;
+        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        ASSERT_TRUE(program->Start(&error)) << error;
+    }
+
+    std::vector<TlmSimTraceEntry> Trace() {
+        std::vector<TlmSimTraceEntry> entries;
+        std::string error;
+        EXPECT_TRUE(simctl::ReadTrace(&entries, &error)) << error;
+        return entries;
+    }
+
+    std::vector<Call> ProgramCalls() {
+        std::vector<TlmSimTraceEntry> entries = Trace();
+        return simctl::Calls(entries, simctl::ProgramFile(entries));
+    }
+
+    // Starts the program and waits for its first page.
+    void StartToFirstPage(ui::Program* program) {
+        ASSERT_NO_FATAL_FAILURE(Start(program));
+        ASSERT_TRUE(program->WaitForPage(0, kTimeout)) << "page 0 was not shown; message boxes: " << BoxesNow(*program);
+    }
+
+    static std::string BoxesNow(const ui::Program& program) {
+        std::string s;
+        for (const ui::MessageBoxSeen& b : program.MessageBoxes()) s += ui::Narrow(ui::Describe(b)) + "; ";
+        return s.empty() ? "none" : s;
+    }
+
+    // Closes the main window and expects exit code 0.
+    void CloseAndExit(ui::Program* program) {
+        program->Close();
+        DWORD code = 1234;
+        ASSERT_TRUE(program->WaitForExit(kTimeout, &code)) << "still running; boxes: " << BoxesNow(*program);
+        EXPECT_EQ(code, 0u);
+    }
+
+    // Expects one plain message box (empty caption, OK only, no icon, owned by the main
+    // window) with `text`, and answers it.
+    void ExpectNotice(ui::Program* program, const std::wstring& text) {
+        ui::MessageBoxSeen box;
+        ASSERT_TRUE(program->WaitForMessageBox(kTimeout, &box)) << "no message box";
+        EXPECT_EQ(ui::Narrow(box.text), ui::Narrow(text));
+        EXPECT_EQ(ui::Narrow(box.caption), "");
+        EXPECT_EQ(box.buttons, std::vector<int>{IDOK}) << ui::Narrow(ui::Describe(box));
+        EXPECT_FALSE(box.icon);
+        EXPECT_EQ(box.owner, program->MainWindow());
+        ui::Program::Press(box.window, IDOK);
+    }
+
+    // The axes that received the close sequence, in order, from the calls after `from`: the
+    // decelerating stop 0x0A (which the library sends after reading registers 1 and 12 of the
+    // axis, and as 0x09 when the axis runs at its FL speed), then 0x48 and 0x49.
+    static std::vector<uint32_t> ClosedAxes(const std::vector<Call>& calls, size_t from, std::string* problem) {
+        std::vector<uint32_t> axes;
+        auto is = [&](size_t i, Call::Kind kind, uint32_t code, uint32_t axis) {
+            return i < calls.size() && calls[i].kind == kind && calls[i].code == code && calls[i].axis == axis;
+        };
+        for (size_t i = from; i < calls.size(); ++i) {
+            const Call& c = calls[i];
+            if (c.kind != Call::RegisterRead || c.code != 0x81) continue;
+            uint32_t axis = c.axis;
+            if (!is(i + 1, Call::RegisterRead, 0x8C, axis) ||
+                !(is(i + 2, Call::Command, 0x0A, axis) || is(i + 2, Call::Command, 0x09, axis)) ||
+                !is(i + 3, Call::Command, 0x48, axis) || !is(i + 4, Call::Command, 0x49, axis)) {
+                *problem += "incomplete close sequence on axis " + std::to_string(axis) + "; ";
+                continue;
+            }
+            axes.push_back(axis);
+            i += 4;
+        }
+        return axes;
+    }
+
+    static size_t IndexAfterStartup(const std::vector<Call>& calls) {
+        for (size_t i = 0; i < calls.size(); ++i)
+            if (calls[i].kind == Call::ByteRead && calls[i].code == 0x88) return i + 1;
+        return calls.size();
+    }
+};
+
+// ---- Start-up on different boards ----
+
+struct StartupCase {
+    const char* name;
+    std::vector<TlmSimBoardConfig> boards;
+    std::vector<uint32_t> initialisedAxes;  // axes that went through the initial commands
+    std::vector<uint32_t> presentAxes;      // axes stopped and closed at the end
+    int openedManagement;                   // the board selected by the open
+    bool duplicateMessage;
+};
+
+TEST_F(Tlmtest6, StartsOnEachBoardSetAndCountsTheAxes) {
+    std::vector<TlmSimBoardConfig> duplicates = {simctl::Board(0, 1), simctl::Board(1, 2), simctl::Board(2, 1)};
+    std::vector<TlmSimBoardConfig> duplicatesLater = {simctl::Board(3, 5), simctl::Board(4, 2), simctl::Board(5, 2)};
+    const StartupCase cases[] = {
+        {"one six-axis board", Boards(1, 6), {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5}, 0, false},
+        {"one four-axis board", Boards(1, 4), {0, 1, 2, 3, 4}, {0, 1, 2, 3}, 0, false},
+        {"sixteen boards", Boards(16, 6), {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5}, 0, false},
+        {"board IDs 1, 2, 1", duplicates, {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5}, 0, true},
+        {"board IDs 5, 2, 2", duplicatesLater, {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5}, 3, true},
+    };
+    for (const StartupCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(UseBoards(c.boards));
+        ui::Program program;
+        ASSERT_NO_FATAL_FAILURE(Start(&program));
+        if (c.duplicateMessage) ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, kDuplicateIds));
+        ASSERT_TRUE(program.WaitForPage(0, kTimeout)) << "page 0 not shown; boxes: " << BoxesNow(program);
+        EXPECT_EQ(program.SelectedTab(), 0);
+        // No second notice follows the first.
+        Sleep(300);
+        EXPECT_EQ(BoxesNow(program), "none");
+        ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
+
+        std::vector<Call> calls = ProgramCalls();
+        std::vector<uint32_t> initialised;
+        int selected = -2;
+        int selectedBoardId = 0;
+        for (const Call& call : calls) {
+            if (call.kind == Call::Command && call.code == 0x60) initialised.push_back(call.axis);
+            if (call.kind == Call::Select) selected = (int)call.value, selectedBoardId = (int)call.code;
+        }
+        EXPECT_EQ(initialised, c.initialisedAxes) << Join(calls);
+        EXPECT_EQ(selected, c.openedManagement) << "management number given to the open";
+        EXPECT_EQ(selectedBoardId, -1) << "the start-up open goes by device, without a board ID";
+        std::string problem;
+        EXPECT_EQ(ClosedAxes(calls, IndexAfterStartup(calls), &problem), c.presentAxes) << Join(calls);
+        EXPECT_EQ(problem, "");
+    }
+}
+
+// The requests of a start-up on one six-axis board, call by call.
+TEST_F(Tlmtest6, InitialisesEveryAxisWithTheDefaults) {
+    ASSERT_NO_FATAL_FAILURE(UseBoards(Boards(1, 6)));
+    ui::Program program;
+    ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&program));
+    ULONGLONG shownMs = GetTickCount64() - program.startTick();
+    std::vector<TlmSimTraceEntry> entries = Trace();
+    std::vector<Call> calls = simctl::Calls(entries, simctl::ProgramFile(entries));
+    ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
+    std::printf("[ figures ] first page shown %llu ms after process start; %zu driver requests, %zu library calls "
+                "during start-up\n",
+                shownMs, entries.size(), calls.size());
+    RecordProperty("first_page_ms", std::to_string(shownMs));
+    RecordProperty("startup_requests", std::to_string(entries.size()));
+
+    std::vector<std::string> expected = {"count", "info", "select(boardId -1, management 0)"};
+    const std::pair<uint32_t, uint32_t> registers[] = {
+        {0, 1500}, {1, 500}, {2, 5000}, {3, 545}, {4, 299}, {5, 0}, {6, 0x13000004}, {7, 0xF0C40}, {8, 0x4000},
+        {9, 0}, {10, 0}, {11, 0}, {17, 0}, {18, 0}, {19, 0}, {23, 0}, {24, 0}, {25, 0}, {26, 0}, {27, 0}};
+    for (uint32_t axis = 0; axis < 6; ++axis) {
+        for (uint32_t command : {0x60u, 0x61u, 0x62u}) expected.push_back(Call{Call::Command, axis, command, 0, false}.ToString());
+        expected.push_back(Call{Call::ControlMode, axis, 0x14, 0, false}.ToString());
+        for (auto r : registers) expected.push_back(Call{Call::Command, axis, 0xC0 + r.first, r.second, true}.ToString());
+        expected.push_back(Call{Call::Command, axis, 0x48, 0, false}.ToString());
+        expected.push_back(Call{Call::Command, axis, 0x49, 0, false}.ToString());
+        if (axis == 0) {
+            expected.push_back(Call{Call::ByteWrite, 0, 0x80, 0, false}.ToString());
+            expected.push_back(Call{Call::ByteWrite, 0, 0x88, 0, false}.ToString());
+        }
+        expected.push_back(Call{Call::RegisterRead, axis, 0x86, 0x13000004, false}.ToString());
+    }
+    expected.push_back(Call{Call::ByteRead, 0, 0x80, 0, false}.ToString());
+    expected.push_back(Call{Call::ByteRead, 0, 0x88, 0, false}.ToString());
+    std::vector<std::string> got;
+    for (const Call& c : calls) got.push_back(c.ToString());
+    EXPECT_EQ(got, expected);
+}
+
+// ---- Failures at start-up: the error box, one close, exit code 0 ----
+
+struct FailureCase {
+    const char* name;
+    std::vector<TlmSimBoardConfig> boards;
+    // The request to fail, found in a clean start-up on the same boards: the n-th request
+    // (from 1) with this code and port. code 0: no fault.
+    uint32_t code;
+    uint32_t port;
+    int occurrence;
+    int32_t status;
+    const wchar_t* message;
+    bool exactCode;               // the box shows the error the driver's status gives
+    DWORD libraryCode;            // or, when not 0, this library code
+    std::vector<uint32_t> closedAxes;  // axes stopped by the close after the box
+    bool forceCmp = false;             // the comparator status reads 1 on the board
+};
+
+TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
+    const int32_t io = simctl::STATUS_IO_DEVICE_ERROR_CODE;
+    const std::vector<uint32_t> all = {0, 1, 2, 3, 4, 5};
+    const FailureCase cases[] = {
+        {"no board", Boards(0), 0, 0, 0, 0, kErrDeviceCount, false, 0, {}},
+        {"seventeen boards", Boards(17), 0, 0, 0, 0, kErrDeviceCount, false, 0, {}},
+        {"device information refused", Boards(1), simctl::GET_DEVICE_INFO, ~0u, 1, io, kErrDeviceInfo, true, 0, {}},
+        {"board selection refused", Boards(1), simctl::SELECT_BOARD, ~0u, 1, io, kErrDeviceOpen, true, 0x20000001, {}},
+        {"first initial command fails", Boards(1), simctl::WRITE_BYTE, 0x00, 1, io, kErrCommandWrite, true, 0, all},
+        {"control mode fails", Boards(1), simctl::WRITE_BYTE, 0x02, 1, io, kErrControlMode, true, 0, all},
+        {"register write fails", Boards(1), simctl::WRITE_WORD, 0x14, 3, io, kErrRegisterWrite, true, 0, all},
+        {"axis 0 register 6 read fails", Boards(1), simctl::READ_WORD, 0x04, 1, io, kErrRegisterRead, true, 0, all},
+        {"axis 2 register 6 read fails", Boards(1), simctl::READ_WORD, 0x26, 1, io, kErrRegisterRead, true, 0, all},
+        {"ELS polarity write fails", Boards(1), simctl::WRITE_BYTE, 0x80, 1, io, kErrEls, true, 0, all},
+        {"ELS polarity read fails", Boards(1), simctl::READ_BYTE, 0x80, 1, io, kErrEls, true, 0, all},
+        {"CMP write fails", Boards(1), simctl::WRITE_BYTE, 0x88, 1, io, kErrCmp, true, 0, all},
+        {"CMP read fails", Boards(1), simctl::READ_BYTE, 0x88, 1, io, kErrCmp, true, 0, all},
+        {"CMP read fails on a four-axis board", Boards(1, 4), simctl::READ_BYTE, 0x88, 1, io, kErrCmp, true, 0,
+         {0, 1, 2, 3}},
+        {"CMP status set after initialisation", Boards(1), 0, 0, 0, 0, kErrCmp, false, 0, all, true},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(SetUp());
+        ASSERT_NO_FATAL_FAILURE(UseBoards(c.boards));
+        uint32_t failAt = 0;
+        if (c.forceCmp) {
+            std::string error;
+            ASSERT_TRUE(simctl::ForceCmp(0, true, &error)) << error;
+        }
+        if (c.code) {
+            // A clean start-up tells the number of the request to fail.
+            ui::Program probe;
+            ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&probe));
+            int seen = 0;
+            for (const TlmSimTraceEntry& e : Trace())
+                if (e.code == c.code && (c.port == ~0u || e.port == c.port) && ++seen == c.occurrence) {
+                    failAt = e.seq;
+                    break;
+                }
+            ASSERT_NO_FATAL_FAILURE(CloseAndExit(&probe));
+            ASSERT_NE(failAt, 0u) << "the clean start-up sent no such request";
+            TlmSimFault fault = {TLMSIM_FAULT_FAIL, failAt, 0, c.status, 0};
+            std::string error;
+            ASSERT_TRUE(simctl::AddFault(fault, &error)) << error;
+        }
+
+        ui::Program program;
+        ASSERT_NO_FATAL_FAILURE(Start(&program));
+        ui::MessageBoxSeen box;
+        ASSERT_TRUE(program.WaitForMessageBox(kTimeout, &box)) << "no error box";
+        EXPECT_EQ(ui::Narrow(box.caption), "ErrorMessgae");
+        EXPECT_EQ(box.buttons, std::vector<int>{IDOK}) << ui::Narrow(ui::Describe(box));
+        EXPECT_FALSE(box.icon);
+        EXPECT_EQ(box.owner, program.MainWindow());
+        std::wstring message = c.message;
+        if (c.exactCode) {
+            DWORD code = c.libraryCode ? c.libraryCode : simctl::ERROR_IO_DEVICE_CODE;
+            EXPECT_EQ(ui::Narrow(box.text), ui::Narrow(message + L"(" + Hex(code) + L")"));
+        } else {
+            // The last error the library left: "(0x<hex>)".
+            std::wstring prefix = message + L"(0x";
+            EXPECT_EQ(ui::Narrow(box.text.substr(0, prefix.size())), ui::Narrow(prefix));
+            EXPECT_EQ(box.text.back(), L')') << ui::Narrow(box.text);
+        }
+        EXPECT_EQ(program.VisiblePage(), nullptr) << "a page is shown behind the error box";
+        ui::Program::Press(box.window, IDOK);
+        DWORD exitCode = 1234;
+        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << BoxesNow(program);
+        EXPECT_EQ(exitCode, 0u);
+
+        std::vector<TlmSimTraceEntry> entries = Trace();
+        std::vector<Call> calls = simctl::Calls(entries, simctl::ProgramFile(entries));
+        std::string problem;
+        // Only the close follows the failure, once.
+        std::vector<uint32_t> closed = ClosedAxes(calls, 0, &problem);
+        EXPECT_EQ(closed, c.closedAxes) << Join(calls);
+        EXPECT_EQ(problem, "");
+        TlmSimState state;
+        std::string error;
+        ASSERT_TRUE(simctl::GetState(&state, &error)) << error;
+        EXPECT_EQ(state.openBoard, 0u) << "device handles left open";
+    }
+}
+
+// ---- Page switching ----
+
+// Moves or stops an axis through a second client of the board, as another program would.
+class AxisMover {
+public:
+    AxisMover() : client_(0) {}
+    bool Start(uint32_t axis) {
+        uint8_t status = 0;
+        return client_.WriteByte(axis * 16 + 1, 0x20) && client_.WriteByte(axis * 16, 0x10) &&
+               client_.ReadByte(axis * 16, &status) && (status & 0x04);
+    }
+    bool Stop(uint32_t axis) {
+        uint8_t status = 0xFF;
+        return client_.WriteByte(axis * 16, 0x09) && client_.ReadByte(axis * 16, &status) && !(status & 0x04);
+    }
+
+private:
+    simctl::BoardClient client_;
+};
+
+struct SwitchCase {
+    const char* name;
+    uint8_t boardAxes;
+    std::vector<int> route;  // tabs clicked before the step, all allowed
+    int movingAxis;          // -1: none
+    int target;
+    bool refused;
+    const wchar_t* message;  // when refused
+    std::vector<uint32_t> statusAxes;  // status 1 reads of the step, by axis
+};
+
+TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
+    const SwitchCase cases[] = {
+        {"0 to 1, nothing moves", 6, {}, -1, 1, false, nullptr, {0, 1, 2, 3}},
+        {"1 to 2, nothing moves", 6, {1}, -1, 2, false, nullptr, {4, 5}},
+        {"2 to 3", 6, {2}, -1, 3, false, nullptr, {}},
+        {"3 to 0", 6, {3}, -1, 0, false, nullptr, {}},
+        {"X moves, leaving page 0", 6, {}, 0, 2, true, kCannotSwitch, {0}},
+        {"U moves, leaving page 0", 6, {}, 3, 1, true, kCannotSwitch, {0, 1, 2, 3}},
+        {"V moves, leaving page 0", 6, {}, 4, 1, false, nullptr, {0, 1, 2, 3}},
+        {"W moves, leaving page 0", 6, {}, 5, 3, false, nullptr, {0, 1, 2, 3}},
+        {"V moves, leaving page 1", 6, {1}, 4, 0, true, kCannotSwitch, {4}},
+        {"W moves, leaving page 1", 6, {1}, 5, 2, true, kCannotSwitch, {4, 5}},
+        {"X moves, leaving page 1", 6, {1}, 0, 2, false, nullptr, {4, 5}},
+        {"X moves, leaving page 2", 6, {2}, 0, 0, false, nullptr, {}},
+        {"V moves, leaving page 3", 6, {3}, 4, 1, false, nullptr, {}},
+        {"four axes, tab 1", 4, {}, -1, 1, true, kNoVwAxes, {}},
+        {"four axes, tab 3", 4, {}, -1, 3, true, kNoVwAxes, {}},
+        {"four axes, tab 3 from page 2", 4, {2}, -1, 3, true, kNoVwAxes, {}},
+        {"four axes, tab 2", 4, {}, -1, 2, false, nullptr, {0, 1, 2, 3}},
+    };
+    for (const SwitchCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(SetUp());
+        ASSERT_NO_FATAL_FAILURE(UseBoards(Boards(1, c.boardAxes)));
+        ui::Program program;
+        ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&program));
+        std::string error;
+        for (int tab : c.route) {
+            ASSERT_TRUE(program.ClickTab(tab, &error)) << error;
+            ASSERT_TRUE(program.WaitForPage(tab, kTimeout)) << "route to tab " << tab << "; boxes: " << BoxesNow(program);
+        }
+        int from = program.PageIndex(program.VisiblePage());
+        AxisMover mover;
+        if (c.movingAxis >= 0) ASSERT_TRUE(mover.Start(c.movingAxis)) << "axis did not start";
+        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+
+        ASSERT_TRUE(program.ClickTab(c.target, &error)) << error;
+        if (c.refused) {
+            ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, c.message));
+            ASSERT_TRUE(program.WaitForPage(from, kTimeout)) << "the page left is not shown again";
+            EXPECT_EQ(program.SelectedTab(), from);
+        } else {
+            ASSERT_TRUE(program.WaitForPage(c.target, kTimeout)) << "boxes: " << BoxesNow(program);
+            EXPECT_EQ(program.SelectedTab(), c.target);
+        }
+        std::vector<TlmSimTraceEntry> entries = Trace();
+        std::vector<uint32_t> statusAxes;
+        for (const TlmSimTraceEntry& e : entries)
+            if (e.code == simctl::READ_BYTE && e.port < 0x80 && (e.port & 0x0F) == 0) statusAxes.push_back(e.port / 16);
+        EXPECT_EQ(statusAxes, c.statusAxes) << "status 1 reads of the switch";
+
+        if (c.movingAxis >= 0) ASSERT_TRUE(mover.Stop(c.movingAxis));
+        ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
+    }
+}
+
+// ---- The page follows the main window ----
+
+struct Placement {
+    RECT main;
+    POINT client;  // client origin of the main window, screen coordinates
+    RECT page;
+};
+
+Placement PlacementOf(const ui::Program& program) {
+    Placement p = {};
+    HWND main = program.MainWindow();
+    GetWindowRect(main, &p.main);
+    ClientToScreen(main, &p.client);
+    GetWindowRect(program.VisiblePage(), &p.page);
+    return p;
+}
+
+std::string Show(const Placement& p) {
+    char text[160];
+    std::snprintf(text, sizeof text, "main (%ld,%ld) client (%ld,%ld) page (%ld,%ld)-(%ld,%ld)", p.main.left,
+                  p.main.top, p.client.x, p.client.y, p.page.left, p.page.top, p.page.right, p.page.bottom);
+    return text;
+}
+
+TEST_F(Tlmtest6, PageFollowsTheMainWindowAndFarMovesGoBackToTheCentre) {
+    ASSERT_NO_FATAL_FAILURE(UseBoards(Boards(1, 6)));
+    ui::Program program;
+    ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&program));
+    const Placement start = PlacementOf(program);
+    const LONG offsetX = start.page.left - start.client.x;
+    const LONG offsetY = start.page.top - start.client.y;
+    const LONG pageWidth = start.page.right - start.page.left;
+    const LONG pageHeight = start.page.bottom - start.page.top;
+    const LONG clientDx = start.client.x - start.main.left;
+    const LONG clientDy = start.client.y - start.main.top;
+    ASSERT_GT(offsetX, 0);
+    ASSERT_GT(offsetY, 0);
+
+    struct MoveCase {
+        const char* name;
+        int tab;  // page shown during the move
+        LONG x, y;
+        bool follows;
+    };
+    const MoveCase cases[] = {
+        {"small move", 0, 20, 30, true},
+        {"to the origin", 0, 0, 0, true},
+        {"left of the screen", 0, -60, 50, false},
+        {"above the screen", 0, 30, -60, false},
+        {"page left exactly at page width", 0, pageWidth - offsetX - clientDx, 10, false},
+        {"page left one short of page width", 0, pageWidth - offsetX - clientDx - 1, 10, true},
+        {"page top beyond page height", 0, 10, pageHeight - offsetY - clientDy + 5, false},
+        {"on the settings page", 2, 40, 20, true},
+        {"settings page, far right", 2, pageWidth + 10, 20, false},
+    };
+    std::string error;
+    for (const MoveCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (program.PageIndex(program.VisiblePage()) != c.tab) {
+            ASSERT_TRUE(program.ClickTab(c.tab, &error)) << error;
+            ASSERT_TRUE(program.WaitForPage(c.tab, kTimeout));
+        }
+        HWND main = program.MainWindow();
+        // Start each case from the centred position.
+        SetWindowPos(main, nullptr, start.main.left, start.main.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(main, nullptr, c.x, c.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        LONG expectMainX = c.follows ? c.x : start.main.left;
+        LONG expectMainY = c.follows ? c.y : start.main.top;
+        Placement now = {};
+        ULONGLONG end = GetTickCount64() + 5000;
+        do {
+            Sleep(20);
+            now = PlacementOf(program);
+        } while (GetTickCount64() < end &&
+                 !(now.main.left == expectMainX && now.main.top == expectMainY &&
+                   now.page.left == now.client.x + offsetX && now.page.top == now.client.y + offsetY));
+        EXPECT_EQ(now.main.left, expectMainX) << Show(now);
+        EXPECT_EQ(now.main.top, expectMainY) << Show(now);
+        EXPECT_EQ(now.page.left, now.client.x + offsetX) << Show(now);
+        EXPECT_EQ(now.page.top, now.client.y + offsetY) << Show(now);
+        EXPECT_EQ(now.page.right - now.page.left, pageWidth);
+        EXPECT_EQ(now.page.bottom - now.page.top, pageHeight);
+    }
+    ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
+}
+
+// ---- The end ----
+
+TEST_F(Tlmtest6, ClosingStopsEveryAxisSwitchesTheServosOffAndClosesTheBoard) {
+    struct CloseCase {
+        const char* name;
+        uint8_t axes;
+        int tab;
+        std::vector<uint32_t> closed;
+    };
+    const CloseCase cases[] = {
+        {"six axes, page 0", 6, 0, {0, 1, 2, 3, 4, 5}},
+        {"six axes, settings page 3", 6, 3, {0, 1, 2, 3, 4, 5}},
+        {"four axes, settings page 2", 4, 2, {0, 1, 2, 3}},
+    };
+    for (const CloseCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(SetUp());
+        ASSERT_NO_FATAL_FAILURE(UseBoards(Boards(1, c.axes)));
+        ui::Program program;
+        ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&program));
+        std::string error;
+        if (c.tab != 0) {
+            ASSERT_TRUE(program.ClickTab(c.tab, &error)) << error;
+            ASSERT_TRUE(program.WaitForPage(c.tab, kTimeout));
+        }
+        std::vector<TlmSimTraceEntry> before = Trace();
+        uint32_t file = simctl::ProgramFile(before);
+        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
+        std::vector<Call> calls = simctl::Calls(Trace(), file);
+        std::vector<std::string> got, expected;
+        for (const Call& call : calls) got.push_back(call.ToString());
+        for (uint32_t axis : c.closed) {
+            expected.push_back(Call{Call::RegisterRead, axis, 0x81, 500, false}.ToString());
+            expected.push_back(Call{Call::RegisterRead, axis, 0x8C, 0, false}.ToString());
+            expected.push_back(Call{Call::Command, axis, 0x0A, 0, false}.ToString());
+            expected.push_back(Call{Call::Command, axis, 0x48, 0, false}.ToString());
+            expected.push_back(Call{Call::Command, axis, 0x49, 0, false}.ToString());
+        }
+        EXPECT_EQ(got, expected);
+        TlmSimState state;
+        ASSERT_TRUE(simctl::GetState(&state, &error)) << error;
+        EXPECT_EQ(state.openBoard, 0u) << "device handles left open";
+        EXPECT_EQ(state.openFiles, state.openControl) << "handles other than the test's own";
+    }
+}
+
+}  // namespace
