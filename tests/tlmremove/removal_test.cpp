@@ -109,11 +109,12 @@ protected:
     void TearDown() override { CleanArtefacts(); }
 
     // Seeds the prefix, runs the program and returns what it removed.
-    RemoverRun Run(const std::string &wineVersion, const RemoverOptions &options)
+    RemoverRun Run(const std::string &wineVersion, const RemoverOptions &options,
+                   void (*onStarted)(unsigned long, void *) = nullptr, void *context = nullptr)
     {
         SetWineVersion(wineVersion);
         before_ = TakeSnapshot();
-        RemoverRun run = RunRemover(options);
+        RemoverRun run = RunRemover(options, onStarted, context);
         after_ = TakeSnapshot();
         SetWineVersion("");
         EXPECT_TRUE(run.finished) << "tlmremove.exe did not end; record:\n" << run.log;
@@ -190,6 +191,8 @@ std::vector<std::string> RemovedFromFullInstall(OsClass c, const std::string &fi
     }
 }
 
+void PrintTo(const VersionCase &c, std::ostream *os) { *os << c.name; }
+
 class FullRemoval : public RemovalTest, public ::testing::WithParamInterface<VersionCase> {};
 
 TEST_P(FullRemoval, RemovesExactlyTheClassArtefactsAndRestarts)
@@ -251,6 +254,8 @@ struct DeclineCase {
     int answer;
 };
 
+void PrintTo(const DeclineCase &c, std::ostream *os) { *os << c.name; }
+
 class Decline : public RemovalTest, public ::testing::WithParamInterface<DeclineCase> {};
 
 TEST_P(Decline, LeavesEverythingAndShowsNoFurtherBox)
@@ -291,6 +296,8 @@ struct PartialCase {
     bool failureBox;                      // 106 instead of 102 and the restart
     std::vector<std::string> removed;
 };
+
+void PrintTo(const PartialCase &c, std::ostream *os) { *os << c.name; }
 
 class Partial : public RemovalTest, public ::testing::WithParamInterface<PartialCase> {};
 
@@ -384,6 +391,8 @@ struct SecondRunCase {
     bool completion;     // box 102 and the restart again, else box 106
 };
 
+void PrintTo(const SecondRunCase &c, std::ostream *os) { *os << c.name; }
+
 class SecondRun : public RemovalTest, public ::testing::WithParamInterface<SecondRunCase> {};
 
 TEST_P(SecondRun, RepeatsEveryDeletion)
@@ -464,6 +473,219 @@ TEST_F(RemovalTest, WindowsDirectoryTooLongWithSetupApiMissingIsAFailure)
     options.failLoad = "SETUPAPI.DLL";
     RemoverRun run = Run("win2k", options);
     ExpectBoxes(run, {BOX_CONFIRM, BOX_FAILED});
+    ExpectRestart(run, false, 0);
+    ExpectRemovedExactly({});
+}
+
+// ---------------------------------------------------------------------------------------
+// The real message boxes on the screen, answered with keys and clicks.
+
+enum class Answer { EscapeKey, ClickOk, CloseBox };
+
+struct ScreenBox {
+    bool seen = false;
+    std::wstring caption;
+    std::wstring text;
+    bool okButton = false;
+    bool cancelButton = false;
+};
+
+struct ScreenScript {
+    std::vector<Answer> answers;
+    std::vector<ScreenBox> seen;
+};
+
+struct WindowSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindBoxWindow(HWND window, LPARAM param)
+{
+    WindowSearch *search = (WindowSearch *)param;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char className[64];
+    GetClassNameA(window, className, sizeof(className));
+    if (owner == search->processId && IsWindowVisible(window) && strcmp(className, "#32770") == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM param)
+{
+    char className[64];
+    GetClassNameA(child, className, sizeof(className));
+    wchar_t text[512];
+    if (lstrcmpiA(className, "Static") == 0 && GetWindowTextW(child, text, 512) > 0) {
+        std::wstring *all = (std::wstring *)param;
+        *all += text;
+    }
+    return TRUE;
+}
+
+bool ButtonShown(HWND box, int id)
+{
+    HWND button = GetDlgItem(box, id);
+    return button != nullptr && IsWindowVisible(button);
+}
+
+// Waits for each box of the program in turn, reads it and answers it as the script says.
+void AnswerOnScreen(unsigned long processId, void *context)
+{
+    ScreenScript *script = (ScreenScript *)context;
+    for (Answer answer : script->answers) {
+        WindowSearch search = {processId, nullptr};
+        for (int i = 0; i < 400 && !search.found; ++i) {
+            EnumWindows(FindBoxWindow, (LPARAM)&search);
+            if (!search.found)
+                Sleep(50);
+        }
+        ScreenBox box;
+        if (!search.found) {
+            script->seen.push_back(box);
+            return;
+        }
+        HWND window = search.found;
+        Sleep(100);     // let the box finish laying itself out
+        box.seen = true;
+        wchar_t caption[256];
+        GetWindowTextW(window, caption, 256);
+        box.caption = caption;
+        EnumChildWindows(window, CollectStaticText, (LPARAM)&box.text);
+        box.okButton = ButtonShown(window, IDOK);
+        box.cancelButton = ButtonShown(window, IDCANCEL);
+        script->seen.push_back(box);
+        switch (answer) {
+        case Answer::EscapeKey:
+            // The key goes to the focused button; the box's dialog loop turns it into IDCANCEL.
+            PostMessageW(GetDlgItem(window, IDOK), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+            PostMessageW(GetDlgItem(window, IDOK), WM_KEYUP, VK_ESCAPE, 0xC0010001);
+            break;
+        case Answer::ClickOk:
+            PostMessageW(GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
+            break;
+        case Answer::CloseBox:
+            PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            break;
+        }
+        for (int i = 0; i < 200 && IsWindow(window); ++i)
+            Sleep(25);
+    }
+}
+
+void ExpectScreenBox(const ScreenBox &got, const ExpectedBox &expected, bool cancelButton)
+{
+    ASSERT_TRUE(got.seen) << "box " << expected.id << " did not appear on the screen";
+    EXPECT_EQ(ToUtf8(FromCodePage(CP_UTF8, CAPTION)), ToUtf8(got.caption)) << "caption on screen";
+    std::wstring text = FromCodePage(CP_UTF8, expected.text);
+    std::wstring shown = got.text;
+    // The static control shows the line break as CR LF or LF; compare without CR.
+    shown.erase(std::remove(shown.begin(), shown.end(), L'\r'), shown.end());
+    EXPECT_EQ(ToUtf8(text), ToUtf8(shown)) << "text of box " << expected.id << " on screen";
+    EXPECT_TRUE(got.okButton) << "OK button of box " << expected.id;
+    EXPECT_EQ(cancelButton, got.cancelButton) << "Cancel button of box " << expected.id;
+}
+
+TEST_F(RemovalTest, EscapeAtTheConfirmationOnScreenRemovesNothing)
+{
+    SeedArtefacts();
+    RemoverOptions options;
+    options.realBoxes = true;
+    ScreenScript script;
+    script.answers = {Answer::EscapeKey};
+    RemoverRun run = Run("winxp", options, AnswerOnScreen, &script);
+    ASSERT_EQ(1u, script.seen.size());
+    ExpectScreenBox(script.seen[0], BOX_CONFIRM, true);
+    ExpectBoxes(run, {BOX_CONFIRM});
+    EXPECT_EQ(ID_CANCEL, run.boxes[0].answer) << "what the box returned for Esc";
+    ExpectRestart(run, false, 0);
+    ExpectRemovedExactly({});
+}
+
+TEST_F(RemovalTest, ClosingTheConfirmationOnScreenRemovesNothing)
+{
+    SeedArtefacts();
+    RemoverOptions options;
+    options.realBoxes = true;
+    ScreenScript script;
+    script.answers = {Answer::CloseBox};
+    RemoverRun run = Run("win98", options, AnswerOnScreen, &script);
+    ASSERT_EQ(1u, script.seen.size());
+    ExpectBoxes(run, {BOX_CONFIRM});
+    ExpectRestart(run, false, 0);
+    ExpectRemovedExactly({});
+}
+
+struct CompletionAnswerCase {
+    const char *name;
+    Answer answer;
+};
+
+class CompletionOnScreen : public RemovalTest, public ::testing::WithParamInterface<CompletionAnswerCase> {};
+
+void PrintTo(const CompletionAnswerCase &c, std::ostream *os) { *os << c.name; }
+
+// The completion box has only an OK button. The restart follows when the box returns IDOK;
+// Windows returns IDOK for Esc and for closing such a box as well, Wine 8 returns IDCANCEL,
+// and then the program ends without a restart.
+TEST_P(CompletionOnScreen, RestartsWhenTheBoxReturnsOk)
+{
+    SeedArtefacts();
+    RemoverOptions options;
+    options.realBoxes = true;
+    ScreenScript script;
+    script.answers = {Answer::ClickOk, GetParam().answer};
+    RemoverRun run = Run("vista", options, AnswerOnScreen, &script);
+    ASSERT_EQ(2u, script.seen.size());
+    ExpectScreenBox(script.seen[0], BOX_CONFIRM, true);
+    ExpectScreenBox(script.seen[1], BOX_COMPLETED, false);
+    ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
+    int returned = run.boxes[1].answer;
+    if (GetParam().answer == Answer::ClickOk)
+        EXPECT_EQ(ID_OK, returned) << "what the box returned for its OK button";
+    EXPECT_NE(0, returned) << "the box failed";
+    SCOPED_TRACE("the completion box returned " + std::to_string(returned));
+    ExpectRestart(run, returned == ID_OK, 1);
+    ExpectRemovedExactly(RemovedFromFullInstall(VISTA, "oem.match1"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, CompletionOnScreen,
+                         ::testing::Values(CompletionAnswerCase{"ok", Answer::ClickOk},
+                                           CompletionAnswerCase{"escape", Answer::EscapeKey},
+                                           CompletionAnswerCase{"close", Answer::CloseBox}),
+                         [](const ::testing::TestParamInfo<CompletionAnswerCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(RemovalTest, FailureBoxOnScreen)
+{
+    SeedArtefacts(Without(AllArtefactLabels(), {"nt4.sys", "nt4.eventlog"}));
+    RemoverOptions options;
+    options.realBoxes = true;
+    ScreenScript script;
+    script.answers = {Answer::ClickOk, Answer::ClickOk};
+    RemoverRun run = Run("nt40", options, AnswerOnScreen, &script);
+    ASSERT_EQ(2u, script.seen.size());
+    ExpectScreenBox(script.seen[1], BOX_FAILED, false);
+    ExpectBoxes(run, {BOX_CONFIRM, BOX_FAILED});
+    ExpectRestart(run, false, 0);
+}
+
+TEST_F(RemovalTest, UnknownSystemBoxOnScreen)
+{
+    SeedArtefacts();
+    RemoverOptions options;
+    options.realBoxes = true;
+    options.version = "3,5,0,0";
+    ScreenScript script;
+    script.answers = {Answer::ClickOk, Answer::ClickOk};
+    RemoverRun run = Run("win10", options, AnswerOnScreen, &script);
+    ASSERT_EQ(2u, script.seen.size());
+    ExpectScreenBox(script.seen[1], BOX_BAD_OS, false);
+    ExpectBoxes(run, {BOX_CONFIRM, BOX_BAD_OS});
     ExpectRestart(run, false, 0);
     ExpectRemovedExactly({});
 }

@@ -152,13 +152,13 @@ RemoverRun RunRemover(const RemoverOptions &options,
     auto loadLibrary = (LPTHREAD_START_ROUTINE)(void *)GetProcAddress(
         GetModuleHandleA("kernel32.dll"), "LoadLibraryA");
     HANDLE loader = CreateRemoteThread(process.hProcess, nullptr, 0, loadLibrary, remoteName, 0, nullptr);
-    DWORD loaded = 0;
     if (loader) {
         WaitForSingleObject(loader, RUN_TIME_LIMIT_MS);
-        GetExitCodeThread(loader, &loaded);
         CloseHandle(loader);
     }
-    if (!loaded) {
+    // The thread's exit code holds only the low half of the module address; the recorder's
+    // first record tells that it is in place.
+    if (ReadFileBytes(logPath).rfind("attach\t", 0) != 0) {
         TerminateProcess(process.hProcess, 99);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
