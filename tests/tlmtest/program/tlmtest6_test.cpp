@@ -195,6 +195,40 @@ TEST_F(Tlmtest6, StartsOnEachBoardSetAndCountsTheAxes) {
 }
 
 // The requests of a start-up on one six-axis board, call by call.
+TEST_F(Tlmtest6, ShowsTheCentredMainWindowWithFourTabs) {
+    ASSERT_NO_FATAL_FAILURE(UseBoards(Boards(1, 6)));
+    ui::Program program;
+    ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&program));
+    HWND main = program.MainWindow();
+    wchar_t title[128] = {};
+    GetWindowTextW(main, title, 128);
+    EXPECT_EQ(ui::Narrow(title), "[KVN] Tellam-6X 動かしてみる");
+    std::vector<std::string> tabs;
+    for (const std::wstring& text : program.TabTexts()) tabs.push_back(ui::Narrow(text));
+    EXPECT_EQ(tabs, (std::vector<std::string>{"X～U軸動作", "V～W軸動作", "X～U軸設定", "V～W軸設定"}));
+    EXPECT_EQ(program.SelectedTab(), 0);
+
+    // Centred, 15 pixels above the middle.
+    RECT r;
+    GetWindowRect(main, &r);
+    int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_EQ(r.left, (screenWidth - (r.right - r.left)) / 2);
+    EXPECT_EQ(r.top, (screenHeight - (r.bottom - r.top)) / 2 - 15);
+
+    // The page lies on the tab control, below the tabs, inside the main window.
+    RECT page;
+    GetWindowRect(program.VisiblePage(), &page);
+    POINT client = {0, 0};
+    ClientToScreen(main, &client);
+    EXPECT_GT(page.left, client.x);
+    EXPECT_GT(page.top, client.y);
+    EXPECT_LE(page.right, r.right);
+    EXPECT_LE(page.bottom, r.bottom);
+    EXPECT_EQ(GetWindow(program.VisiblePage(), GW_OWNER), main);
+    ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
+}
+
 TEST_F(Tlmtest6, InitialisesEveryAxisWithTheDefaults) {
     ASSERT_NO_FATAL_FAILURE(UseBoards(Boards(1, 6)));
     ui::Program program;
@@ -392,6 +426,8 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
         ASSERT_NO_FATAL_FAILURE(UseBoards(Boards(1, c.boardAxes)));
         ui::Program program;
         ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&program));
+        RECT firstPage;
+        GetWindowRect(program.VisiblePage(), &firstPage);
         std::string error;
         for (int tab : c.route) {
             ASSERT_TRUE(program.ClickTab(tab, &error)) << error;
@@ -410,6 +446,13 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
         } else {
             ASSERT_TRUE(program.WaitForPage(c.target, kTimeout)) << "boxes: " << BoxesNow(program);
             EXPECT_EQ(program.SelectedTab(), c.target);
+            // Shown where the first page was, with the keyboard focus on the tabs.
+            RECT shown;
+            GetWindowRect(program.VisiblePage(), &shown);
+            EXPECT_TRUE(EqualRect(&shown, &firstPage))
+                << shown.left << "," << shown.top << "-" << shown.right << "," << shown.bottom << " vs " << firstPage.left
+                << "," << firstPage.top << "-" << firstPage.right << "," << firstPage.bottom;
+            EXPECT_EQ(program.FocusWindow(), GetDlgItem(program.MainWindow(), 1001));
         }
         std::vector<TlmSimTraceEntry> entries = Trace();
         std::vector<uint32_t> statusAxes;
@@ -419,6 +462,58 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
 
         if (c.movingAxis >= 0) ASSERT_TRUE(mover.Stop(c.movingAxis));
         ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
+    }
+}
+
+// A failed status read while leaving an operation page: the error box, one close, exit 0.
+TEST_F(Tlmtest6, ReportsAFailedStatusReadWhileSwitching) {
+    struct Case {
+        const char* name;
+        int from;
+        int target;
+        std::vector<uint32_t> closed;
+    };
+    const Case cases[] = {
+        {"leaving page 0", 0, 2, {0, 1, 2, 3, 4, 5}},
+        {"leaving page 1", 1, 3, {0, 1, 2, 3, 4, 5}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(SetUp());
+        ASSERT_NO_FATAL_FAILURE(UseBoards(Boards(1, 6)));
+        ui::Program program;
+        ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&program));
+        std::string error;
+        if (c.from != 0) {
+            ASSERT_TRUE(program.ClickTab(c.from, &error)) << error;
+            ASSERT_TRUE(program.WaitForPage(c.from, kTimeout));
+        }
+        uint32_t file = simctl::ProgramFile(Trace());
+        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, simctl::READ_BYTE, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
+        ASSERT_TRUE(simctl::AddFault(fault, &error)) << error;
+        ASSERT_TRUE(program.ClickTab(c.target, &error)) << error;
+
+        ui::MessageBoxSeen box;
+        ASSERT_TRUE(program.WaitForMessageBox(kTimeout, &box)) << "no error box";
+        EXPECT_EQ(ui::Narrow(box.caption), "ErrorMessgae");
+        EXPECT_EQ(ui::Narrow(box.text), "ステータス１読込Error：(0x45d)");
+        EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+        EXPECT_FALSE(box.icon);
+        EXPECT_EQ(box.owner, program.MainWindow());
+        ui::Program::Press(box.window, IDOK);
+        DWORD exitCode = 1234;
+        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << BoxesNow(program);
+        EXPECT_EQ(exitCode, 0u);
+
+        std::vector<Call> calls = simctl::Calls(Trace(), file);
+        std::string problem;
+        EXPECT_EQ(ClosedAxes(calls, 0, &problem), c.closed) << Join(calls);
+        EXPECT_EQ(problem, "");
+        // One status read (the failed one), then the close and nothing else.
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls.front().kind, Call::ByteRead);
+        EXPECT_EQ(calls.size(), 1 + 5 * c.closed.size()) << Join(calls);
     }
 }
 

@@ -164,6 +164,46 @@ int Program::SelectedTab() const {
     return (int)SendMessageW(GetDlgItem(main, 1001), TCM_GETCURSEL, 0, 0);
 }
 
+std::vector<std::wstring> Program::TabTexts() const {
+    std::vector<std::wstring> texts;
+    HWND main = MainWindow();
+    HWND tab = main ? GetDlgItem(main, 1001) : nullptr;
+    if (!tab) return texts;
+    // The item and its text buffer live in the program's memory, where the control writes.
+    const int room = 256;
+    SIZE_T size = sizeof(TCITEMW) + room * sizeof(wchar_t);
+    BYTE* remote = (BYTE*)VirtualAllocEx(process_.hProcess, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    if (!remote) return texts;
+    int count = (int)SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0);
+    for (int i = 0; i < count; ++i) {
+        TCITEMW item = {};
+        item.mask = TCIF_TEXT;
+        item.pszText = (LPWSTR)(remote + sizeof(TCITEMW));
+        item.cchTextMax = room;
+        wchar_t text[room] = {};
+        SIZE_T moved = 0;
+        WriteProcessMemory(process_.hProcess, remote, &item, sizeof item, &moved);
+        WriteProcessMemory(process_.hProcess, remote + sizeof(TCITEMW), text, sizeof text, &moved);
+        if (SendMessageW(tab, TCM_GETITEMW, i, (LPARAM)remote) &&
+            ReadProcessMemory(process_.hProcess, remote, &item, sizeof item, &moved) &&
+            ReadProcessMemory(process_.hProcess, item.pszText, text, sizeof text, &moved)) {
+            text[room - 1] = 0;
+            texts.push_back(text);
+        } else {
+            texts.push_back(L"?");
+        }
+    }
+    VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
+    return texts;
+}
+
+HWND Program::FocusWindow() const {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(process_.dwThreadId, &info)) return nullptr;
+    return info.hwndFocus;
+}
+
 bool Program::WaitForMessageBox(DWORD timeoutMs, MessageBoxSeen* box) {
     ULONGLONG end = GetTickCount64() + timeoutMs;
     do {

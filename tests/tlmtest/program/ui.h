@@ -37,6 +37,10 @@ public:
     static int PageIndex(HWND page);
     // The tab control's selection, -1 without a main window.
     int SelectedTab() const;
+    // The labels of the tabs, read from the tab control.
+    std::vector<std::wstring> TabTexts() const;
+    // The window that has the keyboard focus in the program, or null.
+    HWND FocusWindow() const;
 
     // Waits until the program shows a message box; false on timeout or exit.
     bool WaitForMessageBox(DWORD timeoutMs, MessageBoxSeen* box);
