@@ -383,6 +383,28 @@ void RemoveArtefact(const std::string &label)
     Remove(Find(label));
 }
 
+std::string DeviceInstance(const std::string &label)
+{
+    return Upper(Find(label).path);
+}
+
+std::vector<std::string> DeviceWalkOrder()
+{
+    std::vector<std::string> order;
+    HDEVINFO devices = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    if (devices == INVALID_HANDLE_VALUE)
+        return order;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof(device);
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
+        char id[512];
+        if (SetupDiGetDeviceInstanceIdA(devices, &device, id, sizeof(id), nullptr))
+            order.push_back(Upper(id));
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return order;
+}
+
 std::set<std::string> TakeSnapshot()
 {
     std::set<std::string> s;

@@ -37,3 +37,9 @@ void SetWineVersion(const std::string &version);
 
 // Deletes single artefacts before a run (a file, a key tree, a device).
 void RemoveArtefact(const std::string &label);
+
+// A device artefact's instance id, upper case.
+std::string DeviceInstance(const std::string &label);
+
+// Instance ids (upper case) in the order SetupDiEnumDeviceInfo walks all classes.
+std::vector<std::string> DeviceWalkOrder();

@@ -8,11 +8,17 @@
 //   LoadLibraryA        records the name; fails for TLMREMOVE_REC_FAIL_LOAD
 //   GetVersionExA       reports TLMREMOVE_REC_VERSION ("platform,major,minor,build") when set
 //   GetWindowsDirectoryA  reports TLMREMOVE_REC_WINDIR when set
+//   GetProcAddress      hands out recording wrappers of the setup API functions, and
+//                       injects the fault TLMREMOVE_REC_SETUP_FAULT: "missing:<function>",
+//                       "classdevs" (no device list) or "property:<instance id>" (the
+//                       hardware-id read of that device fails with ERROR_ACCESS_DENIED)
+//   FreeLibrary         records the release of the setup API
 //
 // Every record is a tab-separated line appended to the file TLMREMOVE_REC_LOG, with the
 // state of the process' shutdown privilege at that moment.
 
 #include <windows.h>
+#include <setupapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -30,7 +36,17 @@ DWORD g_version[4];
 char g_windowsDirectory[1024];
 BOOL g_windowsDirectoryOverride = FALSE;
 
+char g_setupFault[512];
+HMODULE g_setupApi;
+
 decltype(&MessageBoxA) g_realMessageBoxA;
+decltype(&GetProcAddress) g_realGetProcAddress;
+decltype(&FreeLibrary) g_realFreeLibrary;
+decltype(&SetupDiGetClassDevsA) g_realGetClassDevs;
+decltype(&SetupDiGetDeviceRegistryPropertyA) g_realGetProperty;
+decltype(&SetupDiCallClassInstaller) g_realCallClassInstaller;
+decltype(&SetupDiDestroyDeviceInfoList) g_realDestroyList;
+decltype(&SetupDiGetDeviceInstanceIdA) g_getInstanceId;
 decltype(&ExitWindowsEx) g_realExitWindowsEx;
 decltype(&LoadLibraryA) g_realLoadLibraryA;
 decltype(&GetVersionExA) g_realGetVersionExA;
@@ -127,7 +143,101 @@ HMODULE WINAPI RecordLoadLibraryA(LPCSTR name)
         SetLastError(ERROR_MOD_NOT_FOUND);
         return NULL;
     }
-    return g_realLoadLibraryA(name);
+    HMODULE module = g_realLoadLibraryA(name);
+    if (module && name && lstrcmpiA(name, "SETUPAPI.DLL") == 0)
+        g_setupApi = module;
+    return module;
+}
+
+BOOL WINAPI RecordFreeLibrary(HMODULE module)
+{
+    if (module && module == g_setupApi)
+        AppendLog("free\tsetupapi");
+    return g_realFreeLibrary(module);
+}
+
+void DeviceId(HDEVINFO set, PSP_DEVINFO_DATA device, char *id, DWORD size)
+{
+    if (!device || !g_getInstanceId || !g_getInstanceId(set, device, id, size, NULL))
+        lstrcpynA(id, "?", (int)size);
+}
+
+HDEVINFO WINAPI RecordGetClassDevs(const GUID *classGuid, PCSTR enumerator, HWND parent, DWORD flags)
+{
+    char line[128];
+    snprintf(line, sizeof(line), "classdevs\t%d\t%p\t%#lx", classGuid != NULL, (void *)enumerator,
+             (unsigned long)flags);
+    AppendLog(line);
+    if (strcmp(g_setupFault, "classdevs") == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    return g_realGetClassDevs(classGuid, enumerator, parent, flags);
+}
+
+BOOL WINAPI RecordGetProperty(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property, PDWORD type,
+                              PBYTE buffer, DWORD size, PDWORD required)
+{
+    char id[512];
+    char line[700];
+    DeviceId(set, device, id, sizeof(id));
+    snprintf(line, sizeof(line), "property\t%s\t%lu\t%lu", id, (unsigned long)property, (unsigned long)size);
+    AppendLog(line);
+    if (strncmp(g_setupFault, "property:", 9) == 0 && lstrcmpiA(id, g_setupFault + 9) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return g_realGetProperty(set, device, property, type, buffer, size, required);
+}
+
+BOOL WINAPI RecordCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA device)
+{
+    char id[512];
+    char line[600];
+    DeviceId(set, device, id, sizeof(id));
+    snprintf(line, sizeof(line), "installer\t%u\t%s", (unsigned)function, id);
+    AppendLog(line);
+    return g_realCallClassInstaller(function, set, device);
+}
+
+BOOL WINAPI RecordDestroyList(HDEVINFO set)
+{
+    AppendLog("destroy");
+    return g_realDestroyList(set);
+}
+
+FARPROC WINAPI RecordGetProcAddress(HMODULE module, LPCSTR name)
+{
+    FARPROC real = g_realGetProcAddress(module, name);
+    if (!module || module != g_setupApi || IS_INTRESOURCE(name))
+        return real;
+    char line[300];
+    snprintf(line, sizeof(line), "proc\t%s", name);
+    AppendLog(line);
+    if (strncmp(g_setupFault, "missing:", 8) == 0 && strcmp(name, g_setupFault + 8) == 0) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return NULL;
+    }
+    if (!real)
+        return real;
+    g_getInstanceId = (decltype(g_getInstanceId))(void *)g_realGetProcAddress(module, "SetupDiGetDeviceInstanceIdA");
+    if (strcmp(name, "SetupDiGetClassDevsA") == 0) {
+        g_realGetClassDevs = (decltype(g_realGetClassDevs))(void *)real;
+        return (FARPROC)(void *)RecordGetClassDevs;
+    }
+    if (strcmp(name, "SetupDiGetDeviceRegistryPropertyA") == 0) {
+        g_realGetProperty = (decltype(g_realGetProperty))(void *)real;
+        return (FARPROC)(void *)RecordGetProperty;
+    }
+    if (strcmp(name, "SetupDiCallClassInstaller") == 0) {
+        g_realCallClassInstaller = (decltype(g_realCallClassInstaller))(void *)real;
+        return (FARPROC)(void *)RecordCallClassInstaller;
+    }
+    if (strcmp(name, "SetupDiDestroyDeviceInfoList") == 0) {
+        g_realDestroyList = (decltype(g_realDestroyList))(void *)real;
+        return (FARPROC)(void *)RecordDestroyList;
+    }
+    return real;
 }
 
 BOOL WINAPI ReportGetVersionExA(LPOSVERSIONINFOA info)
@@ -202,6 +312,7 @@ void Install()
             g_versionOverride = TRUE;
         }
     }
+    GetEnvironmentVariableA("TLMREMOVE_REC_SETUP_FAULT", g_setupFault, sizeof(g_setupFault));
     g_windowsDirectoryOverride = GetEnvironmentVariableA("TLMREMOVE_REC_WINDIR", g_windowsDirectory,
                                                          sizeof(g_windowsDirectory)) != 0;
 
@@ -216,6 +327,12 @@ void Install()
     g_realLoadLibraryA = (decltype(g_realLoadLibraryA))PatchImport("kernel32.dll", "LoadLibraryA",
                                                                    (void *)RecordLoadLibraryA);
     patched += g_realLoadLibraryA != NULL;
+    g_realGetProcAddress = (decltype(g_realGetProcAddress))PatchImport(
+        "kernel32.dll", "GetProcAddress", (void *)RecordGetProcAddress);
+    patched += g_realGetProcAddress != NULL;
+    g_realFreeLibrary = (decltype(g_realFreeLibrary))PatchImport("kernel32.dll", "FreeLibrary",
+                                                                 (void *)RecordFreeLibrary);
+    patched += g_realFreeLibrary != NULL;
     if (g_versionOverride) {
         g_realGetVersionExA = (decltype(g_realGetVersionExA))PatchImport(
             "kernel32.dll", "GetVersionExA", (void *)ReportGetVersionExA);

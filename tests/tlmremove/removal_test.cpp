@@ -37,6 +37,7 @@ const std::vector<std::string> BOARD_DEVICES = {"dev.board", "dev.multi"};
 const std::vector<std::string> NT5_FILES = {"w2k.sys", "wxp.sys", "wdm.sys", "dll"};
 const std::vector<std::string> NT4_REMOVED = {"nt4.enum", "nt4.security", "nt4.service", "nt4.eventlog",
                                               "nt4.sys", "dll"};
+const std::vector<std::string> OEM_FIRST = {"oem.match1", "oem.match1.pnf"};
 const std::vector<std::string> OEM_DECOYS = {"oem.long", "oem.case", "oem.utf16", "oem.split", "oem.trail"};
 
 // OS classes as the program sees them.
@@ -97,6 +98,21 @@ bool LoadedSetupApi(const RemoverRun &run)
         if (lstrcmpiA(name.c_str(), "SETUPAPI.DLL") == 0 || lstrcmpiA(name.c_str(), "setupapi") == 0)
             return true;
     return false;
+}
+
+std::string Describe(const std::vector<std::string> &list)
+{
+    std::string s;
+    for (const std::string &e : list)
+        s += " " + e;
+    return s.empty() ? " (none)" : s;
+}
+
+std::vector<std::string> Upper(std::vector<std::string> list)
+{
+    for (std::string &s : list)
+        CharUpperBuffA(&s[0], (DWORD)s.size());
+    return list;
 }
 
 class RemovalTest : public ::testing::Test {
@@ -165,6 +181,26 @@ protected:
         EXPECT_EQ(privilege, run.restartPrivilege[0]) << "SeShutdownPrivilege enabled at the restart";
     }
 
+    // The device walk ran to its end: all classes listed once, the hardware ids of every
+    // device there before the run read, each board device removed exactly once, the list
+    // destroyed and the API released.
+    void ExpectCompleteDeviceWalk(const RemoverRun &run)
+    {
+        EXPECT_EQ(std::vector<unsigned long>{4ul /* DIGCF_ALLCLASSES */}, run.classDevsFlags)
+            << "SetupDiGetClassDevsA flags";
+        std::vector<std::string> read = Upper(run.propertyReads);
+        std::vector<std::string> unread;
+        for (const std::string &entry : before_)
+            if (entry.rfind("DEV:", 0) == 0 && std::find(read.begin(), read.end(), entry.substr(4)) == read.end())
+                unread.push_back(entry.substr(4));
+        EXPECT_TRUE(unread.empty()) << "devices whose hardware ids were not read:" << Describe(unread);
+        std::vector<std::string> expectedRemoved = {DeviceInstance("dev.board"), DeviceInstance("dev.multi")};
+        EXPECT_EQ(expectedRemoved, Upper(run.removedDevices)) << "DIF_REMOVE calls, in walk order";
+        EXPECT_EQ(0, run.otherInstallerCalls) << "other class installer calls";
+        EXPECT_EQ(1, run.listsDestroyed) << "SetupDiDestroyDeviceInfoList calls";
+        EXPECT_EQ(1, run.setupApiReleased) << "FreeLibrary of the setup API";
+    }
+
     std::set<std::string> before_, after_;
 };
 
@@ -220,6 +256,10 @@ TEST_P(FullRemoval, RemovesExactlyTheClassArtefactsAndRestarts)
     ExpectRestart(run, true, nt ? 1 : 0);
     ExpectRemovedExactly(RemovedFromFullInstall(c.osClass, firstOem));
     EXPECT_EQ(c.osClass >= W2K, LoadedSetupApi(run)) << "SETUPAPI.DLL loaded";
+    if (c.osClass >= W2K)
+        ExpectCompleteDeviceWalk(run);
+    else
+        EXPECT_TRUE(run.setupProcs.empty() && run.propertyReads.empty()) << "setup API used";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -381,6 +421,70 @@ INSTANTIATE_TEST_SUITE_P(
         PartialCase{"win98_keys_missing", "win98", {"9x.full", "9x.short"}, {}, false, false,
                     {"98.inf", "vxd", "dll"}}),
     [](const ::testing::TestParamInfo<PartialCase> &info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------
+// The setup API failing in each way the device removal knows. Every case also lacks the
+// class's own driver file, so box 106 shows that the device bit was set as well.
+
+struct SetupFaultCase {
+    const char *name;
+    const char *wineVersion;
+    const char *ownFile;
+    std::string fault;                    // RemoverOptions::setupFault; "device:<label>" for a read fault
+    bool listMade;                        // SetupDiGetClassDevsA gave a list
+    std::vector<std::string> removed;     // besides the other files and the marked .INF
+    std::vector<std::string> notRead;     // devices whose hardware ids must not be read
+};
+
+void PrintTo(const SetupFaultCase &c, std::ostream *os) { *os << c.name; }
+
+class SetupFault : public RemovalTest, public ::testing::WithParamInterface<SetupFaultCase> {};
+
+TEST_P(SetupFault, SetsTheDeviceBitAndStopsWhereTheWalkFailed)
+{
+    const SetupFaultCase &c = GetParam();
+    SeedArtefacts(Without(AllArtefactLabels(), {c.ownFile}));
+    std::vector<std::string> walk = DeviceWalkOrder();
+    std::vector<size_t> positions;
+    for (const char *label : {"dev.noids", "dev.lower", "dev.mixed", "dev.longer", "dev.board", "dev.multi"})
+        positions.push_back(std::find(walk.begin(), walk.end(), DeviceInstance(label)) - walk.begin());
+    ASSERT_TRUE(std::is_sorted(positions.begin(), positions.end()) && positions.back() < walk.size())
+        << "the seeded devices must be walked in the order of their instance numbers";
+
+    RemoverOptions options;
+    options.setupFault = c.fault;
+    if (c.fault.rfind("device:", 0) == 0)
+        options.setupFault = "property:" + DeviceInstance(c.fault.substr(7));
+    RemoverRun run = Run(c.wineVersion, options);
+    ExpectBoxes(run, {BOX_CONFIRM, BOX_FAILED});
+    ExpectRestart(run, false, 0);
+    ExpectRemovedExactly(Join({c.removed, OEM_FIRST, Without(NT5_FILES, {c.ownFile})}));
+    EXPECT_EQ(1, run.setupApiReleased) << "FreeLibrary of the setup API";
+    EXPECT_EQ(c.listMade ? 1 : 0, run.listsDestroyed) << "SetupDiDestroyDeviceInfoList calls";
+    std::vector<std::string> read = Upper(run.propertyReads);
+    for (const std::string &label : c.notRead)
+        EXPECT_EQ(read.end(), std::find(read.begin(), read.end(), DeviceInstance(label)))
+            << label << " was examined after the walk had failed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SetupFault,
+    ::testing::Values(
+        SetupFaultCase{"win2k_no_class_devs_function", "win2k", "w2k.sys", "missing:SetupDiGetClassDevsA", false, {}, {}},
+        SetupFaultCase{"winxp_no_enum_function", "winxp", "wxp.sys", "missing:SetupDiEnumDeviceInfo", false, {}, {}},
+        SetupFaultCase{"vista_no_property_function", "vista", "wdm.sys", "missing:SetupDiGetDeviceRegistryPropertyA",
+                       false, {}, {}},
+        SetupFaultCase{"win7_no_installer_function", "win7", "wdm.sys", "missing:SetupDiCallClassInstaller", false, {}, {}},
+        SetupFaultCase{"win10_no_destroy_function", "win10", "wdm.sys", "missing:SetupDiDestroyDeviceInfoList", false, {},
+                       {}},
+        SetupFaultCase{"winxp_no_device_list", "winxp", "wxp.sys", "classdevs", false, {}, {}},
+        // A failed hardware-id read ends the walk: the service keys are gone already, the
+        // board's devices after the failing one stay.
+        SetupFaultCase{"winxp_read_fails_before_the_board", "winxp", "wxp.sys", "device:dev.lower", true, NT5_SERVICES,
+                       {"dev.mixed", "dev.longer", "dev.board", "dev.multi"}},
+        SetupFaultCase{"vista_read_fails_between_board_devices", "vista", "wdm.sys", "device:dev.multi", true,
+                       Join({NT5_SERVICES, {"dev.board"}}), {}}),
+    [](const ::testing::TestParamInfo<SetupFaultCase> &info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------
 // Running the program a second time.

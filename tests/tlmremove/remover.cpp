@@ -69,6 +69,22 @@ void ParseLog(RemoverRun &run)
             run.restartPrivilege.push_back(std::atoi(f[3].c_str()));
         } else if (f[0] == "load" && f.size() >= 2) {
             run.loadedLibraries.push_back(f[1]);
+        } else if (f[0] == "proc" && f.size() >= 2) {
+            run.setupProcs.push_back(f[1]);
+        } else if (f[0] == "classdevs" && f.size() >= 4) {
+            run.classDevsFlags.push_back(std::strtoul(f[3].c_str(), nullptr, 0));
+        } else if (f[0] == "property" && f.size() >= 4) {
+            if (f[2] == "1" && f[3] == "0")      // the first read of a device: size only
+                run.propertyReads.push_back(f[1]);
+        } else if (f[0] == "installer" && f.size() >= 3) {
+            if (f[1] == "5")
+                run.removedDevices.push_back(f[2]);
+            else
+                ++run.otherInstallerCalls;
+        } else if (f[0] == "destroy") {
+            ++run.listsDestroyed;
+        } else if (f[0] == "free") {
+            ++run.setupApiReleased;
         }
     }
 }
@@ -129,6 +145,7 @@ RemoverRun RunRemover(const RemoverOptions &options,
     SetOrClear("TLMREMOVE_REC_FAIL_LOAD", options.failLoad, !options.failLoad.empty());
     SetOrClear("TLMREMOVE_REC_VERSION", options.version, !options.version.empty());
     SetOrClear("TLMREMOVE_REC_WINDIR", options.windowsDirectory, !options.windowsDirectory.empty());
+    SetOrClear("TLMREMOVE_REC_SETUP_FAULT", options.setupFault, !options.setupFault.empty());
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
@@ -138,7 +155,7 @@ RemoverRun RunRemover(const RemoverOptions &options,
                                   CREATE_SUSPENDED, nullptr, dir.c_str(), &startup, &process);
     for (const char *name : {"TLMREMOVE_REC_LOG", "TLMREMOVE_REC_ANSWERS", "TLMREMOVE_REC_REAL_BOXES",
                              "TLMREMOVE_REC_EXIT_RESULT", "TLMREMOVE_REC_FAIL_LOAD",
-                             "TLMREMOVE_REC_VERSION", "TLMREMOVE_REC_WINDIR"})
+                             "TLMREMOVE_REC_VERSION", "TLMREMOVE_REC_WINDIR", "TLMREMOVE_REC_SETUP_FAULT"})
         SetEnvironmentVariableA(name, nullptr);
     if (!created) {
         run.log = "CreateProcessA failed: " + std::to_string(GetLastError());

@@ -22,6 +22,14 @@ struct RemoverRun {
     std::vector<unsigned> restartFlags;   // one entry per ExitWindowsEx call
     std::vector<int> restartPrivilege;
     std::vector<std::string> loadedLibraries;
+    // The setup API as the program used it.
+    std::vector<std::string> setupProcs;         // names asked of GetProcAddress
+    std::vector<unsigned long> classDevsFlags;   // one per SetupDiGetClassDevsA call
+    std::vector<std::string> propertyReads;      // instance id of each hardware-id read
+    std::vector<std::string> removedDevices;     // instance id of each DIF_REMOVE
+    int otherInstallerCalls = 0;                 // any other class installer function
+    int listsDestroyed = 0;
+    int setupApiReleased = 0;
     std::string log;                 // the raw record, for failure messages
 };
 
@@ -32,6 +40,7 @@ struct RemoverOptions {
     std::string failLoad;            // LoadLibraryA of this name fails
     std::string version;             // "platform,major,minor,build" reported by GetVersionExA
     std::string windowsDirectory;    // reported by GetWindowsDirectoryA
+    std::string setupFault;          // "missing:<function>", "classdevs", "property:<instance id>"
 };
 
 // Starts tlmremove.exe suspended, loads the recorder into it, lets it run and waits for
