@@ -129,22 +129,21 @@ void FillBoardCombos(HWND page) {
     SelectBoardFromCombo(page, (WORD)ComboOfMode(g_openMode), CBN_SELCHANGE);
 }
 
-// The two board-information fields of the settings page for the chosen record.
-static void ShowSelectedBoardInfo(HWND page, const DeviceInfo *info) {
-    char bus[256], device[256], ioAddress[256], irq[256], management[256], boardId[256];
-    char text[3 * 256 + 64];
-    LoadProgramString(IDS_BUS_NUMBER, bus);
-    LoadProgramString(IDS_DEVICE_NUMBER, device);
-    LoadProgramString(IDS_IO_ADDRESS, ioAddress);
-    LoadProgramString(IDS_IRQ_NUMBER, irq);
-    LoadProgramString(IDS_MANAGEMENT_NUMBER, management);
-    LoadProgramString(IDS_BOARD_ID, boardId);
-    wsprintfA(text, "%s%ld\n%s%lXh\n%s%ld", bus, (long)info->BusNumber, ioAddress, (long)info->IoAddress, management,
-              (long)info->ManagementNumber);
-    SetDlgItemTextA(page, IDC_SET1_INFO1, text);
-    wsprintfA(text, "%s%ld\n%s%ld\n%s%ld", device, (long)info->DeviceNumber, irq, (long)info->IrqNumber, boardId,
-              (long)info->BoardId);
-    SetDlgItemTextA(page, IDC_SET1_INFO2, text);
+void ShowBoardInfo(HWND window, int firstId) {
+    char bus[20], device[20], ioAddress[20], irq[20], management[20], boardId[20];
+    char text[128];
+    LoadStringA(g_instance, IDS_BUS_NUMBER, bus, sizeof bus);
+    LoadStringA(g_instance, IDS_DEVICE_NUMBER, device, sizeof device);
+    LoadStringA(g_instance, IDS_IO_ADDRESS, ioAddress, sizeof ioAddress);
+    LoadStringA(g_instance, IDS_IRQ_NUMBER, irq, sizeof irq);
+    LoadStringA(g_instance, IDS_MANAGEMENT_NUMBER, management, sizeof management);
+    LoadStringA(g_instance, IDS_BOARD_ID, boardId, sizeof boardId);
+    wsprintfA(text, "%s%ld\n%s%lXh\n%s%ld", bus, (long)g_openTarget.BusNumber, ioAddress, (long)g_openTarget.IoAddress,
+              management, (long)g_openTarget.ManagementNumber);
+    SetDlgItemTextA(window, firstId, text);
+    wsprintfA(text, "%s%ld\n%s%ld\n%s%ld", device, (long)g_openTarget.DeviceNumber, irq, (long)g_openTarget.IrqNumber,
+              boardId, (long)g_openTarget.BoardId);
+    SetDlgItemTextA(window, firstId + 1, text);
 }
 
 void SelectBoardFromCombo(HWND page, WORD controlId, WORD notification) {
@@ -160,7 +159,7 @@ void SelectBoardFromCombo(HWND page, WORD controlId, WORD notification) {
 
     WORD otherMode = g_openMode == OPEN_BY_BOARD_ID ? OPEN_BY_DEVICE_NUMBER : OPEN_BY_BOARD_ID;
     ListBoards(page, ComboOfMode(otherMode), otherMode);
-    ShowSelectedBoardInfo(page, &g_openTarget);
+    ShowBoardInfo(page, IDC_SET1_INFO1);
 
     if (g_openMode != g_openedMode || g_selectedIndex != g_openedIndex) {
         g_openedMode = g_openMode;

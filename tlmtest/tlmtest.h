@@ -54,6 +54,8 @@ WORD OpenSelectedBoard(HWND window);
 WORD CloseBoard(HWND window);
 void FillBoardCombos(HWND page);
 void SelectBoardFromCombo(HWND page, WORD controlId, WORD notification);
+/* The identity of the board in g_openTarget in the statics firstId and firstId + 1. */
+void ShowBoardInfo(HWND window, int firstId);
 
 /* ---- Controller command layer (command.cpp) ---- */
 
