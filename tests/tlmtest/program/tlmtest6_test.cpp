@@ -517,6 +517,121 @@ TEST_F(Tlmtest6, ReportsAFailedStatusReadWhileSwitching) {
     }
 }
 
+// ---- Choosing another board on the X～U settings page ----
+
+std::vector<std::string> Narrowed(const std::vector<std::wstring>& texts) {
+    std::vector<std::string> out;
+    for (const std::wstring& t : texts) out.push_back(ui::Narrow(t));
+    return out;
+}
+
+TEST_F(Tlmtest6, OpensTheBoardChosenByDeviceNumberOrBoardId) {
+    // Board A: six axes, board ID 3; board B: four axes, board ID 7.
+    TlmSimBoardConfig a = simctl::Board(0, 3, 6);
+    TlmSimBoardConfig b = simctl::Board(1, 7, 4);
+    ASSERT_NO_FATAL_FAILURE(UseBoards({a, b}));
+    ui::Program program;
+    ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&program));
+    std::string error;
+    ASSERT_TRUE(program.ClickTab(2, &error)) << error;
+    ASSERT_TRUE(program.WaitForPage(2, kTimeout));
+    HWND page = program.VisiblePage();
+    HWND byDevice = GetDlgItem(page, 1307);
+    HWND byId = GetDlgItem(page, 1308);
+    EXPECT_TRUE(IsWindowEnabled(byDevice));
+    EXPECT_TRUE(IsWindowEnabled(byId));
+    EXPECT_EQ(Narrowed(program.ComboTexts(byDevice)), (std::vector<std::string>{"8", "9"}));
+    EXPECT_EQ(SendMessageW(byDevice, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(byId, CB_GETCURSEL, 0, 0), CB_ERR);
+    EXPECT_EQ(ui::Narrow(ui::Program::ControlText(GetDlgItem(page, 1309))), "バス番号：1\nI/Oアドレス：D000h\n管理番号：0");
+    EXPECT_EQ(ui::Narrow(ui::Program::ControlText(GetDlgItem(page, 1310))), "デバイス番号：8\nIRQ番号：11\nボードID：3");
+
+    struct Step {
+        const char* name;
+        bool byBoardId;
+        int entry;
+        bool reopens;
+        int selectBoardId;     // in the open request: -1 for an open by device
+        int selectManagement;  // management number of the board opened
+        std::vector<uint32_t> closedAxes;
+        std::vector<uint32_t> initialisedAxes;
+        const char* info1;
+        const char* info2;
+    };
+    const Step steps[] = {
+        {"device number 9", false, 1, true, -1, 1, {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4},
+         "バス番号：1\nI/Oアドレス：D100h\n管理番号：1", "デバイス番号：9\nIRQ番号：11\nボードID：7"},
+        {"device number 9 again", false, 1, false, 0, 0, {}, {},
+         "バス番号：1\nI/Oアドレス：D100h\n管理番号：1", "デバイス番号：9\nIRQ番号：11\nボードID：7"},
+        {"board ID 7, the same board", true, 1, true, 7, 1, {0, 1, 2, 3}, {0, 1, 2, 3, 4},
+         "バス番号：1\nI/Oアドレス：D100h\n管理番号：1", "デバイス番号：9\nIRQ番号：11\nボードID：7"},
+        {"board ID 3", true, 0, true, 3, 0, {0, 1, 2, 3}, {0, 1, 2, 3, 4, 5},
+         "バス番号：1\nI/Oアドレス：D000h\n管理番号：0", "デバイス番号：8\nIRQ番号：11\nボードID：3"},
+        {"board ID 3 again", true, 0, false, 0, 0, {}, {},
+         "バス番号：1\nI/Oアドレス：D000h\n管理番号：0", "デバイス番号：8\nIRQ番号：11\nボードID：3"},
+    };
+    uint32_t file = simctl::ProgramFile(Trace());
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        HWND combo = s.byBoardId ? byId : byDevice;
+        HWND other = s.byBoardId ? byDevice : byId;
+        ui::Program::ChooseComboEntry(combo, s.entry);
+        std::vector<TlmSimTraceEntry> entries = Trace();
+        if (!s.reopens) {
+            EXPECT_EQ(entries.size(), 0u) << "requests sent for the board already open";
+        } else {
+            std::string problem;
+            std::vector<Call> closing = simctl::Calls(entries, file);
+            EXPECT_EQ(ClosedAxes(closing, 0, &problem), s.closedAxes) << Join(closing);
+            EXPECT_EQ(problem, "");
+            uint32_t newFile = simctl::ProgramFile(entries);
+            std::vector<Call> opening = simctl::Calls(entries, newFile);
+            int selectBoardId = -2, selectManagement = -2;
+            std::vector<uint32_t> initialised;
+            for (const Call& call : opening) {
+                if (call.kind == Call::Select) selectBoardId = (int)call.code, selectManagement = (int)call.value;
+                if (call.kind == Call::Command && call.code == 0x60) initialised.push_back(call.axis);
+            }
+            EXPECT_EQ(selectBoardId, s.selectBoardId);
+            EXPECT_EQ(selectManagement, s.selectManagement);
+            EXPECT_EQ(initialised, s.initialisedAxes) << Join(opening);
+            file = newFile;
+        }
+        EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), s.entry);
+        EXPECT_EQ(SendMessageW(other, CB_GETCURSEL, 0, 0), CB_ERR) << "only the list of the open mode has a selection";
+        EXPECT_EQ(Narrowed(program.ComboTexts(byDevice)), (std::vector<std::string>{"8", "9"}));
+        EXPECT_EQ(Narrowed(program.ComboTexts(byId)), (std::vector<std::string>{"3", "7"}));
+        EXPECT_EQ(ui::Narrow(ui::Program::ControlText(GetDlgItem(page, 1309))), s.info1);
+        EXPECT_EQ(ui::Narrow(ui::Program::ControlText(GetDlgItem(page, 1310))), s.info2);
+        EXPECT_EQ(program.FocusWindow(), GetDlgItem(program.MainWindow(), 1001));
+        EXPECT_EQ(BoxesNow(program), "none");
+    }
+    // The board open now (A, six axes) is the one closed at the end.
+    ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+    ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
+    std::string problem;
+    std::vector<Call> calls = simctl::Calls(Trace(), file);
+    EXPECT_EQ(ClosedAxes(calls, 0, &problem), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5})) << Join(calls);
+}
+
+TEST_F(Tlmtest6, OffersNoOpenByBoardIdWhenIdsRepeat) {
+    ASSERT_NO_FATAL_FAILURE(UseBoards({simctl::Board(0, 1), simctl::Board(1, 2), simctl::Board(2, 1)}));
+    ui::Program program;
+    ASSERT_NO_FATAL_FAILURE(Start(&program));
+    ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, kDuplicateIds));
+    ASSERT_TRUE(program.WaitForPage(0, kTimeout));
+    std::string error;
+    ASSERT_TRUE(program.ClickTab(2, &error)) << error;
+    ASSERT_TRUE(program.WaitForPage(2, kTimeout));
+    HWND page = program.VisiblePage();
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, 1307)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 1308)));
+    EXPECT_EQ(Narrowed(program.ComboTexts(GetDlgItem(page, 1307))), (std::vector<std::string>{"8", "9", "10"}));
+    EXPECT_EQ(BoxesNow(program), "none") << "the notice is shown once";
+    ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
+}
+
 // ---- The page follows the main window ----
 
 struct Placement {

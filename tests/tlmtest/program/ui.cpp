@@ -197,6 +197,27 @@ std::vector<std::wstring> Program::TabTexts() const {
     return texts;
 }
 
+std::vector<std::wstring> Program::ComboTexts(HWND combo) const {
+    // The system carries the text of a list entry across processes itself.
+    std::vector<std::wstring> texts;
+    int count = (int)SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[256] = {};
+        if ((int)SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < 256 && SendMessageW(combo, CB_GETLBTEXT, i, (LPARAM)text) >= 0)
+            texts.push_back(text);
+        else
+            texts.push_back(L"?");
+    }
+    return texts;
+}
+
+void Program::ChooseComboEntry(HWND combo, int index) {
+    SendMessageW(combo, CB_SETCURSEL, index, 0);
+    SendMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE), (LPARAM)combo);
+}
+
+std::wstring Program::ControlText(HWND control) { return TextOf(control); }
+
 HWND Program::FocusWindow() const {
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;

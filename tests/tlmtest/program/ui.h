@@ -41,6 +41,13 @@ public:
     std::vector<std::wstring> TabTexts() const;
     // The window that has the keyboard focus in the program, or null.
     HWND FocusWindow() const;
+    // The entries of a combo box of the program.
+    std::vector<std::wstring> ComboTexts(HWND combo) const;
+    // Chooses entry `index` of a combo box as the user would (selection, then the
+    // selection-change notification to its dialog). Returns when the dialog has handled it.
+    static void ChooseComboEntry(HWND combo, int index);
+    // The text of a control (any process).
+    static std::wstring ControlText(HWND control);
 
     // Waits until the program shows a message box; false on timeout or exit.
     bool WaitForMessageBox(DWORD timeoutMs, MessageBoxSeen* box);
