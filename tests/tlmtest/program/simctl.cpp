@@ -49,6 +49,8 @@ bool AddFault(const TlmSimFault& fault, std::string* error) {
     return Check(Driver().AddFault(fault), "adding a fault", error);
 }
 
+bool ClearFaults(std::string* error) { return Check(Driver().ClearFaults(), "clearing the faults", error); }
+
 bool ResetTrace(std::string* error) { return Check(Driver().ResetTrace(), "resetting the trace", error); }
 
 bool ReadTrace(std::vector<TlmSimTraceEntry>* entries, std::string* error) {

@@ -34,6 +34,7 @@ bool Reset(std::string* error);
 bool ForceCmp(int32_t managementNumber, bool on, std::string* error);
 bool SetBoards(const std::vector<TlmSimBoardConfig>& boards, std::string* error);
 bool AddFault(const TlmSimFault& fault, std::string* error);
+bool ClearFaults(std::string* error);
 bool ResetTrace(std::string* error);
 bool ReadTrace(std::vector<TlmSimTraceEntry>* entries, std::string* error);
 bool GetState(TlmSimState* state, std::string* error);
