@@ -103,8 +103,8 @@ TEST_F(TellamioWine, MovesAnAxisAndFollowsItsPositionInRealTime) {
     TLMIO_HANDLE h = Open(boards[0]);
     ASSERT_NE(TLMIO_INVALID_HANDLE, h) << "error " << GetLastError();
     const WORD axis = 2;
-    ASSERT_NE(0, tlmio_CmdWrite(h, axis, 0xC1, 1, 4000));  // FL 4000 pps
-    ASSERT_NE(0, tlmio_CmdWrite(h, axis, 0xC0, 1, 600));   // preset 600 pulses: 0.15 s
+    ASSERT_NE(0, tlmio_CmdWrite(h, axis, 0xC1, 1, 2000));  // FL 2000 pps
+    ASSERT_NE(0, tlmio_CmdWrite(h, axis, 0xC0, 1, 800));   // preset 800 pulses: 0.4 s
     ASSERT_EQ(0u, sim.ResetTrace());
     ASSERT_NE(0, tlmio_DousaWrite(h, axis, 0x28));         // + preset feed
     ASSERT_NE(0, tlmio_CmdWrite(h, axis, 0x10, 0, 0));     // start at FL
@@ -130,7 +130,7 @@ TEST_F(TellamioWine, MovesAnAxisAndFollowsItsPositionInRealTime) {
     }
     EXPECT_EQ(0, status & 0x04) << "the axis still runs after 5 s";
     ASSERT_NE(0, tlmio_regRead(h, axis, 0x89, &position));
-    EXPECT_EQ(600u, position);
+    EXPECT_EQ(800u, position);
     EXPECT_GE(seen.size(), 3u) << "positions seen on the way: the move was not gradual";
     for (size_t i = 1; i < seen.size(); ++i) EXPECT_GT(seen[i], seen[i - 1]) << "position went back";
 }
