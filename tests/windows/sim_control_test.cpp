@@ -283,6 +283,46 @@ TEST_F(SimControlTest, TheCarriageCanBeMovedAndReadBack) {
               Call(TLMSIM_IOCTL_GET_MACHINE_POSITION, &bad, sizeof bad, &position, sizeof position));
 }
 
+TEST_F(SimControlTest, SensorsAndTheComparatorFollowTheirRequests) {
+    uint32_t file = Open(0);
+    int32_t info[6] = {-1, -1, -1, -1, 0, -1};
+    uint32_t got;
+    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, file, kIoctlSelectBoard, info, 24, nullptr, 0, &got, 0));
+    TlmSimSetSensors sensors = {};
+    sensors.managementNumber = 0;
+    sensors.axis = 1;
+    sensors.plusEls = {100, 2000000000};
+    sensors.minusEls = {1, 0};  // never
+    sensors.dls[0] = {1, 0};
+    sensors.dls[1] = {1, 0};
+    sensors.ols = {-50, -10};
+    sensors.zPeriod = 0;
+    ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_SET_SENSORS, &sensors, sizeof sensors, nullptr, 0));
+    struct Case {
+        int64_t position;
+        uint8_t status1;  // of the bits 0x08 +ELS, 0x10 -ELS, 0x80 OLS
+    };
+    const Case cases[] = {{0, 0x00}, {100, 0x08}, {99, 0x00}, {-20, 0x80}, {-5000000, 0x00}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "carriage at " << c.position);
+        TlmSimMachinePosition m = {0, 1, c.position};
+        ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_SET_MACHINE_POSITION, &m, sizeof m, nullptr, 0));
+        uint8_t status = 0;
+        ASSERT_EQ(kStatusSuccess, Board(file, kIoctlReadByte, 0x10, 0, &status));
+        EXPECT_EQ(c.status1, status & 0x98) << "status 1 = 0x" << std::hex << int(status);
+    }
+    sensors.axis = 6;
+    EXPECT_EQ(kStatusInvalidParameter, Call(TLMSIM_IOCTL_SET_SENSORS, &sensors, sizeof sensors, nullptr, 0));
+
+    for (uint32_t on : {1u, 0u}) {
+        TlmSimForceCmp r = {0, on};
+        ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_FORCE_CMP, &r, sizeof r, nullptr, 0));
+        uint8_t cmp = 0;
+        ASSERT_EQ(kStatusSuccess, Board(file, kIoctlReadByte, 0x88, 0, &cmp));
+        EXPECT_EQ(on, cmp & 0x01u) << "comparator forced " << on;
+    }
+}
+
 TEST_F(SimControlTest, ResetBringsBackOneSixAxisBoardAndKeepsTheClockGoingForward) {
     ASSERT_EQ(kStatusSuccess, SetBoards({Board(3, 1, 4), Board(5, 2)}));
     TlmSimClockRequest adv = {TLMSIM_CLOCK_ADVANCE, 0, 7000};
