@@ -47,7 +47,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 # This mingw uses the win32 thread model, without std::mutex and std::condition_variable,
 # which GoogleTest's headers name: stand-ins are force-included wherever they are read.
 target_compile_options(gtest PUBLIC
-  "SHELL:-include ${PROJECT_SOURCE_DIR}/tests/windows/support/gtest_win32_threads.h")
+  "$<$<COMPILE_LANGUAGE:CXX>:-include${PROJECT_SOURCE_DIR}/tests/windows/support/gtest_win32_threads.h>")
 target_compile_options(gtest PRIVATE -w)
 add_library(tlm_wine_gtest INTERFACE)
 target_link_libraries(tlm_wine_gtest INTERFACE gtest gtest_main)
