@@ -5,7 +5,8 @@
 #   include(${PROJECT_SOURCE_DIR}/cmake/WineTests.cmake)
 #   add_executable(my_wine_test my_test.cpp)
 #   target_link_libraries(my_wine_test PRIVATE tlm_wine_gtest tlmwin_support tellamio)
-#   tlm_add_wine_test(NAME my_wine_test TARGET my_wine_test [ARGS ...] [TIMEOUT s] [LABELS ...])
+#   tlm_add_wine_test(NAME my_wine_test TARGET my_wine_test [ARGS ...] [TIMEOUT s] [LABELS ...]
+#                     [WINDOWS_VERSION win98|winxp|...])
 #
 # - tlm_wine_gtest: GoogleTest and gtest_main, built for Windows from /usr/src/googletest and
 #   linked statically (the test program needs no mingw DLL).
@@ -19,6 +20,8 @@
 #   `ctest --preset win64` (or any -R selection) starts and ends the session by itself. The
 #   prefix is <build>/wineprefix; tlmsim.sys is built before the tests run (it is a
 #   dependency of every target added here). Wine tests run one at a time (RESOURCE_LOCK).
+#   WINDOWS_VERSION sets HKCU\Software\Wine\Version for that run (removed after it); without
+#   it the program sees Wine's default version.
 #
 # By hand: tools/wine-session start; tools/wine-session run bin/my_wine_test.exe; ...;
 # tools/wine-session stop (TLM_WINEPREFIX selects the prefix).
@@ -64,9 +67,10 @@ set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine ENVIRONME
 set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${TLM_WINE_ENV}"
                      RESOURCE_LOCK wine TIMEOUT 60 LABELS wine)
 
-# tlm_add_wine_test(NAME name TARGET target [ARGS ...] [TIMEOUT seconds] [LABELS ...])
+# tlm_add_wine_test(NAME name TARGET target [ARGS ...] [TIMEOUT seconds] [LABELS ...]
+#                   [WINDOWS_VERSION version])
 function(tlm_add_wine_test)
-  cmake_parse_arguments(W "" "NAME;TARGET;TIMEOUT" "ARGS;LABELS" ${ARGN})
+  cmake_parse_arguments(W "" "NAME;TARGET;TIMEOUT;WINDOWS_VERSION" "ARGS;LABELS" ${ARGN})
   if(NOT W_NAME OR NOT W_TARGET)
     message(FATAL_ERROR "tlm_add_wine_test needs NAME and TARGET")
   endif()
@@ -79,6 +83,10 @@ function(tlm_add_wine_test)
   endif()
   add_test(NAME ${W_NAME} COMMAND ${W_TARGET} ${W_ARGS}
            WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+  set(env ${TLM_WINE_ENV})
+  if(W_WINDOWS_VERSION)
+    list(APPEND env TLM_WINE_VERSION=${W_WINDOWS_VERSION})
+  endif()
   set_tests_properties(${W_NAME} PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK wine
-                       ENVIRONMENT "${TLM_WINE_ENV}" TIMEOUT ${W_TIMEOUT} LABELS "wine;${W_LABELS}")
+                       ENVIRONMENT "${env}" TIMEOUT ${W_TIMEOUT} LABELS "wine;${W_LABELS}")
 endfunction()
