@@ -581,6 +581,79 @@ TEST_F(RemovalTest, WindowsDirectoryTooLongWithSetupApiMissingIsAFailure)
     ExpectRemovedExactly({});
 }
 
+// A Windows directory of a chosen length, holding the NT 4 driver and the library. The
+// driver's path, directory + "\System32\Drivers\TELLAMIO.SYS", is 30 characters longer
+// than the directory; it fits the 260-character buffer (with its terminating zero) up to
+// 259 characters.
+struct LongDirectoryCase {
+    const char *name;
+    size_t directoryLength;
+    bool driverDeleted;
+};
+
+void PrintTo(const LongDirectoryCase &c, std::ostream *os) { *os << c.name; }
+
+class LongWindowsDirectory : public RemovalTest, public ::testing::WithParamInterface<LongDirectoryCase> {
+protected:
+    std::wstring Wide(const std::string &path) { return L"\\\\?\\" + FromCodePage(CP_ACP, path); }
+    bool Exists(const std::string &path) { return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+    void MakeFile(const std::string &path)
+    {
+        HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_READONLY, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file) << "could not make " << path;
+        CloseHandle(file);
+    }
+    void TearDown() override
+    {
+        for (const std::string &file : {driver_, library_}) {
+            SetFileAttributesW(Wide(file).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(Wide(file).c_str());
+        }
+        for (const std::string &dir : {directory_ + "\\System32\\Drivers", directory_ + "\\System32", directory_})
+            RemoveDirectoryW(Wide(dir).c_str());
+        RemovalTest::TearDown();
+    }
+    std::string directory_, driver_, library_;
+};
+
+TEST_P(LongWindowsDirectory, DriverPathFitsOnlyUpTo259Characters)
+{
+    const LongDirectoryCase &c = GetParam();
+    directory_ = "C:\\" + std::string(c.directoryLength - 3, 'd');
+    driver_ = directory_ + "\\System32\\Drivers\\TELLAMIO.SYS";
+    library_ = directory_ + "\\System32\\TELLAMIO.DLL";
+    ASSERT_EQ(c.directoryLength + 30, driver_.size());
+    CreateDirectoryW(Wide(directory_).c_str(), nullptr);
+    CreateDirectoryW(Wide(directory_ + "\\System32").c_str(), nullptr);
+    CreateDirectoryW(Wide(directory_ + "\\System32\\Drivers").c_str(), nullptr);
+    MakeFile(driver_);
+    MakeFile(library_);
+    // Without the event-log key the key bit is set, so a failed driver deletion shows as 106.
+    SeedArtefacts(Without(AllArtefactLabels(), {"nt4.eventlog"}));
+
+    RemoverOptions options;
+    options.windowsDirectory = directory_;
+    RemoverRun run = Run("nt40", options);
+    if (c.driverDeleted) {
+        ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
+        ExpectRestart(run, true, 1);
+    } else {
+        ExpectBoxes(run, {BOX_CONFIRM, BOX_FAILED});
+        ExpectRestart(run, false, 0);
+    }
+    EXPECT_EQ(!c.driverDeleted, Exists(driver_)) << driver_.size() << "-character driver path still there";
+    EXPECT_FALSE(Exists(library_)) << "the library in the long directory";
+    ExpectRemovedExactly({"nt4.enum", "nt4.security", "nt4.service"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, LongWindowsDirectory,
+                         ::testing::Values(LongDirectoryCase{"driver_path_259", 229, true},
+                                           LongDirectoryCase{"driver_path_260", 230, false}),
+                         [](const ::testing::TestParamInfo<LongDirectoryCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
 // ---------------------------------------------------------------------------------------
 // The real message boxes on the screen, answered with keys and clicks.
 
