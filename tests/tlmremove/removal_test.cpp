@@ -553,6 +553,17 @@ TEST_F(RemovalTest, FailedCompletionBoxDoesNotRestart)
     ExpectRestart(run, false, 0);
 }
 
+TEST_F(RemovalTest, CommandLineIsIgnored)
+{
+    SeedArtefacts();
+    RemoverOptions options;
+    options.arguments = "/q /s /uninstall=none -?";
+    RemoverRun run = Run("winxp", options);
+    ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
+    ExpectRestart(run, true, 1);
+    ExpectRemovedExactly(RemovedFromFullInstall(WXP, "oem.match1"));
+}
+
 // ---------------------------------------------------------------------------------------
 // Paths that do not fit in 260 characters are never built; their deletions count as failed.
 
@@ -748,7 +759,7 @@ void AnswerOnScreen(unsigned long processId, void *context)
             PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
             break;
         }
-        for (int i = 0; i < 200 && IsWindow(window); ++i)
+        for (int i = 0; i < 200 && IsWindow(window) && IsWindowVisible(window); ++i)
             Sleep(25);
     }
 }

@@ -151,6 +151,8 @@ RemoverRun RunRemover(const RemoverOptions &options,
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     std::string commandLine = "\"" + exe + "\"";
+    if (!options.arguments.empty())
+        commandLine += " " + options.arguments;
     BOOL created = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
                                   CREATE_SUSPENDED, nullptr, dir.c_str(), &startup, &process);
     for (const char *name : {"TLMREMOVE_REC_LOG", "TLMREMOVE_REC_ANSWERS", "TLMREMOVE_REC_REAL_BOXES",

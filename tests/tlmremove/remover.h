@@ -40,6 +40,7 @@ struct RemoverOptions {
     std::string failLoad;            // LoadLibraryA of this name fails
     std::string version;             // "platform,major,minor,build" reported by GetVersionExA
     std::string windowsDirectory;    // reported by GetWindowsDirectoryA
+    std::string arguments;           // appended to the command line
     std::string setupFault;          // "missing:<function>", "classdevs", "property:<instance id>"
 };
 
