@@ -137,6 +137,8 @@ protected:
         EXPECT_EQ(0ul, run.exitCode) << "exit code; record:\n" << run.log;
         EXPECT_GE(run.patchedImports, 3) << "the recorder did not take its place; record:\n" << run.log;
         EXPECT_EQ(0, run.initialShutdownPrivilege) << "the shutdown privilege must start disabled";
+        if (!run.boxes.empty())
+            EXPECT_EQ(0, run.boxes[0].shutdownPrivilege) << "the token was changed before the confirmation";
         return run;
     }
 
