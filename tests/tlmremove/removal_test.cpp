@@ -128,11 +128,13 @@ protected:
     RemoverRun Run(const std::string &wineVersion, const RemoverOptions &options,
                    void (*onStarted)(unsigned long, void *) = nullptr, void *context = nullptr)
     {
-        SetWineVersion(wineVersion);
         before_ = TakeSnapshot();
-        RemoverRun run = RunRemover(options, onStarted, context);
-        after_ = TakeSnapshot();
+        // The version is read when the process initialises; the value goes again before the
+        // program's main thread runs, so that nothing else in the session sees it.
+        SetWineVersion(wineVersion);
+        RemoverRun run = RunRemover(options, onStarted, context, [] { SetWineVersion(""); });
         SetWineVersion("");
+        after_ = TakeSnapshot();
         EXPECT_TRUE(run.finished) << "tlmremove.exe did not end; record:\n" << run.log;
         EXPECT_EQ(0ul, run.exitCode) << "exit code; record:\n" << run.log;
         EXPECT_GE(run.patchedImports, 3) << "the recorder did not take its place; record:\n" << run.log;

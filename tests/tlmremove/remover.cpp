@@ -126,7 +126,8 @@ std::string BinaryDirectory()
 }
 
 RemoverRun RunRemover(const RemoverOptions &options,
-                      void (*onStarted)(unsigned long processId, void *context), void *context)
+                      void (*onStarted)(unsigned long processId, void *context), void *context,
+                      void (*onInitialised)())
 {
     RemoverRun run;
     char temp[MAX_PATH];
@@ -185,6 +186,8 @@ RemoverRun RunRemover(const RemoverOptions &options,
         return run;
     }
 
+    if (onInitialised)
+        onInitialised();
     ResumeThread(process.hThread);
     if (onStarted)
         onStarted(process.dwProcessId, context);

@@ -46,9 +46,11 @@ struct RemoverOptions {
 
 // Starts tlmremove.exe suspended, loads the recorder into it, lets it run and waits for
 // its end. onStarted (if given) runs while the program is running (to answer real boxes).
+// onInitialised (if given) runs once the program's process has initialised (it has read
+// its Windows version) and before its main thread starts.
 RemoverRun RunRemover(const RemoverOptions &options,
                       void (*onStarted)(unsigned long processId, void *context) = nullptr,
-                      void *context = nullptr);
+                      void *context = nullptr, void (*onInitialised)() = nullptr);
 
 // Directory of the test program (tlmremove.exe and the recorder live next to it).
 std::string BinaryDirectory();
