@@ -90,6 +90,16 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
+void UnmanagedWindowsFor(const std::wstring& exeName) {
+    std::wstring path = L"Software\\Wine\\AppDefaults\\" + exeName + L"\\X11 Driver";
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != 0)
+        return;
+    const wchar_t value[] = L"N";
+    RegSetValueExW(key, L"Managed", 0, REG_SZ, (const BYTE*)value, sizeof value);
+    RegCloseKey(key);
+}
+
 std::wstring Describe(const MessageBoxSeen& box) {
     std::wstring s = L"caption \"" + box.caption + L"\", text \"" + box.text + L"\", buttons {";
     for (size_t i = 0; i < box.buttons.size(); ++i) s += (i ? L"," : L"") + std::to_wstring(box.buttons[i]);
@@ -111,6 +121,7 @@ Program::~Program() {
 }
 
 bool Program::Start(std::string* error) {
+    UnmanagedWindowsFor(exeName_);
     std::wstring dir = ExeDirectory();
     std::wstring path = dir + L"\\" + exeName_;
     std::wstring commandLine = L"\"" + path + L"\"";
