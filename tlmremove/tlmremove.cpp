@@ -302,7 +302,9 @@ int RemoveDeviceEntries(void)
                 hasIds = FALSE;             // no hardware ID
                 break;
             }
-            if (error == ERROR_INSUFFICIENT_BUFFER) {
+            // A bigger buffer is asked for: take one and read again. A size that does not
+            // grow (or a failed allocation) would only repeat the same failure for ever.
+            if (error == ERROR_INSUFFICIENT_BUFFER && required > size) {
                 if (ids != NULL)
                     LocalFree(ids);
                 ids = (BYTE *)LocalAlloc(LPTR, required);
@@ -316,7 +318,7 @@ int RemoveDeviceEntries(void)
             FreeLibrary(setupApi);
             return 0;
         }
-        if (hasIds && ids != NULL && HardwareIdsHoldBoard((const char *)ids, size))
+        if (hasIds && ids != NULL && HardwareIdsHoldBoard((const char *)ids, required < size ? required : size))
             callClassInstaller(DIF_REMOVE, devices, &device);
         if (ids != NULL)
             LocalFree(ids);

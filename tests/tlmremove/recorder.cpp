@@ -10,8 +10,10 @@
 //   GetWindowsDirectoryA  reports TLMREMOVE_REC_WINDIR when set
 //   GetProcAddress      hands out recording wrappers of the setup API functions, and
 //                       injects the fault TLMREMOVE_REC_SETUP_FAULT: "missing:<function>",
-//                       "classdevs" (no device list) or "property:<instance id>" (the
-//                       hardware-id read of that device fails with ERROR_ACCESS_DENIED)
+//                       "classdevs" (no device list), "property:<instance id>" (the
+//                       hardware-id read of that device fails with ERROR_ACCESS_DENIED) or
+//                       "stuck:<instance id>" (it keeps failing with ERROR_INSUFFICIENT_BUFFER
+//                       without wanting a bigger buffer)
 //   FreeLibrary         records the release of the setup API
 //
 // Every record is a tab-separated line appended to the file TLMREMOVE_REC_LOG, with the
@@ -185,6 +187,13 @@ BOOL WINAPI RecordGetProperty(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD prope
     AppendLog(line);
     if (strncmp(g_setupFault, "property:", 9) == 0 && lstrcmpiA(id, g_setupFault + 9) == 0) {
         SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (strncmp(g_setupFault, "stuck:", 6) == 0 && lstrcmpiA(id, g_setupFault + 6) == 0) {
+        // Asks for a bigger buffer every time without asking for more than it was given.
+        if (required)
+            *required = size ? size : 16;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     return g_realGetProperty(set, device, property, type, buffer, size, required);

@@ -459,6 +459,8 @@ TEST_P(SetupFault, SetsTheDeviceBitAndStopsWhereTheWalkFailed)
     options.setupFault = c.fault;
     if (c.fault.rfind("device:", 0) == 0)
         options.setupFault = "property:" + DeviceInstance(c.fault.substr(7));
+    if (c.fault.rfind("stuck:", 0) == 0)
+        options.setupFault = "stuck:" + DeviceInstance(c.fault.substr(6));
     RemoverRun run = Run(c.wineVersion, options);
     ExpectBoxes(run, {BOX_CONFIRM, BOX_FAILED});
     ExpectRestart(run, false, 0);
@@ -487,7 +489,11 @@ INSTANTIATE_TEST_SUITE_P(
         SetupFaultCase{"winxp_read_fails_before_the_board", "winxp", "wxp.sys", "device:dev.lower", true, NT5_SERVICES,
                        {"dev.mixed", "dev.longer", "dev.board", "dev.multi"}},
         SetupFaultCase{"vista_read_fails_between_board_devices", "vista", "wdm.sys", "device:dev.multi", true,
-                       Join({NT5_SERVICES, {"dev.board"}}), {}}),
+                       Join({NT5_SERVICES, {"dev.board"}}), {}},
+        // A read that asks for more room again and again without wanting more ends the
+        // walk like any other failed read instead of going round for ever.
+        SetupFaultCase{"win2k_read_never_settles", "win2k", "w2k.sys", "stuck:dev.mixed", true, NT5_SERVICES,
+                       {"dev.longer", "dev.board", "dev.multi"}}),
     [](const ::testing::TestParamInfo<SetupFaultCase> &info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------
