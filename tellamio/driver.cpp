@@ -88,9 +88,3 @@ HANDLE OpenDriverDevice(const DeviceInfo *info)
         return INVALID_HANDLE_VALUE;
     return OpenBoardDevice(managementNumber);
 }
-
-BOOL SendRequest(HANDLE device, DWORD code, void *in, DWORD inSize, void *out, DWORD outSize, DWORD *returned)
-{
-    *returned = 0;
-    return DeviceIoControl(device, code, in, inSize, out, outSize, returned, NULL);
-}

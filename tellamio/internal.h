@@ -35,7 +35,11 @@ bool IsWindows9x();
 HANDLE OpenDriverDevice(const DeviceInfo *info);
 
 // One synchronous buffered request; *returned gets the byte count. Nonzero on success.
-BOOL SendRequest(HANDLE device, DWORD code, void *in, DWORD inSize, void *out, DWORD outSize, DWORD *returned);
+inline BOOL SendRequest(HANDLE device, DWORD code, void *in, DWORD inSize, void *out, DWORD outSize, DWORD *returned)
+{
+    *returned = 0;
+    return DeviceIoControl(device, code, in, inSize, out, outSize, returned, NULL);
+}
 
 // -- open-board table ----------------------------------------------------------------------
 
