@@ -15,6 +15,7 @@
 //                       "stuck:<instance id>" (it keeps failing with ERROR_INSUFFICIENT_BUFFER
 //                       without wanting a bigger buffer)
 //   FreeLibrary         records the release of the setup API
+//   OpenProcessToken    records the call; fails when TLMREMOVE_REC_NO_TOKEN is set
 //
 // Every record is a tab-separated line appended to the file TLMREMOVE_REC_LOG, with the
 // state of the process' shutdown privilege at that moment.
@@ -44,6 +45,8 @@ HMODULE g_setupApi;
 decltype(&MessageBoxA) g_realMessageBoxA;
 decltype(&GetProcAddress) g_realGetProcAddress;
 decltype(&FreeLibrary) g_realFreeLibrary;
+decltype(&OpenProcessToken) g_realOpenProcessToken;
+BOOL g_noToken = FALSE;
 decltype(&SetupDiGetClassDevsA) g_realGetClassDevs;
 decltype(&SetupDiGetDeviceRegistryPropertyA) g_realGetProperty;
 decltype(&SetupDiCallClassInstaller) g_realCallClassInstaller;
@@ -149,6 +152,18 @@ HMODULE WINAPI RecordLoadLibraryA(LPCSTR name)
     if (module && name && lstrcmpiA(name, "SETUPAPI.DLL") == 0)
         g_setupApi = module;
     return module;
+}
+
+BOOL WINAPI RecordOpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
+{
+    char line[64];
+    snprintf(line, sizeof(line), "token\t%#lx\t%d", (unsigned long)access, g_noToken ? 0 : 1);
+    AppendLog(line);
+    if (g_noToken) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return g_realOpenProcessToken(process, access, token);
 }
 
 BOOL WINAPI RecordFreeLibrary(HMODULE module)
@@ -322,6 +337,7 @@ void Install()
         }
     }
     GetEnvironmentVariableA("TLMREMOVE_REC_SETUP_FAULT", g_setupFault, sizeof(g_setupFault));
+    g_noToken = GetEnvironmentVariableA("TLMREMOVE_REC_NO_TOKEN", value, sizeof(value)) != 0;
     g_windowsDirectoryOverride = GetEnvironmentVariableA("TLMREMOVE_REC_WINDIR", g_windowsDirectory,
                                                          sizeof(g_windowsDirectory)) != 0;
 
@@ -342,6 +358,9 @@ void Install()
     g_realFreeLibrary = (decltype(g_realFreeLibrary))PatchImport("kernel32.dll", "FreeLibrary",
                                                                  (void *)RecordFreeLibrary);
     patched += g_realFreeLibrary != NULL;
+    g_realOpenProcessToken = (decltype(g_realOpenProcessToken))PatchImport(
+        "advapi32.dll", "OpenProcessToken", (void *)RecordOpenProcessToken);
+    patched += g_realOpenProcessToken != NULL;
     if (g_versionOverride) {
         g_realGetVersionExA = (decltype(g_realGetVersionExA))PatchImport(
             "kernel32.dll", "GetVersionExA", (void *)ReportGetVersionExA);

@@ -260,6 +260,9 @@ TEST_P(FullRemoval, RemovesExactlyTheClassArtefactsAndRestarts)
     ExpectRestart(run, true, nt ? 1 : 0);
     ExpectRemovedExactly(RemovedFromFullInstall(c.osClass, firstOem));
     EXPECT_EQ(c.osClass >= W2K, LoadedSetupApi(run)) << "SETUPAPI.DLL loaded";
+    // NT: the token is opened once, for TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY; 9x: never.
+    EXPECT_EQ(nt ? std::vector<unsigned long>{0x28} : std::vector<unsigned long>{}, run.tokenOpens)
+        << "OpenProcessToken calls";
     if (c.osClass >= W2K)
         ExpectCompleteDeviceWalk(run);
     else
@@ -561,6 +564,18 @@ TEST_F(RemovalTest, FailedCompletionBoxDoesNotRestart)
     RemoverRun run = Run("winxp", options);
     ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
     ExpectRestart(run, false, 0);
+}
+
+TEST_F(RemovalTest, UnopenableTokenIsIgnored)
+{
+    SeedArtefacts();
+    RemoverOptions options;
+    options.noToken = true;
+    RemoverRun run = Run("win2k", options);
+    EXPECT_EQ(std::vector<unsigned long>{0x28}, run.tokenOpens) << "OpenProcessToken calls";
+    ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
+    ExpectRestart(run, true, 0);
+    ExpectRemovedExactly(RemovedFromFullInstall(W2K, "oem.match1"));
 }
 
 TEST_F(RemovalTest, CommandLineIsIgnored)

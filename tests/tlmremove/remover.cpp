@@ -83,6 +83,8 @@ void ParseLog(RemoverRun &run)
                 ++run.otherInstallerCalls;
         } else if (f[0] == "destroy") {
             ++run.listsDestroyed;
+        } else if (f[0] == "token" && f.size() >= 2) {
+            run.tokenOpens.push_back(std::strtoul(f[1].c_str(), nullptr, 0));
         } else if (f[0] == "free") {
             ++run.setupApiReleased;
         }
@@ -147,6 +149,7 @@ RemoverRun RunRemover(const RemoverOptions &options,
     SetOrClear("TLMREMOVE_REC_VERSION", options.version, !options.version.empty());
     SetOrClear("TLMREMOVE_REC_WINDIR", options.windowsDirectory, !options.windowsDirectory.empty());
     SetOrClear("TLMREMOVE_REC_SETUP_FAULT", options.setupFault, !options.setupFault.empty());
+    SetOrClear("TLMREMOVE_REC_NO_TOKEN", "1", options.noToken);
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
@@ -158,7 +161,7 @@ RemoverRun RunRemover(const RemoverOptions &options,
                                   CREATE_SUSPENDED, nullptr, dir.c_str(), &startup, &process);
     for (const char *name : {"TLMREMOVE_REC_LOG", "TLMREMOVE_REC_ANSWERS", "TLMREMOVE_REC_REAL_BOXES",
                              "TLMREMOVE_REC_EXIT_RESULT", "TLMREMOVE_REC_FAIL_LOAD",
-                             "TLMREMOVE_REC_VERSION", "TLMREMOVE_REC_WINDIR", "TLMREMOVE_REC_SETUP_FAULT"})
+                             "TLMREMOVE_REC_VERSION", "TLMREMOVE_REC_WINDIR", "TLMREMOVE_REC_SETUP_FAULT", "TLMREMOVE_REC_NO_TOKEN"})
         SetEnvironmentVariableA(name, nullptr);
     if (!created) {
         run.log = "CreateProcessA failed: " + std::to_string(GetLastError());

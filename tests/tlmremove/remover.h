@@ -30,6 +30,7 @@ struct RemoverRun {
     int otherInstallerCalls = 0;                 // any other class installer function
     int listsDestroyed = 0;
     int setupApiReleased = 0;
+    std::vector<unsigned long> tokenOpens;       // access asked of OpenProcessToken
     std::string log;                 // the raw record, for failure messages
 };
 
@@ -41,6 +42,7 @@ struct RemoverOptions {
     std::string version;             // "platform,major,minor,build" reported by GetVersionExA
     std::string windowsDirectory;    // reported by GetWindowsDirectoryA
     std::string arguments;           // appended to the command line
+    bool noToken = false;            // OpenProcessToken fails
     std::string setupFault;          // "missing:<function>", "classdevs", "property:<instance id>"
 };
 
