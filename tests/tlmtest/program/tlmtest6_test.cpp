@@ -517,6 +517,46 @@ TEST_F(Tlmtest6, ReportsAFailedStatusReadWhileSwitching) {
     }
 }
 
+// ---- A page that cannot be created ----
+
+TEST_F(Tlmtest6, APageThatCannotBeMadeEndsTheProgramWithTheBoardClosed) {
+    struct Case {
+        const char* name;
+        const char* refuse;  // which page creation fails
+        int clickTab;        // -1: none, the first page fails at start-up
+    };
+    const Case cases[] = {
+        {"first page at start-up", "1", -1},
+        {"settings page on switching", "2", 2},
+        {"V～W page on switching", "2", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(SetUp());
+        ASSERT_NO_FATAL_FAILURE(UseBoards(Boards(1, 6)));
+        std::string error;
+        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        SetEnvironmentVariableA("TLMTEST_REFUSE_PAGE", c.refuse);
+        ui::Program program;
+        bool started = program.StartWithHook(L"refuse_page_hook.dll", "RefusePageHook", &error);
+        SetEnvironmentVariableA("TLMTEST_REFUSE_PAGE", nullptr);
+        ASSERT_TRUE(started) << error;
+        if (c.clickTab >= 0) {
+            ASSERT_TRUE(program.WaitForPage(0, kTimeout));
+            ASSERT_TRUE(program.ClickTab(c.clickTab, &error)) << error;
+        }
+        ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, L"ダイアログボックス作成に失敗しました。"));
+        DWORD exitCode = 1234;
+        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << BoxesNow(program);
+        EXPECT_EQ(exitCode, 0u);
+        std::vector<Call> calls = ProgramCalls();
+        std::string problem;
+        EXPECT_EQ(ClosedAxes(calls, IndexAfterStartup(calls), &problem), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}))
+            << Join(calls);
+        EXPECT_EQ(problem, "");
+    }
+}
+
 // ---- Choosing another board on the X～U settings page ----
 
 std::vector<std::string> Narrowed(const std::vector<std::wstring>& texts) {

@@ -110,6 +110,8 @@ std::wstring Describe(const MessageBoxSeen& box) {
 Program::Program(const std::wstring& exeName) : exeName_(exeName) {}
 
 Program::~Program() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    if (hookModule_) FreeLibrary(hookModule_);
     if (process_.hProcess) {
         if (Running()) {
             TerminateProcess(process_.hProcess, 99);
@@ -134,6 +136,36 @@ bool Program::Start(std::string* error) {
         process_ = {};
         return false;
     }
+    return true;
+}
+
+bool Program::StartWithHook(const std::wstring& dllName, const char* procedure, std::string* error) {
+    UnmanagedWindowsFor(exeName_);
+    std::wstring dir = ExeDirectory();
+    hookModule_ = LoadLibraryW((dir + L"\\" + dllName).c_str());
+    HOOKPROC proc = hookModule_ ? (HOOKPROC)GetProcAddress(hookModule_, procedure) : nullptr;
+    if (!proc) {
+        if (error) *error = "no hook procedure " + std::string(procedure) + " in " + Narrow(dllName);
+        return false;
+    }
+    std::wstring path = dir + L"\\" + exeName_;
+    std::wstring commandLine = L"\"" + path + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    startTick_ = GetTickCount64();
+    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, dir.c_str(),
+                        &si, &process_)) {
+        if (error) *error = "cannot start " + Narrow(path) + " (error " + std::to_string(GetLastError()) + ")";
+        process_ = {};
+        return false;
+    }
+    hook_ = SetWindowsHookExW(WH_CBT, proc, hookModule_, process_.dwThreadId);
+    if (!hook_) {
+        if (error) *error = "SetWindowsHookEx failed (error " + std::to_string(GetLastError()) + ")";
+        TerminateProcess(process_.hProcess, 99);
+        return false;
+    }
+    ResumeThread(process_.hThread);
     return true;
 }
 

@@ -26,6 +26,9 @@ public:
     ~Program();  // ends a program still running
 
     bool Start(std::string* error);
+    // Starts the program with a CBT hook procedure of a DLL on its thread, installed before
+    // the program runs (the system loads the DLL into the program).
+    bool StartWithHook(const std::wstring& dllName, const char* procedure, std::string* error);
     DWORD pid() const { return process_.dwProcessId; }
     ULONGLONG startTick() const { return startTick_; }  // GetTickCount64 at CreateProcess
 
@@ -69,6 +72,8 @@ private:
     std::wstring exeName_;
     PROCESS_INFORMATION process_ = {};
     ULONGLONG startTick_ = 0;
+    HHOOK hook_ = nullptr;
+    HMODULE hookModule_ = nullptr;
 };
 
 // Under Xvfb no window manager runs, and Wine waits two seconds for one whenever a managed
