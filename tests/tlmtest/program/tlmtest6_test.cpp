@@ -517,6 +517,54 @@ TEST_F(Tlmtest6, ReportsAFailedStatusReadWhileSwitching) {
     }
 }
 
+// ---- Start-up checks of the frame: screen size and font ----
+
+TEST_F(Tlmtest6, RefusesAScreenNotLargerThanTheWindowAndEndsWhenTheFontCannotBeMade) {
+    struct Case {
+        const char* name;
+        const char* dx;  // screen width - window width
+        const char* dy;  // screen height - window height
+        bool failFont;
+        const wchar_t* message;  // nullptr: the program starts
+    };
+    const Case cases[] = {
+        {"as wide as the window", "0", "100", false, L"800x600(小さいフォント)以上の大きさにして下さい。"},
+        {"15 pixels higher than the window", "1", "15", false, L"800x600(小さいフォント)以上の大きさにして下さい。"},
+        {"one wider, 16 higher", "1", "16", false, nullptr},
+        {"no font", "100", "100", true, L"フォントセットエラー"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(SetUp());
+        std::string error;
+        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        SetEnvironmentVariableA("TLMTEST_SCREEN_DX", c.dx);
+        SetEnvironmentVariableA("TLMTEST_SCREEN_DY", c.dy);
+        SetEnvironmentVariableA("TLMTEST_FAIL_FONT", c.failFont ? "1" : nullptr);
+        ui::Program program;
+        bool started = program.StartWithHook(L"tlmtest_hook.dll", "TestHook", &error);
+        SetEnvironmentVariableA("TLMTEST_SCREEN_DX", nullptr);
+        SetEnvironmentVariableA("TLMTEST_SCREEN_DY", nullptr);
+        SetEnvironmentVariableA("TLMTEST_FAIL_FONT", nullptr);
+        ASSERT_TRUE(started) << error;
+        if (c.message) {
+            ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, c.message));
+            DWORD exitCode = 1234;
+            ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << BoxesNow(program);
+            EXPECT_EQ(exitCode, 0u);
+            EXPECT_EQ(Trace().size(), 0u) << "requests sent to the driver";
+        } else {
+            ASSERT_TRUE(program.WaitForPage(0, kTimeout)) << "boxes: " << BoxesNow(program);
+            // Centred on the reported screen: x = 1 / 2 = 0, y = 16 / 2 - 15 = -7.
+            RECT r;
+            GetWindowRect(program.MainWindow(), &r);
+            EXPECT_EQ(r.left, 0);
+            EXPECT_EQ(r.top, -7);
+            ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
+        }
+    }
+}
+
 // ---- A page that cannot be created ----
 
 TEST_F(Tlmtest6, APageThatCannotBeMadeEndsTheProgramWithTheBoardClosed) {
@@ -538,7 +586,7 @@ TEST_F(Tlmtest6, APageThatCannotBeMadeEndsTheProgramWithTheBoardClosed) {
         ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
         SetEnvironmentVariableA("TLMTEST_REFUSE_PAGE", c.refuse);
         ui::Program program;
-        bool started = program.StartWithHook(L"refuse_page_hook.dll", "RefusePageHook", &error);
+        bool started = program.StartWithHook(L"tlmtest_hook.dll", "TestHook", &error);
         SetEnvironmentVariableA("TLMTEST_REFUSE_PAGE", nullptr);
         ASSERT_TRUE(started) << error;
         if (c.clickTab >= 0) {
