@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "sim_control.h"
 
 namespace {
 
@@ -193,6 +194,27 @@ TEST_F(DriverTest, SurvivesArbitraryRequests) {
         uint32_t file = rng() % 4 == 0 ? rng() % (kFiles + 2) : open[rng() % 3];
         Ioctl(file, codes[rng() % 8], in, &out, &returned);
         ASSERT_LE(returned, out.size());
+    }
+}
+
+// The private requests of the kernel driver come from user mode too: no input may make the
+// decoder read or write past the buffers it was given.
+TEST_F(DriverTest, PrivateRequestsSurviveArbitraryInput) {
+    std::mt19937 rng(4321);
+    SimClock clock;
+    SimClockInit(&clock, 0);
+    for (int i = 0; i < 20000; ++i) {
+        std::vector<uint8_t> in(rng() % 600);
+        for (auto& b : in) b = static_cast<uint8_t>(rng() % 4 == 0 ? 0xFF : rng() % 8);
+        std::vector<uint8_t> out(rng() % 600);
+        uint32_t code = TLMSIM_IOCTL_FIRST + 4 * (rng() % ((TLMSIM_IOCTL_LAST - TLMSIM_IOCTL_FIRST) / 4 + 2));
+        uint32_t returned = 0;
+        bool boardsChanged = false;
+        SimControlRequest(&driver_, &clock, code, in.empty() ? nullptr : in.data(), static_cast<uint32_t>(in.size()),
+                          out.empty() ? nullptr : out.data(), static_cast<uint32_t>(out.size()), &returned,
+                          static_cast<uint64_t>(i) * 1000000, &boardsChanged);
+        ASSERT_LE(returned, out.size()) << "code 0x" << std::hex << code;
+        ASSERT_LE(driver_.boardCount, kMaxBoards);
     }
 }
 
