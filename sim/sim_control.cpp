@@ -211,7 +211,7 @@ int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const 
         if (in == nullptr || inLength != sizeof(TlmSimFault)) return kStatusInvalidParameter;
         TlmSimFault f;
         CopyBytes(&f, in, sizeof f);
-        if (f.kind < TLMSIM_FAULT_FAIL || f.kind > TLMSIM_FAULT_EXTRA_RECORDS) return kStatusInvalidParameter;
+        if (f.kind < TLMSIM_FAULT_FAIL || f.kind > TLMSIM_FAULT_REPLY) return kStatusInvalidParameter;
         Fault fault = {f.kind, f.request, f.code, f.status, f.value};
         return DriverAddFault(driver, fault) ? kStatusSuccess : kStatusInsufficientResources;
     }

@@ -109,6 +109,7 @@ enum {
     TLMSIM_FAULT_FAIL = 1,          /* answer `status` and 0 bytes, do nothing */
     TLMSIM_FAULT_BYTE_COUNT = 2,    /* do the request, then report `value` bytes returned */
     TLMSIM_FAULT_EXTRA_RECORDS = 3, /* device-info reply: `value` more records than the room */
+    TLMSIM_FAULT_REPLY = 4,         /* port read: answer `value` (byte or word), board not asked */
 };
 
 typedef struct TlmSimFault {
