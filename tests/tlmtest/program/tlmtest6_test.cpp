@@ -282,6 +282,8 @@ struct FailureCase {
     DWORD libraryCode;            // or, when not 0, this library code
     std::vector<uint32_t> closedAxes;  // axes stopped by the close after the box
     bool forceCmp = false;             // the comparator status reads 1 on the board
+    uint32_t kind = TLMSIM_FAULT_FAIL; // or TLMSIM_FAULT_REPLY: the read answers `value`
+    uint32_t value = 0;
 };
 
 TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
@@ -304,6 +306,12 @@ TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
         {"CMP read fails on a four-axis board", Boards(1, 4), simctl::READ_BYTE, 0x88, 1, io, kErrCmp, true, 0,
          {0, 1, 2, 3}},
         {"CMP status set after initialisation", Boards(1), 0, 0, 0, 0, kErrCmp, false, 0, all, true},
+        {"axis 0 reads back another register 6", Boards(1), simctl::READ_WORD, 0x04, 1, 0, kErrRegisterRead, false, 0,
+         all, false, TLMSIM_FAULT_REPLY, 0x1234},
+        {"ELS polarity reads back axis X as A contact", Boards(1), simctl::READ_BYTE, 0x80, 1, 0, kErrEls, false, 0,
+         all, false, TLMSIM_FAULT_REPLY, 0x01},
+        {"ELS polarity reads back axis U on a four-axis board", Boards(1, 4), simctl::READ_BYTE, 0x80, 1, 0, kErrEls,
+         false, 0, {0, 1, 2, 3}, false, TLMSIM_FAULT_REPLY, 0x08},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -326,7 +334,7 @@ TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
                 }
             ASSERT_NO_FATAL_FAILURE(CloseAndExit(&probe));
             ASSERT_NE(failAt, 0u) << "the clean start-up sent no such request";
-            TlmSimFault fault = {TLMSIM_FAULT_FAIL, failAt, 0, c.status, 0};
+            TlmSimFault fault = {c.kind, failAt, 0, c.status, c.value};
             std::string error;
             ASSERT_TRUE(simctl::AddFault(fault, &error)) << error;
         }
@@ -367,6 +375,28 @@ TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
         ASSERT_TRUE(simctl::GetState(&state, &error)) << error;
         EXPECT_EQ(state.openBoard, 0u) << "device handles left open";
     }
+}
+
+// The ELS polarity check looks only at the axes found at open.
+TEST_F(Tlmtest6, IgnoresElsPolarityBitsOfAxesTheBoardLacks) {
+    ASSERT_NO_FATAL_FAILURE(UseBoards(Boards(1, 4)));
+    // The ELS polarity read of a clean start-up, to answer it with the bits of V and W set.
+    uint32_t elsRead = 0;
+    {
+        ui::Program probe;
+        ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&probe));
+        for (const TlmSimTraceEntry& e : Trace())
+            if (e.code == simctl::READ_BYTE && e.port == 0x80) elsRead = e.seq;
+        ASSERT_NO_FATAL_FAILURE(CloseAndExit(&probe));
+    }
+    ASSERT_NE(elsRead, 0u);
+    std::string error;
+    TlmSimFault fault = {TLMSIM_FAULT_REPLY, elsRead, 0, 0, 0x30};
+    ASSERT_TRUE(simctl::AddFault(fault, &error)) << error;
+    ui::Program program;
+    ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&program));
+    EXPECT_EQ(BoxesNow(program), "none");
+    ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
 }
 
 // ---- Page switching ----
