@@ -4,6 +4,7 @@
 // message boxes are read and answered by a hook on this thread.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -282,6 +283,46 @@ TEST_F(Commands, ElsContactFlipsTheAxisBitAndVerifiesIt) {
         EXPECT_EQ(ToggleElsContact(window_, c.axis), 1);
         EXPECT_EQ(g_elsPolarity, c.after);
         EXPECT_EQ(Sent(), (std::vector<std::string>{ByteWrite(0x80, c.after), ByteRead(0x80, c.after)}));
+    }
+}
+
+// Read-backs that differ from what was written.
+TEST_F(Commands, ReadBacksAreComparedOnlyWhereTheyMatter) {
+    struct Case {
+        const char* name;
+        std::function<WORD(HWND)> operation;
+        uint32_t code;   // the read answered with `value`
+        uint32_t value;
+        WORD result;
+        const char* box;  // nullptr: none
+    };
+    const Case cases[] = {
+        {"register 6 low word differs", [](HWND w) { return ToggleInposContact(w, 1); }, simctl::READ_WORD, 0x0004,
+         0, "レジスタ読込Error："},
+        {"ELS bits of axes the board lacks", [](HWND w) { return ToggleElsContact(w, 0); }, simctl::READ_BYTE, 0xC1, 1,
+         nullptr},
+        {"ELS bit of another present axis", [](HWND w) { return ToggleElsContact(w, 0); }, simctl::READ_BYTE, 0x03, 0,
+         "ELS極性ポート書込/読込Error："},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(TearDown());
+        std::string error;
+        ASSERT_TRUE(simctl::Reset(&error)) << error;
+        // A six-axis board lacks axes 6 and 7 of the ELS polarity byte.
+        ASSERT_NO_FATAL_FAILURE(SetUp());
+        TlmSimFault fault = {TLMSIM_FAULT_REPLY, 0, c.code, 0, c.value};
+        ASSERT_TRUE(simctl::AddFault(fault, &error)) << error;
+        EXPECT_EQ(c.operation(window_), c.result);
+        if (c.box) {
+            ASSERT_EQ(g_boxes.size(), 1u);
+            EXPECT_EQ(g_boxes[0].caption, "ErrorMessgae");
+            EXPECT_EQ(g_boxes[0].text.substr(0, strlen(c.box)), c.box);
+            EXPECT_TRUE(QuitPosted());
+        } else {
+            EXPECT_TRUE(g_boxes.empty());
+            EXPECT_FALSE(QuitPosted());
+        }
     }
 }
 
