@@ -44,6 +44,14 @@
 #define IDS_MISSING_AXES IDS_NO_AXES_V_W
 #endif
 
+/* Whether a settings page shows the board information itself when it is filled; in the
+ * four-axis program the board selection fills it. */
+#ifdef TLMTEST4
+#define SETTINGS_SHOWS_BOARD_INFO 0
+#else
+#define SETTINGS_SHOWS_BOARD_INFO 1
+#endif
+
 /* Kinds of tab page. */
 #define PAGE_OPERATION 0
 #define PAGE_SETTINGS 1

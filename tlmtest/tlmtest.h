@@ -159,4 +159,17 @@ WORD CheckSettings(HWND page);
 void DisableSettingsAxisControls(HWND page);
 void RefillSettingsPage(HWND page);
 
+/* ---- Settings pages (settings.cpp) ---- */
+
+/* Fills the settings page shown from the program's state (first show, change of board). */
+void ShowSettingsPage(HWND page);
+/* Swaps the axis' speed mode (constant-speed / high-speed start) and shows it. */
+void ToggleSpeedMode(HWND page, WORD axis);
+/* Checks and stores the entries of one axis, reporting each rejected one; 1 when all passed. */
+WORD CheckAxisSettings(HWND page, WORD axis);
+/* The acceleration/deceleration rate register value for a ramp of `seconds` from FL to FH. */
+DWORD ComputeRateValue(double seconds, DWORD fl, DWORD fh);
+/* Writes registers 0 to 3 of the axes of the closing settings page. */
+void WriteMotionRegisters(HWND page);
+
 #endif /* TLMTEST_H */
