@@ -18,27 +18,3 @@ static INT_PTR PageProc(HWND page, UINT message) {
 INT_PTR CALLBACK OperationPage1Proc(HWND page, UINT message, WPARAM, LPARAM) { return PageProc(page, message); }
 
 INT_PTR CALLBACK OperationPage2Proc(HWND page, UINT message, WPARAM, LPARAM) { return PageProc(page, message); }
-
-INT_PTR CALLBACK SettingsPage1Proc(HWND page, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-    case WM_SHOWWINDOW:
-        if (!g_pageShown) {
-            g_pageShown = 1;
-            FillBoardCombos(page);
-        }
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDC_SET1_DEVNO_COMBO || LOWORD(wParam) == IDC_SET1_BOARDID_COMBO)
-            SelectBoardFromCombo(page, LOWORD(wParam), HIWORD(wParam));
-        return TRUE;
-    }
-    return PageProc(page, message);
-}
-
-INT_PTR CALLBACK SettingsPage2Proc(HWND page, UINT message, WPARAM, LPARAM) { return PageProc(page, message); }
-
-WORD CheckSettings(HWND) { return 1; }
-
-void DisableSettingsAxisControls(HWND) {}
-
-void RefillSettingsPage(HWND) {}
