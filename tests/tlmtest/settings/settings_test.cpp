@@ -191,6 +191,7 @@ struct CheckCase {
     std::vector<std::wstring> messages;  // in order
     std::vector<std::string> shown;      // the five boxes after the check
     bool recheck = false;                // a second check keeps what the first one showed
+    Entries before = {};                 // entered and accepted before the case, if any
 };
 
 std::wstring Used(const wchar_t* axis, const wchar_t* item, const wchar_t* reason, const wchar_t* kept) {
@@ -256,7 +257,10 @@ TEST_F(Settings, ChecksEveryEntryAndShowsTheValueKept) {
          {"6000", "500", "5000", "1000", "5"}},
         {"cycle count empty", 0, false, {nullptr, nullptr, nullptr, nullptr, L""}, {}, bringUp},
         {"cycle count pasted negative: the count stays", 0, false, {nullptr, nullptr, nullptr, nullptr, L"-1"}, {},
-         bringUp},
+         {"1500", "500", "5000", "1000", "3"}, false, {nullptr, nullptr, nullptr, nullptr, L"3"}},
+        {"cycle count 5 after FL above the preset", 0, false, {L"400", nullptr, nullptr, nullptr, L"5"},
+         {std::wstring(L"X") + kCycleImpossible}, {"400", "500", "5000", "1000", "0"}, false,
+         {nullptr, nullptr, nullptr, nullptr, L"3"}},
         {"axis U, preset empty", 3, false, {L"", nullptr, nullptr, nullptr, nullptr},
          {Used(L"U", L"[プリセット量]", empty, L"1500")}, bringUp},
         {"axis Y, all wrong at once", 1, false, {L"", L"0", L"99999", L"3", L"7"},
@@ -281,6 +285,10 @@ TEST_F(Settings, ChecksEveryEntryAndShowsTheValueKept) {
             high[c.axis] = c.highSpeed;
         }
 
+        if (c.before.preset || c.before.fl || c.before.fh || c.before.accel || c.before.cycle) {
+            TypeEntries(page, c.axis, c.before);
+            ASSERT_TRUE(Click(program, page, kCheckPage1).empty()) << "the entries before the case were refused";
+        }
         TypeEntries(page, c.axis, c.typed);
         std::vector<std::wstring> seen = Click(program, page, kCheckPage1);
         std::vector<std::string> got, expected;
@@ -422,8 +430,9 @@ TEST_F(Settings, LeavingThePageWritesTheMotionRegisters) {
         ui::MessageBoxSeen first;
         ASSERT_TRUE(program.WaitForMessageBox(kTimeout, &first)) << "no message for the empty preset";
         std::vector<std::wstring> seen = AnswerBoxes(program, page);
-        ASSERT_EQ(seen.size(), 1u);
-        EXPECT_EQ(N(seen[0].substr(1, 13)), N(L"軸：[プリセット量]未入力"));
+        const wchar_t* letter = l.tab == 2 ? L"X" : L"V";
+        EXPECT_EQ(N(first.text), N(Used(letter, L"[プリセット量]", L"未入力のため、前回(", L"1500")));
+        EXPECT_EQ(seen.size(), 1u);
         ASSERT_TRUE(program.WaitForPage(l.tab, kTimeout)) << "the page was left";
         EXPECT_EQ(program.SelectedTab(), l.tab);
         EXPECT_EQ(MotionRegisterWrites(), std::vector<std::string>{});
@@ -545,6 +554,25 @@ TEST_F(Settings, AnotherBoardRefillsThePage) {
     for (uint32_t axis = 0; axis < 4; ++axis)
         for (uint32_t reg = 0; reg < 4; ++reg) expected.push_back(Write(axis, reg, kBringUpRegisters[reg]));
     EXPECT_EQ(MotionRegisterWrites(), expected);
+    ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
+}
+
+// Typed entries: digits only, as many as the box takes.
+TEST_F(Settings, EditBoxesTakeDigitsUpToTheirLimits) {
+    ASSERT_NO_FATAL_FAILURE(UseBoards({simctl::Board(0)}));
+    ui::Program program;
+    ASSERT_NO_FATAL_FAILURE(StartOnTab(&program, 3));
+    HWND page = program.VisiblePage();
+    const char* expected[5] = {"9876543", "98765", "98765", "9876543", "9876"};
+    for (int axis : {4, 5}) {
+        for (int i = 0; i < 5; ++i) {
+            SCOPED_TRACE("axis " + std::to_string(axis) + ", box " + std::to_string(kPreset + i));
+            HWND edit = GetDlgItem(page, AxisId(axis, kPreset + i));
+            SendMessageW(edit, WM_SETTEXT, 0, (LPARAM)L"");
+            for (const wchar_t* key = L"9a8-7.6 5x4321"; *key; ++key) SendMessageW(edit, WM_CHAR, *key, 1);
+            EXPECT_EQ(Text(page, AxisId(axis, kPreset + i)), expected[i]);
+        }
+    }
     ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
 }
 
