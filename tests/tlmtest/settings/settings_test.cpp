@@ -576,4 +576,49 @@ TEST_F(Settings, EditBoxesTakeDigitsUpToTheirLimits) {
     ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
 }
 
+// A pulse-output button whose register 6 write or read-back fails: the error box while the
+// button keeps its text, then the end of the program with the board closed.
+TEST_F(Settings, AFailedPulseOutputChangeEndsTheProgram) {
+    struct Case {
+        const char* name;
+        int k;
+        TlmSimFault fault;  // request numbers after the trace reset: 1-3 the write, 4-6 the read
+        const char* message;  // the text up to the error code
+    };
+    const Case cases[] = {
+        {"pulse command, write fails", kPulseCommand, {TLMSIM_FAULT_FAIL, 1, 0, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0},
+         "レジスタ書込Error：(0x45d)"},
+        {"pulse logic, read-back differs", kPulseLogic, {TLMSIM_FAULT_REPLY, 5, 0, 0, 0x1234}, "レジスタ読込Error：(0x"},
+        {"default, read fails", kPulseDefault, {TLMSIM_FAULT_FAIL, 6, 0, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0},
+         "レジスタ読込Error：(0x45d)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(SetUp());
+        ASSERT_NO_FATAL_FAILURE(UseBoards({simctl::Board(0)}));
+        ui::Program program;
+        ASSERT_NO_FATAL_FAILURE(StartOnTab(&program, 2));
+        HWND page = program.VisiblePage();
+        std::string error;
+        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        ASSERT_TRUE(simctl::AddFault(c.fault, &error)) << error;
+        PostMessageW(GetDlgItem(page, AxisId(2, c.k)), BM_CLICK, 0, 0);
+        ui::MessageBoxSeen box;
+        ASSERT_TRUE(program.WaitForMessageBox(kTimeout, &box)) << "no error box";
+        EXPECT_EQ(N(box.caption), "ErrorMessgae");
+        std::string text = N(box.text);
+        EXPECT_EQ(text.substr(0, std::string(c.message).size()), c.message) << text;
+        EXPECT_EQ(Text(page, AxisId(2, kPulseCommand)), N(kIndividual));
+        EXPECT_EQ(Text(page, AxisId(2, kPulseLogic)), N(kPositive));
+        ui::Program::Press(box.window, IDOK);
+        DWORD code = 1234;
+        ASSERT_TRUE(program.WaitForExit(kTimeout, &code)) << "still running; boxes: " << BoxesNow(program);
+        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(MotionRegisterWrites(), std::vector<std::string>{}) << "the end of the program writes nothing";
+        TlmSimState state;
+        ASSERT_TRUE(simctl::GetState(&state, &error)) << error;
+        EXPECT_EQ(state.openBoard, 0u) << "device handles left open";
+    }
+}
+
 }  // namespace
