@@ -20,12 +20,18 @@ WORD g_cycleActive[AXIS_COUNT];
 static const char kErrorCaption[] = "ErrorMessgae";
 
 void ShowBoardError(HWND window, UINT messageId) {
+    // One report at a time: a failure met while the box of an earlier one is open (by a
+    // message handled in the box's loop) ends the program with that earlier one.
+    static WORD reporting = 0;
+    if (reporting) return;
     DWORD error = GetLastError();
     char message[256];
     char text[256 + 32];
     LoadProgramString(messageId & 0xFFFF, message);
     wsprintfA(text, "%s(%#lx)", message, error);
+    reporting = 1;
     MessageBoxA(window, text, kErrorCaption, MB_OK);
+    reporting = 0;
     if (g_shuttingDown) return;
     g_shuttingDown = 1;
     CloseBoard(window);

@@ -37,6 +37,14 @@
 #define IDT_LED_POLL 11017
 #endif
 
+/* Control handles kept per axis on an operation page: x001..x017, and in the four-axis
+ * program also x018 (x017 is its counter-source button). */
+#ifdef TLMTEST4
+#define AXIS_BUTTON_COUNT 18
+#else
+#define AXIS_BUTTON_COUNT 17
+#endif
+
 /* Message shown when a tab is chosen whose axes the open board lacks. */
 #ifdef TLMTEST4
 #define IDS_MISSING_AXES 0 /* every page of this build starts at axis 0 */

@@ -159,6 +159,30 @@ WORD CheckSettings(HWND page);
 void DisableSettingsAxisControls(HWND page);
 void RefillSettingsPage(HWND page);
 
+/* ---- Operation pages (operation.cpp) ---- */
+
+/* 1 when the axis is on the board and the page's template has its controls. */
+BOOL IsAxisOnPage(HWND page, WORD axis);
+void ShowOperationPage(HWND page);
+void DisableMoveButtons(HWND page, WORD axis);
+/* Enables x001..x006, and x007 when the axis has a cycle count. */
+void EnableMoveButtons(HWND page, WORD axis);
+void PrepareCycleRun(HWND page, WORD axis);
+void ShowContactLabel(HWND page, WORD axis, WORD button);
+/* x007 and x008 as the speed mode of the axis names them. */
+void ShowCycleStartLabels(HWND page, WORD axis);
+/* x007 as the running cycle label with g_cyclesDone. */
+void ShowCycleRunLabel(HWND page, WORD axis);
+
+/* ---- Status monitor (monitor.cpp) ---- */
+
+/* 1 while the cycle step timer of the axis runs; the cycle step then owns the end of the run. */
+extern WORD g_cycleStepRunning[AXIS_COUNT];
+void PollAxisMotion(HWND page, WORD axis);
+void StepCycleRun(HWND page, WORD axis);
+void PollInputLeds(HWND page);
+void StopPagePolling(HWND page);
+
 /* ---- Settings pages (settings.cpp) ---- */
 
 /* Fills the settings page shown from the program's state (first show, change of board). */
