@@ -1,0 +1,558 @@
+// The operation pages of tlmtest6.exe driven as a user would, on tlmsim.sys with its clock
+// frozen: the buttons of each axis (what the board receives, which buttons stay usable), the
+// position and speed displays after the simulated axis moved, the lamps following the inputs,
+// and cycle runs through their round trips.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim_client.h"
+#include "simctl.h"
+#include "ui.h"
+
+using simctl::Call;
+
+namespace {
+
+constexpr DWORD kTimeout = 10000;
+constexpr uint64_t kMs = 1000000;  // nanoseconds
+
+int Id(int axis, int k) { return 1000 * (axis + 2) + k; }
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string s;
+    for (const std::string& line : lines) s += "  " + line + "\n";
+    return s;
+}
+
+std::string Join(const std::vector<Call>& calls) {
+    std::string s;
+    for (const Call& c : calls) s += "  " + c.ToString() + "\n";
+    return s;
+}
+
+enum Lamp { kOff, kGreen, kRed };
+
+class OperationPage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(simctl::Reset(&error)) << error;
+        ASSERT_EQ(sim_.Open(), 0u);
+        ASSERT_TRUE(simctl::SetBoards({simctl::Board(0, -1, 6)}, &error)) << error;
+        ASSERT_EQ(sim_.FreezeClock(), 0u);
+        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        ASSERT_TRUE(program_.Start(&error)) << error;
+        ASSERT_TRUE(program_.WaitForPage(0, kTimeout)) << "page 0 not shown; boxes: " << Boxes();
+        std::vector<TlmSimTraceEntry> entries;
+        ASSERT_EQ(sim_.Trace(&entries), 0u);
+        file_ = simctl::ProgramFile(entries);
+        ASSERT_NE(file_, ~0u);
+        page_ = program_.VisiblePage();
+        // The carriages stand on the origin sensor and a Z mark at 0: move them off, so that
+        // every input is inactive.
+        for (int axis = 0; axis < 6; ++axis) ASSERT_EQ(sim_.SetMachinePosition(0, axis, 50500), 0u);
+    }
+
+    void TearDown() override {
+        sim_.RunClock();
+        if (!program_.Running()) return;
+        program_.Close();
+        DWORD code = 1234;
+        EXPECT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
+        EXPECT_EQ(code, 0u);
+    }
+
+    std::string Boxes() const {
+        std::string s;
+        for (const ui::MessageBoxSeen& b : program_.MessageBoxes()) s += ui::Narrow(ui::Describe(b)) + "; ";
+        return s.empty() ? "none" : s;
+    }
+
+    // The image a lamp of the program refers to (0: none). The three lamp bitmaps are shared
+    // by every lamp, so a lamp's state shows as which of three handle values it holds.
+    uintptr_t LampImage(int axis, int k) const {
+        return (uintptr_t)SendMessageW(GetDlgItem(page_, Id(axis, k)), STM_GETIMAGE, IMAGE_BITMAP, 0);
+    }
+
+    // The images of the nine lamps of axes 0..3, once they all show the same one: the image of
+    // an inactive lamp.
+    uintptr_t OffImage() {
+        uintptr_t off = 0;
+        bool same = WaitUntil([&] {
+            off = LampImage(0, 24);
+            for (int axis = 0; axis < 4; ++axis)
+                for (int k = 22; k <= 30; ++k)
+                    if (LampImage(axis, k) != off) return false;
+            return off != 0;
+        });
+        EXPECT_TRUE(same) << "the lamps of axes X..U do not all show one image";
+        return off;
+    }
+
+    std::string Text(int id) const { return ui::Narrow(ui::Program::ControlText(GetDlgItem(page_, id))); }
+    bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(page_, id)) != FALSE; }
+
+    // Clicks a button of the page as the user would; returns when the program handled it.
+    void Click(int id) {
+        HWND button = GetDlgItem(page_, id);
+        ASSERT_NE(button, nullptr) << "no control " << id;
+        DWORD_PTR result = 0;
+        ASSERT_TRUE(SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kTimeout, &result))
+            << "click on " << id << " not handled; boxes: " << Boxes();
+    }
+
+    // Waits until `done` holds (the page's timers tick every 100 ms).
+    bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 3000) {
+        ULONGLONG end = GetTickCount64() + timeoutMs;
+        do {
+            if (done()) return true;
+            Sleep(20);
+        } while (GetTickCount64() < end);
+        return done();
+    }
+
+    int64_t Machine(int axis) {
+        int64_t position = 0;
+        sim_.MachinePosition(0, axis, &position);
+        return position;
+    }
+
+    void ResetTrace() { ASSERT_EQ(sim_.ResetTrace(), 0u); }
+
+    std::vector<Call> Calls() {
+        std::vector<TlmSimTraceEntry> entries;
+        EXPECT_EQ(sim_.Trace(&entries), 0u);
+        return simctl::Calls(entries, file_);
+    }
+
+    // The calls of an axis that change something (commands and mode bytes), in order.
+    std::vector<std::string> Writes(int axis) {
+        std::vector<std::string> out;
+        for (const Call& c : Calls())
+            if ((c.kind == Call::Command && c.code < 0x80) || c.kind == Call::OperationMode ||
+                (c.kind == Call::Command && c.code >= 0xC0))
+                if ((int)c.axis == axis) out.push_back(c.ToString());
+        return out;
+    }
+
+    static std::string Cmd(int axis, int code) {
+        char t[64];
+        std::snprintf(t, sizeof t, "axis %d command 0x%02X", axis, code);
+        return t;
+    }
+    static std::string CmdData(int axis, int code, unsigned data) {
+        char t[64];
+        std::snprintf(t, sizeof t, "axis %d command 0x%02X data 0x%X", axis, code, data);
+        return t;
+    }
+    static std::string Mode(int axis, int mode) {
+        char t[64];
+        std::snprintf(t, sizeof t, "axis %d operation mode 0x%02X", axis, mode);
+        return t;
+    }
+    static std::string Right11(long value) {
+        char t[16];
+        std::snprintf(t, sizeof t, "%11ld", value);
+        return t;
+    }
+
+    // Which of x001..x016 of an axis are enabled, as a string of 0 and 1.
+    std::string ButtonStates(int axis) const {
+        std::string s;
+        for (int k = 1; k <= 16; ++k) s += Enabled(Id(axis, k)) ? '1' : '0';
+        return s;
+    }
+
+    // Visits the X-U settings page, does `change` there and comes back to page 0.
+    void OnSettingsPage(const std::function<void(HWND)>& change) {
+        std::string error;
+        ASSERT_TRUE(program_.ClickTab(2, &error)) << error;
+        ASSERT_TRUE(program_.WaitForPage(2, kTimeout)) << "settings page not shown; boxes: " << Boxes();
+        change(program_.VisiblePage());
+        ASSERT_TRUE(program_.ClickTab(0, &error)) << error;
+        ASSERT_TRUE(program_.WaitForPage(0, kTimeout)) << "page 0 not shown again; boxes: " << Boxes();
+        page_ = program_.VisiblePage();
+    }
+
+    // Sets the cycle count of an axis on the settings page.
+    void SetCycleCount(int axis, int count) {
+        OnSettingsPage([&](HWND settings) {
+            HWND edit = GetDlgItem(settings, Id(axis, 205));
+            ASSERT_NE(edit, nullptr);
+            SendMessageW(edit, WM_SETTEXT, 0, (LPARAM)std::to_wstring(count).c_str());
+        });
+    }
+
+    // Start commands sent to the axis since the trace was reset.
+    int Starts(int axis) {
+        int n = 0;
+        for (const std::string& w : Writes(axis)) n += w == Cmd(axis, 0x10) || w == Cmd(axis, 0x13);
+        return n;
+    }
+
+    // Neither the motion poll (position register) nor the cycle step (interrupt status) runs
+    // for the axis any more; the lamp poll goes on.
+    void ExpectNotPolled(int axis) {
+        ResetTrace();
+        Sleep(400);
+        for (const Call& c : Calls()) {
+            if ((int)c.axis != axis) continue;
+            if ((c.kind == Call::RegisterRead && c.code == 0x89) || (c.kind == Call::ByteRead && c.code == (uint32_t)(axis * 16 + 2)))
+                ADD_FAILURE() << "still polled: " << c.ToString();
+        }
+    }
+
+    tlmwin::SimDriver sim_;
+    ui::Program program_;
+    uint32_t file_ = ~0u;
+    HWND page_ = nullptr;
+};
+
+// ---- The page as first shown ----
+
+TEST_F(OperationPage, ShowsEachIdleAxisOnceThenStopsPollingIt) {
+    const char* const kNames[] = {"Ｘ軸", "Ｙ軸", "Ｚ軸", "Ｕ軸"};
+    for (int axis = 0; axis < 4; ++axis) {
+        SCOPED_TRACE(kNames[axis]);
+        ASSERT_TRUE(WaitUntil([&] { return Text(Id(axis, 21)) == Right11(0); })) << "speed: " << Text(Id(axis, 21));
+        EXPECT_EQ(Text(Id(axis, 20)), Right11(0)) << "position";
+        EXPECT_EQ(Text(Id(axis, 19)), "1500") << "preset amount";
+        // Every button but the cycle start (no cycle count yet) is usable.
+        EXPECT_EQ(ButtonStates(axis), "1111110111111111");
+        const std::pair<int, const char*> kLabels[] = {
+            {1, "＋定速ﾌﾟﾘｾｯﾄ送り"}, {2, "－定速ﾌﾟﾘｾｯﾄ送り"}, {3, "＋定速連続送り"}, {4, "－定速連続送り"},
+            {5, "原点復帰[OLS]"},   {6, "原点復帰[OLS+Z]"},   {7, "定速ｻｲｸﾙｽﾀｰﾄ"},   {8, "即停止"},
+            {12, "B接"},            {13, "B接"},             {14, "B接"},           {15, "B接"},
+            {16, "B接"}};
+        for (const auto& label : kLabels) EXPECT_EQ(Text(Id(axis, label.first)), label.second) << "x0" << label.first;
+    }
+    // One idle tick later no axis is polled any more; the lamp poll reads all six axes.
+    Sleep(300);
+    ResetTrace();
+    Sleep(500);
+    std::vector<Call> calls = Calls();
+    int positionReads = 0;
+    std::vector<int> lampAxes(6, 0);
+    for (const Call& c : calls) {
+        if (c.kind == Call::RegisterRead && c.code == 0x89) ++positionReads;
+        if (c.kind == Call::RegisterRead && c.code == 0x8E) ++lampAxes[c.axis];
+    }
+    EXPECT_EQ(positionReads, 0) << Join(calls);
+    for (int axis = 0; axis < 6; ++axis) EXPECT_GE(lampAxes[axis], 3) << "register 14 reads of axis " << axis;
+}
+
+// ---- Moves ----
+
+TEST_F(OperationPage, EachMoveButtonSendsModeAndStartAndCanBeStopped) {
+    // axis Y; the origin returns write register 7 first; OLS+Z always starts with ramps (0x13).
+    struct Case {
+        int k;
+        std::vector<std::string> expected;
+    };
+    const int a = 1;
+    const Case cases[] = {
+        {1, {Mode(a, 0x28), Cmd(a, 0x10)}},
+        {2, {Mode(a, 0x38), Cmd(a, 0x10)}},
+        {3, {Mode(a, 0x20), Cmd(a, 0x10)}},
+        {4, {Mode(a, 0x30), Cmd(a, 0x10)}},
+        {5, {CmdData(a, 0xC7, 0xF0C40), Mode(a, 0x12), Cmd(a, 0x10)}},
+        {6, {CmdData(a, 0xC7, 0xF0C60), Mode(a, 0x12), Cmd(a, 0x13)}},
+    };
+    // Keep the carriage away from the origin sensor, so that the origin returns run.
+    ASSERT_EQ(sim_.SetMachinePosition(0, a, 50000), 0u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE("button x00" + std::to_string(c.k));
+        ResetTrace();
+        ASSERT_NO_FATAL_FAILURE(Click(Id(a, c.k)));
+        EXPECT_EQ(Writes(a), c.expected);
+        // While it runs: x001..x007 disabled, stop, clear, servo and contact buttons usable.
+        EXPECT_EQ(ButtonStates(a), "0000000111111111");
+        ASSERT_EQ(sim_.Advance(100 * kMs), 0u);
+        EXPECT_TRUE(WaitUntil([&] { return Text(Id(a, 21)) != Right11(0) && !Text(Id(a, 21)).empty(); }))
+            << "speed: " << Text(Id(a, 21));
+        ResetTrace();
+        ASSERT_NO_FATAL_FAILURE(Click(Id(a, 8)));
+        EXPECT_EQ(Writes(a), std::vector<std::string>{Cmd(a, 0x09)}) << "immediate stop at constant speed";
+        EXPECT_TRUE(WaitUntil([&] { return ButtonStates(a) == "1111110111111111"; })) << ButtonStates(a);
+        EXPECT_EQ(Text(Id(a, 21)), Right11(0));
+        ASSERT_EQ(sim_.SetMachinePosition(0, a, 50000), 0u);
+    }
+}
+
+TEST_F(OperationPage, PresetFeedShowsPositionAndSpeedAndEnds) {
+    // FL 500 pps, preset 1500 pulses: 500 pulses a second of the frozen clock.
+    ASSERT_NO_FATAL_FAILURE(Click(Id(0, 1)));
+    ASSERT_EQ(sim_.Advance(1000 * kMs), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return Text(Id(0, 20)) == Right11(500); })) << "position: " << Text(Id(0, 20));
+    EXPECT_EQ(Text(Id(0, 21)), Right11(500)) << "speed";
+    EXPECT_EQ(ButtonStates(0), "0000000111111111");
+    ASSERT_EQ(sim_.Advance(2500 * kMs), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return Text(Id(0, 20)) == Right11(1500) && Text(Id(0, 21)) == Right11(0); }))
+        << "position " << Text(Id(0, 20)) << ", speed " << Text(Id(0, 21)) << ", machine " << Machine(0) << "; writes:\n" << Joined(Writes(0));
+    EXPECT_TRUE(WaitUntil([&] { return ButtonStates(0) == "1111110111111111"; })) << ButtonStates(0);
+
+    // The - continuous feed goes below zero: the sign shows, right-aligned in 11 characters.
+    ASSERT_NO_FATAL_FAILURE(Click(Id(0, 4)));
+    ASSERT_EQ(sim_.Advance(3200 * kMs), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return Text(Id(0, 20)) == "       -100"; })) << "position: " << Text(Id(0, 20));
+    ASSERT_NO_FATAL_FAILURE(Click(Id(0, 8)));
+    EXPECT_TRUE(WaitUntil([&] { return ButtonStates(0) == "1111110111111111"; })) << ButtonStates(0);
+
+    // "初期化" clears the counter and shows "0"; the display stays until the next poll.
+    ResetTrace();
+    ASSERT_NO_FATAL_FAILURE(Click(Id(0, 9)));
+    EXPECT_EQ(Writes(0), std::vector<std::string>{CmdData(0, 0xC9, 0)});
+    EXPECT_EQ(Text(Id(0, 20)), "0");
+    Sleep(300);
+    EXPECT_EQ(Text(Id(0, 20)), "0");
+}
+
+// ---- Servo outputs, contacts and lamps ----
+
+TEST_F(OperationPage, ServoButtonsToggleTheOutputsAndTheirLamps) {
+    const int a = 2;
+    const uintptr_t off = OffImage();
+    struct Step {
+        int k;
+        int command;
+        bool svon;  // lamp x022 lit afterwards
+        bool svrst; // lamp x023 lit afterwards
+    };
+    const Step steps[] = {{10, 0x58, true, false}, {11, 0x59, true, true}, {10, 0x48, false, true}, {11, 0x49, false, false}};
+    uintptr_t lit = 0;
+    for (const Step& s : steps) {
+        SCOPED_TRACE("button x0" + std::to_string(s.k));
+        ResetTrace();
+        ASSERT_NO_FATAL_FAILURE(Click(Id(a, s.k)));
+        EXPECT_EQ(Writes(a), std::vector<std::string>{Cmd(a, s.command)});
+        EXPECT_TRUE(WaitUntil([&] { return (LampImage(a, 22) != off) == s.svon && (LampImage(a, 23) != off) == s.svrst; }))
+            << "x022 " << (LampImage(a, 22) != off ? "lit" : "off") << ", x023 " << (LampImage(a, 23) != off ? "lit" : "off");
+        // Both servo lamps light with one image (green), the same as INPOS does below.
+        for (int k : {22, 23})
+            if (LampImage(a, k) != off) {
+                if (!lit) lit = LampImage(a, k);
+                EXPECT_EQ(LampImage(a, k), lit) << "x0" << k;
+            }
+    }
+    // INPOS follows the servo amplifier: servo on and standing still.
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 10)));
+    EXPECT_TRUE(WaitUntil([&] { return LampImage(a, 29) == lit && LampImage(a, 22) == lit; }));
+}
+
+TEST_F(OperationPage, ContactButtonsSwitchAndRelabel) {
+    const int a = 3;
+    struct Case {
+        int k;
+        std::string write;
+    };
+    // Register 6 starts at 0x13000004; the ELS polarity byte at 0.
+    const Case cases[] = {
+        {12, "write byte 0x80 := 0x08"},
+        {13, CmdData(a, 0xC6, 0x13000014)},
+        {14, CmdData(a, 0xC6, 0x13000034)},
+        {15, CmdData(a, 0xC6, 0x1300003C)},
+        {16, CmdData(a, 0xC6, 0x1300007C)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("button x0" + std::to_string(c.k));
+        EXPECT_EQ(Text(Id(a, c.k)), "B接");
+        ResetTrace();
+        ASSERT_NO_FATAL_FAILURE(Click(Id(a, c.k)));
+        std::vector<Call> calls = Calls();
+        bool seen = false;
+        for (const Call& call : calls) seen = seen || call.ToString() == c.write;
+        EXPECT_TRUE(seen) << "expected " << c.write << " in\n" << Join(calls);
+        EXPECT_EQ(Text(Id(a, c.k)), "A接");
+    }
+    ResetTrace();
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 13)));
+    EXPECT_EQ(Text(Id(a, 13)), "B接") << "a second press goes back";
+}
+
+TEST_F(OperationPage, LampsFollowTheInputs) {
+    struct Case {
+        int axis;
+        int input;
+        int k;
+        int colour;
+    };
+    // Limits and the servo alarm light red, the others green.
+    const Case cases[] = {
+        {0, TLMSIM_INPUT_PLUS_ELS, 24, kRed},  {1, TLMSIM_INPUT_MINUS_ELS, 25, kRed},
+        {2, TLMSIM_INPUT_DLS, 26, kGreen},     {3, TLMSIM_INPUT_OLS, 27, kGreen},
+        {0, TLMSIM_INPUT_INPOS, 29, kGreen},   {1, TLMSIM_INPUT_SVALM, 30, kRed},
+        {2, TLMSIM_INPUT_Z, 28, kGreen},
+    };
+    const uintptr_t off = OffImage();
+    uintptr_t image[3] = {off, 0, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("lamp x0" + std::to_string(c.k) + " of axis " + std::to_string(c.axis));
+        ASSERT_EQ(sim_.ForceInput(0, c.axis, c.input, TLMSIM_FORCE_ASSERTED), 0u);
+        EXPECT_TRUE(WaitUntil([&] { return LampImage(c.axis, c.k) != off; })) << "the lamp did not light";
+        uintptr_t shown = LampImage(c.axis, c.k);
+        if (!image[c.colour]) image[c.colour] = shown;
+        EXPECT_EQ(shown, image[c.colour]) << (c.colour == kRed ? "not the red image" : "not the green image");
+        // Nothing else lights: the same lamp of the other axes, the other lamps of this one.
+        for (int axis = 0; axis < 4; ++axis)
+            for (int k = 22; k <= 30; ++k)
+                if (!(axis == c.axis && k == c.k)) EXPECT_EQ(LampImage(axis, k), off) << "lamp " << Id(axis, k);
+        ASSERT_EQ(sim_.ForceInput(0, c.axis, c.input, TLMSIM_FORCE_RELEASED), 0u);
+        EXPECT_TRUE(WaitUntil([&] { return LampImage(c.axis, c.k) == off; })) << "the lamp stayed lit";
+    }
+    EXPECT_NE(image[kRed], image[kGreen]);
+    EXPECT_NE(image[kRed], 0u);
+    EXPECT_NE(image[kGreen], 0u);
+
+    // DLS also lights while a move runs held at FL by it (status 1 bits 0x20 and 0x40).
+    ASSERT_EQ(sim_.ForceInput(0, 3, TLMSIM_INPUT_DLS, TLMSIM_FORCE_ASSERTED), 0u);
+    ASSERT_NO_FATAL_FAILURE(Click(Id(3, 3)));
+    ASSERT_EQ(sim_.Advance(100 * kMs), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return LampImage(3, 26) == image[kGreen]; }));
+    ASSERT_NO_FATAL_FAILURE(Click(Id(3, 8)));
+}
+
+// ---- Cycle runs ----
+
+// Each feed of a run takes 3 s of the frozen clock (1500 pulses at FL 500 pps).
+TEST_F(OperationPage, CycleRunMakesItsRoundTripsAndEnds) {
+    const int a = 0;
+    ASSERT_NO_FATAL_FAILURE(SetCycleCount(a, 3));
+    EXPECT_TRUE(Enabled(Id(a, 7))) << "cycle start enabled once a cycle count is set";
+    ResetTrace();
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 7)));
+    EXPECT_EQ(Text(Id(a, 8)), "サイクルストップ");
+    EXPECT_EQ(ButtonStates(a), "0000000111111111");
+    std::vector<std::string> labels;
+    for (int feed = 1; feed <= 6; ++feed) {
+        SCOPED_TRACE("feed " + std::to_string(feed));
+        // Half way: the label of the round trip under way.
+        ASSERT_EQ(sim_.Advance(1500 * kMs), 0u);
+        Sleep(300);
+        labels.push_back(Text(Id(a, 7)));
+        EXPECT_EQ(ButtonStates(a), "0000000111111111");
+        // The end of the feed: the program starts the next one, or ends the run after the sixth.
+        ASSERT_EQ(sim_.Advance(1500 * kMs), 0u);
+        if (feed < 6)
+            ASSERT_TRUE(WaitUntil([&] { return Starts(a) == feed + 1; })) << "starts: " << Starts(a);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return ButtonStates(a) == "1111111111111111"; })) << ButtonStates(a);
+    EXPECT_EQ(Text(Id(a, 7)), "定速ｻｲｸﾙｽﾀｰﾄ");
+    EXPECT_EQ(Text(Id(a, 8)), "即停止");
+    EXPECT_EQ(Text(Id(a, 20)), Right11(0)) << "back where it started";
+    const std::vector<std::string> expectedLabels = {"ｻｲｸﾙ1回目", "ｻｲｸﾙ1回目", "ｻｲｸﾙ2回目",
+                                                     "ｻｲｸﾙ2回目", "ｻｲｸﾙ3回目", "ｻｲｸﾙ3回目"};
+    EXPECT_EQ(labels, expectedLabels);
+    std::vector<std::string> expected;
+    for (int trip = 0; trip < 3; ++trip) {
+        expected.push_back(Mode(a, 0x28));
+        expected.push_back(Cmd(a, 0x10));
+        if (trip == 0) expected.push_back(Cmd(a, 0x66));
+        expected.push_back(Mode(a, 0x38));
+        expected.push_back(Cmd(a, 0x10));
+    }
+    expected.push_back(Cmd(a, 0x67));
+    EXPECT_EQ(Writes(a), expected);
+
+    // The run is over: nothing polls the axis or its interrupt status any more.
+    ResetTrace();
+    Sleep(400);
+    ExpectNotPolled(a);
+}
+
+TEST_F(OperationPage, CycleStopEndsTheRun) {
+    const int a = 1;
+    ASSERT_NO_FATAL_FAILURE(SetCycleCount(a, 5));
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 7)));
+    ASSERT_EQ(sim_.Advance(3100 * kMs), 0u);  // the first + feed ends; the - feed starts
+    ASSERT_TRUE(WaitUntil([&] { return Starts(a) == 2; })) << "the - feed did not start: " << Starts(a);
+    ASSERT_EQ(sim_.Advance(1000 * kMs), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return Text(Id(a, 20)) == Right11(1000); })) << Text(Id(a, 20));
+    ResetTrace();
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 8)));
+    EXPECT_TRUE(WaitUntil([&] { return ButtonStates(a) == "1111111111111111"; })) << ButtonStates(a);
+    EXPECT_EQ(Text(Id(a, 7)), "定速ｻｲｸﾙｽﾀｰﾄ");
+    EXPECT_EQ(Text(Id(a, 8)), "即停止");
+    EXPECT_EQ(Writes(a), (std::vector<std::string>{Cmd(a, 0x09), Cmd(a, 0x67)}));
+    // The cycle step has stopped with the run: no interrupt status reads of the axis.
+    ResetTrace();
+    Sleep(400);
+    ExpectNotPolled(a);
+}
+
+// ---- Speed mode, the second page, failures ----
+
+TEST_F(OperationPage, HighSpeedModeRelabelsTheButtonsAndStopsWithDeceleration) {
+    const int a = 2;
+    ASSERT_NO_FATAL_FAILURE(OnSettingsPage([&](HWND settings) {
+        DWORD_PTR result = 0;
+        ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(settings, Id(a, 206)), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kTimeout, &result));
+    }));
+    const std::pair<int, const char*> kLabels[] = {
+        {1, "＋高速ﾌﾟﾘｾｯﾄ送り"}, {2, "－高速ﾌﾟﾘｾｯﾄ送り"}, {3, "＋高速連続送り"}, {4, "－高速連続送り"},
+        {5, "原点復帰[OLS]"},   {6, "原点復帰[OLS+Z]"},   {7, "高速ｻｲｸﾙｽﾀｰﾄ"},   {8, "減速停止"}};
+    for (const auto& label : kLabels) EXPECT_EQ(Text(Id(a, label.first)), label.second) << "x00" << label.first;
+    EXPECT_EQ(Text(Id(1, 1)), "＋定速ﾌﾟﾘｾｯﾄ送り") << "the other axes keep constant speed";
+
+    ResetTrace();
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 3)));
+    ASSERT_EQ(sim_.Advance(200 * kMs), 0u);
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 8)));
+    EXPECT_EQ(Writes(a), (std::vector<std::string>{Mode(a, 0x20), Cmd(a, 0x13), Cmd(a, 0x0A)}));
+    ASSERT_EQ(sim_.Advance(2000 * kMs), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return ButtonStates(a) == "1111110111111111"; })) << ButtonStates(a);
+}
+
+TEST_F(OperationPage, SecondPageDrivesVAndW) {
+    std::string error;
+    ASSERT_TRUE(program_.ClickTab(1, &error)) << error;
+    ASSERT_TRUE(program_.WaitForPage(1, kTimeout)) << "boxes: " << Boxes();
+    page_ = program_.VisiblePage();
+    for (int axis = 4; axis < 6; ++axis) {
+        SCOPED_TRACE("axis " + std::to_string(axis));
+        EXPECT_TRUE(WaitUntil([&] { return Text(Id(axis, 21)) == Right11(0); })) << Text(Id(axis, 21));
+        EXPECT_EQ(ButtonStates(axis), "1111110111111111");
+        ResetTrace();
+        ASSERT_NO_FATAL_FAILURE(Click(Id(axis, 2)));
+        EXPECT_EQ(Writes(axis), (std::vector<std::string>{Mode(axis, 0x38), Cmd(axis, 0x10)}));
+        EXPECT_EQ(ButtonStates(axis), "0000000111111111");
+        ASSERT_EQ(sim_.Advance(3000 * kMs), 0u);
+        EXPECT_TRUE(WaitUntil([&] { return Text(Id(axis, 20)) == Right11(-1500) && ButtonStates(axis) == "1111110111111111"; }))
+            << Text(Id(axis, 20)) << " " << ButtonStates(axis);
+    }
+    // The lamp poll of this page reads every axis of the board.
+    ResetTrace();
+    Sleep(400);
+    std::vector<int> reads(6, 0);
+    for (const Call& c : Calls())
+        if (c.kind == Call::RegisterRead && c.code == 0x8E) ++reads[c.axis];
+    for (int axis = 0; axis < 6; ++axis) EXPECT_GE(reads[axis], 2) << "register 14 reads of axis " << axis;
+}
+
+TEST_F(OperationPage, AFailedReadOfThePollsEndsTheProgramAfterOneBox) {
+    ASSERT_NO_FATAL_FAILURE(Click(Id(0, 3)));  // X moves: its motion poll runs too
+    TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, simctl::READ_BYTE, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
+    ASSERT_EQ(sim_.AddFault(fault), 0u);
+    ui::MessageBoxSeen box;
+    ASSERT_TRUE(program_.WaitForMessageBox(kTimeout, &box)) << "no error box";
+    EXPECT_EQ(ui::Narrow(box.caption), "ErrorMessgae");
+    EXPECT_EQ(ui::Narrow(box.text), "ステータス１読込Error：(0x45d)");
+    EXPECT_EQ(box.owner, program_.MainWindow());
+    // While the box is open the polls wait: no second box.
+    Sleep(500);
+    EXPECT_EQ(program_.MessageBoxes().size(), 1u) << Boxes();
+    ResetTrace();
+    ui::Program::Press(box.window, IDOK);
+    DWORD code = 1234;
+    ASSERT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
+    EXPECT_EQ(code, 0u);
+    // The board was closed on the way out: every axis stopped.
+    int stops = 0;
+    for (const Call& c : Calls()) stops += c.kind == Call::Command && (c.code == 0x09 || c.code == 0x0A);
+    EXPECT_EQ(stops, 6);
+}
+
+}  // namespace
