@@ -53,6 +53,13 @@ void PollAxisMotion(HWND page, WORD axis) {
     }
 
     if (!(status & STATUS1_OPERATING)) {
+        // The move may have ended after the position above was read: read it once more, so
+        // that the display the poll leaves behind is where the axis stopped.
+        if (!ReadAxisRegister(axis, REG_POSITION, &value)) {
+            FailTimer(page, timer, IDS_ERR_REGISTER_READ);
+            return;
+        }
+        ShowValue(page, axis, OPK_POSITION, (LONG)value);
         if (g_cycleActive[axis] && g_cycleStepRunning[axis]) {
             // Between two feeds of a run: the cycle step starts the next one or ends the run.
             SetDlgItemTextA(page, AXIS_CONTROL_ID(axis, OPK_SPEED), kIdleSpeed);
