@@ -483,6 +483,22 @@ TEST_F(OperationPage, CycleStopEndsTheRun) {
     ExpectNotPolled(a);
 }
 
+TEST_F(OperationPage, ShowsRegisterValuesAsTheyCome) {
+    // Every word read answers 0x8123 (the board is not asked): position 0x81238123 is shown as
+    // a negative number, the speed register with bit 15 set as its low 15 bits.
+    ASSERT_NO_FATAL_FAILURE(Click(Id(1, 3)));
+    TlmSimFault fault = {TLMSIM_FAULT_REPLY, 0, simctl::READ_WORD, 0, 0x8123};
+    ASSERT_EQ(sim_.AddFault(fault), 0u);
+    const std::string position = Right11((int32_t)0x81238123u);
+    EXPECT_EQ(position.size(), 11u);
+    EXPECT_TRUE(WaitUntil([&] { return Text(Id(1, 20)) == position && Text(Id(1, 21)) == Right11(0x0123); }))
+        << "position " << Text(Id(1, 20)) << ", speed " << Text(Id(1, 21));
+    ASSERT_EQ(sim_.ClearFaults(), 0u);
+    ASSERT_NO_FATAL_FAILURE(Click(Id(1, 8)));
+    EXPECT_TRUE(WaitUntil([&] { return Text(Id(1, 20)) == Right11(0) && ButtonStates(1) == "1111110111111111"; }))
+        << Text(Id(1, 20)) << " " << ButtonStates(1);
+}
+
 // ---- Speed mode, the second page, failures ----
 
 TEST_F(OperationPage, HighSpeedModeRelabelsTheButtonsAndStopsWithDeceleration) {
