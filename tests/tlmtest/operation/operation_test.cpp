@@ -499,6 +499,28 @@ TEST_F(OperationPage, ShowsRegisterValuesAsTheyCome) {
         << Text(Id(1, 20)) << " " << ButtonStates(1);
 }
 
+// The end of the last feed of a run is latched in the interrupt status; the next run must not
+// take it for the end of its own first feed.
+TEST_F(OperationPage, ASecondRunMakesItsRoundTripsToo) {
+    const int a = 3;
+    ASSERT_NO_FATAL_FAILURE(SetCycleCount(a, 1));
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        ResetTrace();
+        ASSERT_NO_FATAL_FAILURE(Click(Id(a, 7)));
+        ASSERT_TRUE(WaitUntil([&] { return Starts(a) == 1; }));
+        Sleep(300);  // a few ticks of the cycle step while the + feed stands at its start
+        EXPECT_EQ(Starts(a), 1) << Joined(Writes(a));
+        ASSERT_EQ(sim_.Advance(3000 * kMs), 0u);
+        ASSERT_TRUE(WaitUntil([&] { return Starts(a) == 2; })) << Joined(Writes(a));
+        ASSERT_EQ(sim_.Advance(3000 * kMs), 0u);
+        EXPECT_TRUE(WaitUntil([&] { return ButtonStates(a) == "1111111111111111"; })) << ButtonStates(a);
+        EXPECT_EQ(Writes(a), (std::vector<std::string>{Mode(a, 0x28), Cmd(a, 0x10), Cmd(a, 0x66), Mode(a, 0x38),
+                                                       Cmd(a, 0x10), Cmd(a, 0x67)}));
+        EXPECT_EQ(Text(Id(a, 20)), Right11(0));
+    }
+}
+
 // ---- Speed mode, the second page, failures ----
 
 TEST_F(OperationPage, HighSpeedModeRelabelsTheButtonsAndStopsWithDeceleration) {
