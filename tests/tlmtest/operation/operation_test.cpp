@@ -269,6 +269,7 @@ TEST_F(OperationPage, EachMoveButtonSendsModeAndStartAndCanBeStopped) {
         ResetTrace();
         ASSERT_NO_FATAL_FAILURE(Click(Id(a, c.k)));
         EXPECT_EQ(Writes(a), c.expected);
+        EXPECT_EQ(program_.FocusWindow(), GetDlgItem(program_.MainWindow(), 1001)) << "the focus goes back to the tabs";
         // While it runs: x001..x007 disabled, stop, clear, servo and contact buttons usable.
         EXPECT_EQ(ButtonStates(a), "0000000111111111");
         ASSERT_EQ(sim_.Advance(100 * kMs), 0u);
@@ -367,6 +368,7 @@ TEST_F(OperationPage, ContactButtonsSwitchAndRelabel) {
         for (const Call& call : calls) seen = seen || call.ToString() == c.write;
         EXPECT_TRUE(seen) << "expected " << c.write << " in\n" << Join(calls);
         EXPECT_EQ(Text(Id(a, c.k)), "A接");
+        EXPECT_EQ(program_.FocusWindow(), GetDlgItem(program_.MainWindow(), 1001)) << "the focus goes back to the tabs";
     }
     ResetTrace();
     ASSERT_NO_FATAL_FAILURE(Click(Id(a, 13)));
