@@ -523,6 +523,23 @@ TEST_F(OperationPage, ASecondRunMakesItsRoundTripsToo) {
     }
 }
 
+// A feed of a run that ends without reaching its target (here on the - limit) ends the run.
+TEST_F(OperationPage, ARunEndedByALimitEndsCleanly) {
+    const int a = 2;
+    ASSERT_NO_FATAL_FAILURE(SetCycleCount(a, 3));
+    ResetTrace();
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 7)));
+    ASSERT_EQ(sim_.ForceInput(0, a, TLMSIM_INPUT_MINUS_ELS, TLMSIM_FORCE_ASSERTED), 0u);
+    ASSERT_EQ(sim_.Advance(3000 * kMs), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return ButtonStates(a) == "1111111111111111"; })) << ButtonStates(a);
+    EXPECT_EQ(Text(Id(a, 7)), "定速ｻｲｸﾙｽﾀｰﾄ");
+    EXPECT_EQ(Text(Id(a, 8)), "即停止");
+    EXPECT_EQ(Text(Id(a, 20)), Right11(1500));
+    EXPECT_EQ(Writes(a), (std::vector<std::string>{Mode(a, 0x28), Cmd(a, 0x10), Cmd(a, 0x66), Mode(a, 0x38),
+                                                   Cmd(a, 0x10), Cmd(a, 0x67)}));
+    ExpectNotPolled(a);
+}
+
 // ---- Speed mode, the second page, failures ----
 
 TEST_F(OperationPage, HighSpeedModeRelabelsTheButtonsAndStopsWithDeceleration) {
