@@ -151,7 +151,7 @@ WORD TogglePulseLogic(HWND window, WORD axis);
 WORD SetDefaultPulseOutput(HWND window, WORD axis);
 WORD InitAxis(HWND window, WORD axis);
 
-/* ---- Pages (pages.cpp) ---- */
+/* ---- Settings pages (settings.cpp) ---- */
 
 /* Checks the entries of the settings page shown; 1 when every axis passed. */
 WORD CheckSettings(HWND page);
