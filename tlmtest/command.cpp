@@ -197,6 +197,16 @@ WORD SetDefaultPulseOutput(HWND window, WORD axis) {
     return WriteSignalConfig(window, axis, WithPulseCode(g_signalConfig[axis], 4));
 }
 
+#if COUNTER_SOURCE_BUTTON
+WORD ToggleCounterSource(HWND window, WORD axis) {
+    if (!WriteSignalConfig(window, axis, g_signalConfig[axis] ^ SIGNAL_CONFIG_ENCODER)) return 0;
+    // The count so far was made from the other source: start again from 0. A failed clear is
+    // reported by ClearPosition and ends the program; the source itself has changed.
+    ClearPosition(window, axis);
+    return 1;
+}
+#endif
+
 WORD InitAxis(HWND window, WORD axis) {
     static const BYTE kInitCommands[] = {CMD_INIT_1, CMD_INIT_2, CMD_INIT_3};
     static const BYTE kZeroRegisters[] = {9, 10, 11, 17, 18, 19, 23, 24, 25, 26, 27};

@@ -37,6 +37,14 @@
 #define IDT_LED_POLL 11017
 #endif
 
+/* The per-axis counter-source button x017 ("指令"/"ENC") of the operation page, which flips
+ * bit 27 of register 6 (command pulses or encoder input counted). */
+#ifdef TLMTEST4
+#define COUNTER_SOURCE_BUTTON 1
+#else
+#define COUNTER_SOURCE_BUTTON 0
+#endif
+
 /* Control handles kept per axis on an operation page: x001..x017, and in the four-axis
  * program also x018 (x017 is its counter-source button). */
 #ifdef TLMTEST4
@@ -77,9 +85,11 @@ typedef struct PageDefinition {
 } PageDefinition;
 
 INT_PTR CALLBACK OperationPage1Proc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
-INT_PTR CALLBACK OperationPage2Proc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK SettingsPage1Proc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+#ifndef TLMTEST4
+INT_PTR CALLBACK OperationPage2Proc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK SettingsPage2Proc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+#endif
 
 /* The tab pages in tab order. The last entry also serves any index beyond the table. */
 #ifdef TLMTEST4

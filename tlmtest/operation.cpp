@@ -49,6 +49,23 @@ void ShowContactLabel(HWND page, WORD axis, WORD button) {
     SetControlString(page, axis, button, set ? IDS_CONTACT_A : IDS_CONTACT_B);
 }
 
+#if COUNTER_SOURCE_BUTTON
+// The label of x017 from the stored counter source of the axis.
+static void ShowCounterSourceLabel(HWND page, WORD axis) {
+    if (g_signalConfig[axis] & SIGNAL_CONFIG_ENCODER)
+        SetDlgItemTextA(page, AXIS_CONTROL_ID(axis, OPK_COUNTER_SOURCE), "ENC");
+    else
+        SetControlString(page, axis, OPK_COUNTER_SOURCE, IDS_COUNTER_COMMAND);
+}
+
+void ShowCounterSource(HWND page, WORD axis) {
+    // Encoder input moves the position while the axis stands: keep polling it. The poll stops
+    // itself once the source is the command pulses again and the axis is idle.
+    if (g_signalConfig[axis] & SIGNAL_CONFIG_ENCODER) SetTimer(page, IDT_AXIS_POLL + axis, 100, NULL);
+    ShowCounterSourceLabel(page, axis);
+}
+#endif
+
 void DisableMoveButtons(HWND, WORD axis) {
     for (int k = OPK_PLUS_PRESET_FEED; k <= OPK_CYCLE_START; ++k) EnableWindow(g_axisButtons[axis][k - 1], FALSE);
 }
@@ -88,6 +105,9 @@ void ShowOperationPage(HWND page) {
         SetControlString(page, axis, OPK_MINUS_CONTINUOUS, high ? IDS_HIGH_MINUS_CONT : IDS_CONST_MINUS_CONT);
         ShowCycleStartLabels(page, axis);
         for (WORD k = OPK_ELS_CONTACT; k <= OPK_SVALM_CONTACT; ++k) ShowContactLabel(page, axis, k);
+#if COUNTER_SOURCE_BUTTON
+        ShowCounterSourceLabel(page, axis);
+#endif
         SetTimer(page, IDT_AXIS_POLL + axis, 100, NULL);
     }
     SetTimer(page, IDT_LED_POLL, 100, NULL);
@@ -156,11 +176,25 @@ static void HandleAxisButton(HWND page, WORD axis, int k) {
     case OPK_SVALM_CONTACT:
         if (ToggleSvalmContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
         break;
+#if COUNTER_SOURCE_BUTTON
+    case OPK_COUNTER_SOURCE:
+        // A failed write or read-back has been reported and ends the program.
+        if (!ToggleCounterSource(page, axis)) return;
+        ShowCounterSource(page, axis);
+        break;
+#endif
     default:
         return;
     }
     if (!g_shuttingDown) SetFocus(g_tabControl);
 }
+
+// The highest per-axis button id (x001..) that the operation pages handle.
+#if COUNTER_SOURCE_BUTTON
+#define LAST_AXIS_BUTTON OPK_COUNTER_SOURCE
+#else
+#define LAST_AXIS_BUTTON OPK_SVALM_CONTACT
+#endif
 
 // Both operation pages; the axes of a page are those whose controls its template has.
 static INT_PTR OperationPageProc(HWND page, UINT message, WPARAM wParam) {
@@ -197,7 +231,7 @@ static INT_PTR OperationPageProc(HWND page, UINT message, WPARAM wParam) {
         int axis = id / 1000 - 2;
         int k = id % 1000;
         if (axis >= 0 && axis < AXIS_COUNT && IsAxisOnPage(page, (WORD)axis) && k >= OPK_PLUS_PRESET_FEED &&
-            k <= OPK_SVALM_CONTACT)
+            k <= LAST_AXIS_BUTTON)
             HandleAxisButton(page, (WORD)axis, k);
         return TRUE;
     }
@@ -209,6 +243,8 @@ INT_PTR CALLBACK OperationPage1Proc(HWND page, UINT message, WPARAM wParam, LPAR
     return OperationPageProc(page, message, wParam);
 }
 
+#ifndef TLMTEST4
 INT_PTR CALLBACK OperationPage2Proc(HWND page, UINT message, WPARAM wParam, LPARAM) {
     return OperationPageProc(page, message, wParam);
 }
+#endif

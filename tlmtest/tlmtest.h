@@ -97,6 +97,7 @@ void ShowBoardInfo(HWND window, int firstId);
 #define REG_SPEED 12
 
 #define SIGNAL_CONFIG_DEFAULT 0x13000004UL
+#define SIGNAL_CONFIG_ENCODER 0x08000000UL /* bit 27: the position counter counts encoder input */
 #define ORIGIN_CONFIG_OLS 0xF0C40UL
 #define ORIGIN_CONFIG_OLS_Z 0xF0C60UL
 
@@ -150,6 +151,11 @@ WORD TogglePulseCommandMode(HWND window, WORD axis);
 WORD TogglePulseLogic(HWND window, WORD axis);
 WORD SetDefaultPulseOutput(HWND window, WORD axis);
 WORD InitAxis(HWND window, WORD axis);
+#if COUNTER_SOURCE_BUTTON
+/* Flips bit 27 of the axis' register 6 (counter source), verifies it and clears the position
+ * counter; 0 after a failed register write or read-back (reported). */
+WORD ToggleCounterSource(HWND window, WORD axis);
+#endif
 
 /* ---- Settings pages (settings.cpp) ---- */
 
@@ -173,6 +179,10 @@ void ShowContactLabel(HWND page, WORD axis, WORD button);
 void ShowCycleStartLabels(HWND page, WORD axis);
 /* x007 as the running cycle label with g_cyclesDone. */
 void ShowCycleRunLabel(HWND page, WORD axis);
+#if COUNTER_SOURCE_BUTTON
+/* x017 as "ENC" (and the axis polled) while bit 27 of register 6 is set, "指令" otherwise. */
+void ShowCounterSource(HWND page, WORD axis);
+#endif
 
 /* ---- Status monitor (monitor.cpp) ---- */
 
