@@ -1,0 +1,450 @@
+// tlmtest4.exe, the four-axis build of the test program, driven as a user would on tlmsim.sys:
+// its start-up (title, two tabs, the axes it looks for), the counter-source button of each
+// axis ("指令"/"ENC": register 6 bit 27 and a cleared position counter), the page switch
+// between its one operation page and its one settings page, and a six-axis board driven
+// through its first four axes only.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim_client.h"
+#include "simctl.h"
+#include "ui.h"
+
+using simctl::Call;
+
+namespace {
+
+constexpr DWORD kTimeout = 10000;
+constexpr uint64_t kMs = 1000000;  // nanoseconds
+
+// ui::Program::PageIndex tells pages by the template of the six-axis program: the four-axis
+// settings page (tab 1) carries the axis-X settings controls and so reads as index 2.
+constexpr int kOperationPage = 0;
+constexpr int kSettingsPage = 2;
+
+constexpr uint32_t kSignalDefault = 0x13000004;
+constexpr uint32_t kEncoder = 0x08000000;
+
+const char kCannotSwitch[] = "動作中のため、設定画面に変えられません。";
+
+int Id(int axis, int k) { return 1000 * (axis + 2) + k; }
+
+std::string Join(const std::vector<Call>& calls) {
+    std::string s;
+    for (const Call& c : calls) s += "  " + c.ToString() + "\n";
+    return s;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string s;
+    for (const std::string& line : lines) s += "  " + line + "\n";
+    return s;
+}
+
+std::string Right11(long value) {
+    char t[16];
+    std::snprintf(t, sizeof t, "%11ld", value);
+    return t;
+}
+
+// The calls of the program that address an axis of the board (board-wide bytes excluded).
+bool AddressesAxis(const Call& c) {
+    switch (c.kind) {
+    case Call::Command:
+    case Call::OperationMode:
+    case Call::ControlMode:
+    case Call::RegisterRead:
+        return true;
+    case Call::ByteRead:
+    case Call::ByteWrite:
+        return c.code < 0x80;
+    default:
+        return false;
+    }
+}
+
+// Moves an axis from a second client of the board, as another program would.
+class AxisMover {
+public:
+    AxisMover() : client_(0) {}
+    bool Start(uint32_t axis) {
+        uint8_t status = 0;
+        return client_.WriteByte(axis * 16 + 1, 0x20) && client_.WriteByte(axis * 16, 0x10) &&
+               client_.ReadByte(axis * 16, &status) && (status & 0x04);
+    }
+    bool Stop(uint32_t axis) {
+        uint8_t status = 0xFF;
+        return client_.WriteByte(axis * 16, 0x09) && client_.ReadByte(axis * 16, &status) && !(status & 0x04);
+    }
+
+private:
+    simctl::BoardClient client_;
+};
+
+class Tlmtest4 : public ::testing::Test {
+protected:
+    Tlmtest4() : program_(L"tlmtest4.exe") {}
+
+    void SetUp() override { ASSERT_EQ(sim_.Open(), 0u); }
+
+    // A fresh driver with one board of `axes` axes, the program started on it and its
+    // operation page shown. `frozen`: the simulated clock stands until the test moves it.
+    void StartOn(uint8_t axes, bool frozen) {
+        std::string error;
+        ASSERT_TRUE(simctl::Reset(&error)) << error;
+        ASSERT_TRUE(simctl::SetBoards({simctl::Board(0, -1, axes)}, &error)) << error;
+        if (frozen) ASSERT_EQ(sim_.FreezeClock(), 0u);
+        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        ASSERT_TRUE(program_.Start(&error)) << error;
+        ASSERT_TRUE(program_.WaitForPage(kOperationPage, kTimeout)) << "operation page not shown; boxes: " << Boxes();
+        std::vector<TlmSimTraceEntry> entries;
+        ASSERT_EQ(sim_.Trace(&entries), 0u);
+        file_ = simctl::ProgramFile(entries);
+        ASSERT_NE(file_, ~0u);
+        page_ = program_.VisiblePage();
+        // Off the origin sensor and the Z mark: every input inactive.
+        for (int axis = 0; axis < axes; ++axis) ASSERT_EQ(sim_.SetMachinePosition(0, axis, 50500), 0u);
+    }
+
+    void TearDown() override {
+        sim_.RunClock();
+        if (!program_.Running()) return;
+        program_.Close();
+        DWORD code = 1234;
+        EXPECT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
+        EXPECT_EQ(code, 0u);
+    }
+
+    void CloseAndExit() {
+        program_.Close();
+        DWORD code = 1234;
+        ASSERT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
+        EXPECT_EQ(code, 0u);
+    }
+
+    std::string Boxes() const {
+        std::string s;
+        for (const ui::MessageBoxSeen& b : program_.MessageBoxes()) s += ui::Narrow(ui::Describe(b)) + "; ";
+        return s.empty() ? "none" : s;
+    }
+
+    // Expects one plain message box with `text` owned by `owner`, and answers it.
+    void ExpectNotice(const std::string& text, HWND owner) {
+        ui::MessageBoxSeen box;
+        ASSERT_TRUE(program_.WaitForMessageBox(kTimeout, &box)) << "no message box";
+        EXPECT_EQ(ui::Narrow(box.text), text);
+        EXPECT_EQ(ui::Narrow(box.caption), "");
+        EXPECT_EQ(box.buttons, std::vector<int>{IDOK}) << ui::Narrow(ui::Describe(box));
+        EXPECT_EQ(box.owner, owner);
+        ui::Program::Press(box.window, IDOK);
+    }
+
+    std::string Text(int id) const { return ui::Narrow(ui::Program::ControlText(GetDlgItem(page_, id))); }
+    bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(page_, id)) != FALSE; }
+
+    void Click(int id) {
+        HWND button = GetDlgItem(page_, id);
+        ASSERT_NE(button, nullptr) << "no control " << id;
+        DWORD_PTR result = 0;
+        ASSERT_TRUE(SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kTimeout, &result))
+            << "click on " << id << " not handled; boxes: " << Boxes();
+    }
+
+    bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 3000) {
+        ULONGLONG end = GetTickCount64() + timeoutMs;
+        do {
+            if (done()) return true;
+            Sleep(20);
+        } while (GetTickCount64() < end);
+        return done();
+    }
+
+    void ResetTrace() { ASSERT_EQ(sim_.ResetTrace(), 0u); }
+
+    std::vector<Call> Calls() {
+        std::vector<TlmSimTraceEntry> entries;
+        EXPECT_EQ(sim_.Trace(&entries), 0u);
+        return simctl::Calls(entries, file_);
+    }
+
+    // What the program asked of an axis' registers and commands (status and lamp reads and
+    // the position and speed polls left out).
+    std::vector<std::string> Requests(int axis) {
+        std::vector<std::string> out;
+        for (const Call& c : Calls()) {
+            if ((int)c.axis != axis) continue;
+            if (c.kind == Call::Command || c.kind == Call::OperationMode ||
+                (c.kind == Call::RegisterRead && c.code == 0x86))
+                out.push_back(c.ToString());
+        }
+        return out;
+    }
+
+    // Register 9 reads of the axis over `ms` milliseconds.
+    int PositionReads(int axis, DWORD ms) {
+        ResetTrace();
+        Sleep(ms);
+        int n = 0;
+        for (const Call& c : Calls()) n += c.kind == Call::RegisterRead && c.code == 0x89 && (int)c.axis == axis;
+        return n;
+    }
+
+    static std::string Cmd(int axis, int code) {
+        char t[64];
+        std::snprintf(t, sizeof t, "axis %d command 0x%02X", axis, code);
+        return t;
+    }
+    static std::string CmdData(int axis, int code, unsigned data) {
+        char t[64];
+        std::snprintf(t, sizeof t, "axis %d command 0x%02X data 0x%X", axis, code, data);
+        return t;
+    }
+    static std::string Mode(int axis, int mode) {
+        char t[64];
+        std::snprintf(t, sizeof t, "axis %d operation mode 0x%02X", axis, mode);
+        return t;
+    }
+    static std::string ReadBack(int axis, unsigned value) {
+        char t[64];
+        std::snprintf(t, sizeof t, "axis %d read 0x86 -> 0x%X", axis, value);
+        return t;
+    }
+
+    tlmwin::SimDriver sim_;
+    ui::Program program_;
+    uint32_t file_ = ~0u;
+    HWND page_ = nullptr;
+};
+
+// ---- Start-up ----
+
+TEST_F(Tlmtest4, StartsWithItsTitleTwoTabsAndACounterSourceButtonPerAxis) {
+    ASSERT_NO_FATAL_FAILURE(StartOn(4, false));
+    HWND main = program_.MainWindow();
+    wchar_t title[128] = {};
+    GetWindowTextW(main, title, 128);
+    EXPECT_EQ(ui::Narrow(title), "[KVN] Tellam-4X 動かしてみる");
+    std::vector<std::string> tabs;
+    for (const std::wstring& text : program_.TabTexts()) tabs.push_back(ui::Narrow(text));
+    EXPECT_EQ(tabs, (std::vector<std::string>{"動作確認", "　設定　"}));
+    EXPECT_EQ(program_.SelectedTab(), 0);
+
+    // Each axis: "指令" (register 6 as opened, bit 27 clear), usable like the other buttons.
+    for (int axis = 0; axis < 4; ++axis) {
+        SCOPED_TRACE("axis " + std::to_string(axis));
+        EXPECT_EQ(Text(Id(axis, 17)), "指令");
+        EXPECT_TRUE(Enabled(Id(axis, 17)));
+        EXPECT_EQ(Text(Id(axis, 19)), "1500") << "preset amount";
+    }
+    EXPECT_NE(Text(1104), "") << "board information on the operation page";
+
+    ASSERT_NO_FATAL_FAILURE(CloseAndExit());
+    // The axis search stops at the fourth axis: no axis 4 is tried on a four-axis board.
+    std::vector<uint32_t> initialised, closed;
+    std::vector<Call> calls = Calls();
+    for (const Call& c : calls) {
+        if (c.kind == Call::Command && c.code == 0x60) initialised.push_back(c.axis);
+        if (c.kind == Call::Command && c.code == 0x49) closed.push_back(c.axis);
+    }
+    EXPECT_EQ(initialised, (std::vector<uint32_t>{0, 1, 2, 3})) << Join(calls);
+    // 0x49 is sent once at the initialisation and once at the close of each axis.
+    EXPECT_EQ(closed, (std::vector<uint32_t>{0, 1, 2, 3, 0, 1, 2, 3})) << Join(calls);
+}
+
+// A six-axis board opened by the four-axis program: driven through axes X..U, V and W never
+// addressed, not at open, not by the polls, not at the close.
+TEST_F(Tlmtest4, DrivesASixAxisBoardThroughItsFirstFourAxes) {
+    ASSERT_NO_FATAL_FAILURE(StartOn(6, false));
+    std::string error;
+    ASSERT_TRUE(program_.ClickTab(1, &error)) << error;
+    ASSERT_TRUE(program_.WaitForPage(kSettingsPage, kTimeout)) << "boxes: " << Boxes();
+    ASSERT_TRUE(program_.ClickTab(0, &error)) << error;
+    ASSERT_TRUE(program_.WaitForPage(kOperationPage, kTimeout)) << "boxes: " << Boxes();
+    Sleep(300);  // lamp polls
+    ASSERT_NO_FATAL_FAILURE(CloseAndExit());
+
+    std::vector<Call> calls = Calls();
+    std::vector<int> perAxis(8, 0);
+    for (const Call& c : calls)
+        if (AddressesAxis(c)) ++perAxis[c.axis < 8 ? c.axis : 7];
+    for (int axis = 0; axis < 4; ++axis) EXPECT_GT(perAxis[axis], 0) << "axis " << axis << " never addressed";
+    for (int axis = 4; axis < 8; ++axis) EXPECT_EQ(perAxis[axis], 0) << "axis " << axis << " addressed:\n" << Join(calls);
+}
+
+// ---- The counter-source button ----
+
+TEST_F(Tlmtest4, CounterSourceButtonFlipsBit27ClearsThePositionAndKeepsPolling) {
+    ASSERT_NO_FATAL_FAILURE(StartOn(4, true));
+    for (int a = 0; a < 4; ++a) {
+        SCOPED_TRACE("axis " + std::to_string(a));
+        // Some pulses first, so that the clear shows.
+        ASSERT_NO_FATAL_FAILURE(Click(Id(a, 1)));
+        ASSERT_EQ(sim_.Advance(4000 * kMs), 0u);
+        ASSERT_TRUE(WaitUntil([&] { return Text(Id(a, 20)) == Right11(1500) && Enabled(Id(a, 1)); }))
+            << "position " << Text(Id(a, 20));
+
+        struct Step {
+            const char* label;  // afterwards
+            unsigned reg6;      // written and read back
+        };
+        const Step steps[] = {{"ENC", kSignalDefault | kEncoder}, {"指令", kSignalDefault}};
+        for (const Step& s : steps) {
+            SCOPED_TRACE(s.label);
+            ResetTrace();
+            ASSERT_NO_FATAL_FAILURE(Click(Id(a, 17)));
+            EXPECT_EQ(Requests(a), (std::vector<std::string>{CmdData(a, 0xC6, s.reg6), ReadBack(a, s.reg6),
+                                                             CmdData(a, 0xC9, 0)}));
+            EXPECT_EQ(Text(Id(a, 17)), s.label);
+            EXPECT_EQ(program_.FocusWindow(), GetDlgItem(program_.MainWindow(), 1001)) << "focus back on the tabs";
+            EXPECT_TRUE(WaitUntil([&] { return Text(Id(a, 20)) == Right11(0); })) << "position " << Text(Id(a, 20));
+        }
+        // Polling stopped at the first tick after "指令" came back (the axis idle).
+        Sleep(250);
+        EXPECT_EQ(PositionReads(a, 400), 0);
+        EXPECT_EQ(Text(Id(a, 20)), Right11(0));
+    }
+}
+
+TEST_F(Tlmtest4, AnAxisOnEncoderIsPolledWhileItStandsAndOnlyThatAxis) {
+    ASSERT_NO_FATAL_FAILURE(StartOn(4, true));
+    Sleep(300);
+    for (int axis = 0; axis < 4; ++axis) EXPECT_EQ(PositionReads(axis, 300), 0) << "idle axis " << axis << " polled";
+    ASSERT_NO_FATAL_FAILURE(Click(Id(2, 17)));
+    ASSERT_EQ(Text(Id(2, 17)), "ENC");
+    ResetTrace();
+    Sleep(600);
+    std::vector<int> reads(4, 0);
+    for (const Call& c : Calls())
+        if (c.kind == Call::RegisterRead && c.code == 0x89 && c.axis < 4) ++reads[c.axis];
+    EXPECT_GE(reads[2], 3) << "axis Z on its encoder: position polled every 100 ms";
+    EXPECT_EQ(reads[0] + reads[1] + reads[3], 0) << "other axes polled";
+
+    // Kept across a page switch: the label and the polling come back with the page.
+    std::string error;
+    ASSERT_TRUE(program_.ClickTab(1, &error)) << error;
+    ASSERT_TRUE(program_.WaitForPage(kSettingsPage, kTimeout)) << "boxes: " << Boxes();
+    ASSERT_TRUE(program_.ClickTab(0, &error)) << error;
+    ASSERT_TRUE(program_.WaitForPage(kOperationPage, kTimeout)) << "boxes: " << Boxes();
+    page_ = program_.VisiblePage();
+    EXPECT_EQ(Text(Id(2, 17)), "ENC");
+    EXPECT_EQ(Text(Id(0, 17)), "指令");
+    Sleep(300);
+    EXPECT_GE(PositionReads(2, 600), 3) << "axis Z no longer polled after the switch";
+    EXPECT_EQ(PositionReads(1, 300), 0);
+}
+
+TEST_F(Tlmtest4, CounterSourceButtonStaysUsableDuringAMoveAndClearsTheCounterThen) {
+    ASSERT_NO_FATAL_FAILURE(StartOn(4, true));
+    const int a = 1;
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 3)));  // + continuous feed
+    ASSERT_EQ(sim_.Advance(1000 * kMs), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return Text(Id(a, 20)) == Right11(500); })) << "position " << Text(Id(a, 20));
+    EXPECT_FALSE(Enabled(Id(a, 1))) << "move buttons disabled during the move";
+    EXPECT_TRUE(Enabled(Id(a, 17))) << "counter-source button disabled during the move";
+    ResetTrace();
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 17)));
+    EXPECT_EQ(Requests(a), (std::vector<std::string>{CmdData(a, 0xC6, kSignalDefault | kEncoder),
+                                                     ReadBack(a, kSignalDefault | kEncoder), CmdData(a, 0xC9, 0)}));
+    EXPECT_EQ(Text(Id(a, 17)), "ENC");
+    // Counting again from 0 while the feed goes on.
+    ASSERT_EQ(sim_.Advance(400 * kMs), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return Text(Id(a, 20)) == Right11(200); })) << "position " << Text(Id(a, 20));
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 8)));
+    EXPECT_TRUE(WaitUntil([&] { return Enabled(Id(a, 1)); })) << "move buttons not back after the stop";
+}
+
+// A failed register write or read-back ends the program with its error box.
+TEST_F(Tlmtest4, AFailedCounterSourceWriteOrReadBackEndsTheProgram) {
+    struct Case {
+        const char* name;
+        TlmSimFault fault;
+        const char* message;  // the text begins with it
+    };
+    const Case cases[] = {
+        {"register write fails", {TLMSIM_FAULT_FAIL, 0, simctl::WRITE_WORD, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0},
+         "レジスタ書込Error：(0x45d)"},
+        {"read-back differs", {TLMSIM_FAULT_REPLY, 0, simctl::READ_WORD, 0, 0x1300}, "レジスタ読込Error：(0x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(StartOn(4, true));
+        Sleep(300);  // the first polls are over: the idle axes are read no more
+        ResetTrace();
+        ASSERT_EQ(sim_.AddFault(c.fault), 0u);
+        HWND button = GetDlgItem(page_, Id(3, 17));
+        ASSERT_NE(button, nullptr);
+        PostMessageW(button, BM_CLICK, 0, 0);
+        ui::MessageBoxSeen box;
+        ASSERT_TRUE(program_.WaitForMessageBox(kTimeout, &box)) << "no error box";
+        EXPECT_EQ(ui::Narrow(box.caption), "ErrorMessgae");
+        EXPECT_EQ(ui::Narrow(box.text).rfind(c.message, 0), 0u) << ui::Narrow(box.text);
+        ASSERT_EQ(sim_.ClearFaults(), 0u);
+        ui::Program::Press(box.window, IDOK);
+        DWORD code = 1234;
+        ASSERT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
+        EXPECT_EQ(code, 0u);
+        // No position clear follows the failure (the close writes no register).
+        for (const Call& call : Calls())
+            EXPECT_FALSE(call.kind == Call::Command && call.code == 0xC9 && call.axis == 3) << call.ToString();
+    }
+}
+
+// ---- Page switching between the two pages ----
+
+TEST_F(Tlmtest4, RefusesTheSettingsTabWhileAnyAxisOperates) {
+    struct Case {
+        int movingAxis;  // -1: none
+        bool refused;
+    };
+    const Case cases[] = {{-1, false}, {0, true}, {3, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("moving axis " + std::to_string(c.movingAxis));
+        ASSERT_NO_FATAL_FAILURE(StartOn(4, false));
+        AxisMover mover;
+        if (c.movingAxis >= 0) ASSERT_TRUE(mover.Start(c.movingAxis)) << "axis did not start";
+        std::string error;
+        ASSERT_TRUE(program_.ClickTab(1, &error)) << error;
+        if (c.refused) {
+            ASSERT_NO_FATAL_FAILURE(ExpectNotice(kCannotSwitch, program_.MainWindow()));
+            ASSERT_TRUE(program_.WaitForPage(kOperationPage, kTimeout)) << "the operation page is not shown again";
+            EXPECT_EQ(program_.SelectedTab(), 0);
+            ASSERT_TRUE(mover.Stop(c.movingAxis));
+        } else {
+            ASSERT_TRUE(program_.WaitForPage(kSettingsPage, kTimeout)) << "boxes: " << Boxes();
+            EXPECT_EQ(program_.SelectedTab(), 1);
+            EXPECT_EQ(program_.FocusWindow(), GetDlgItem(program_.MainWindow(), 1001));
+            // The board selection of this page has the ids of tab 1; the board selected shows.
+            HWND settings = program_.VisiblePage();
+            EXPECT_NE(GetDlgItem(settings, 1207), nullptr) << "device-number combo box 1207";
+            EXPECT_NE(ui::Program::ControlText(GetDlgItem(settings, 1209)), L"") << "board information 1209";
+        }
+        ASSERT_NO_FATAL_FAILURE(CloseAndExit());
+    }
+}
+
+TEST_F(Tlmtest4, KeepsTheSettingsTabWhileAnEntryIsInvalid) {
+    ASSERT_NO_FATAL_FAILURE(StartOn(4, false));
+    std::string error;
+    ASSERT_TRUE(program_.ClickTab(1, &error)) << error;
+    ASSERT_TRUE(program_.WaitForPage(kSettingsPage, kTimeout)) << "boxes: " << Boxes();
+    HWND settings = program_.VisiblePage();
+    SendMessageW(GetDlgItem(settings, Id(2, 201)), WM_SETTEXT, 0, (LPARAM)L"");
+    ASSERT_TRUE(program_.ClickTab(0, &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(ExpectNotice("Z軸：[プリセット量]未入力のため、前回(1500)のデータを使用します。", settings));
+    Sleep(200);
+    EXPECT_EQ(Boxes(), "none");
+    EXPECT_EQ(program_.SelectedTab(), 1);
+    EXPECT_EQ(program_.PageIndex(program_.VisiblePage()), kSettingsPage);
+    // With the entry put right the operation page comes back.
+    SendMessageW(GetDlgItem(settings, Id(2, 201)), WM_SETTEXT, 0, (LPARAM)L"2000");
+    ASSERT_TRUE(program_.ClickTab(0, &error)) << error;
+    ASSERT_TRUE(program_.WaitForPage(kOperationPage, kTimeout)) << "boxes: " << Boxes();
+    page_ = program_.VisiblePage();
+    EXPECT_EQ(Text(Id(2, 19)), "2000");
+}
+
+}  // namespace
