@@ -211,8 +211,8 @@ def main():
             want = "$%#x" % int(nbytes) if int(nbytes) else ""
             check(first == want, "%s returns with ret %s" % (name, want), want, first)
     imports = pe.imports()
-    for spec in args.imports_by_ordinal:
-        dll, rng = spec.split(":")
+    for wanted_imports in args.imports_by_ordinal:
+        dll, rng = wanted_imports.split(":")
         first, last = (int(x) for x in rng.split("-"))
         entries = next((v for k, v in imports.items() if k.lower() == dll.lower()), None)
         ok = entries is not None and all(isinstance(e, int) and first <= e <= last for e in entries)

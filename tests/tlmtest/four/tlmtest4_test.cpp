@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "sim_client.h"
-#include "simctl.h"
-#include "ui.h"
+#include "page_test.h"
 
+using pagetest::Id;
+using pagetest::Join;
+using pagetest::Joined;
+using pagetest::kMs;
+using pagetest::kTimeout;
 using simctl::Call;
 
 namespace {
-
-constexpr DWORD kTimeout = 10000;
-constexpr uint64_t kMs = 1000000;  // nanoseconds
 
 // ui::Program::PageIndex tells pages by the template of the six-axis program: the four-axis
 // settings page (tab 1) carries the axis-X settings controls and so reads as index 2.
@@ -30,20 +30,6 @@ constexpr uint32_t kSignalDefault = 0x13000004;
 constexpr uint32_t kEncoder = 0x08000000;
 
 const char kCannotSwitch[] = "動作中のため、設定画面に変えられません。";
-
-int Id(int axis, int k) { return 1000 * (axis + 2) + k; }
-
-std::string Join(const std::vector<Call>& calls) {
-    std::string s;
-    for (const Call& c : calls) s += "  " + c.ToString() + "\n";
-    return s;
-}
-
-std::string Joined(const std::vector<std::string>& lines) {
-    std::string s;
-    for (const std::string& line : lines) s += "  " + line + "\n";
-    return s;
-}
 
 std::string Right11(long value) {
     char t[16];
@@ -85,51 +71,19 @@ private:
     simctl::BoardClient client_;
 };
 
-class Tlmtest4 : public ::testing::Test {
+class Tlmtest4 : public pagetest::PageTest {
 protected:
-    Tlmtest4() : program_(L"tlmtest4.exe") {}
-
-    void SetUp() override { ASSERT_EQ(sim_.Open(), 0u); }
+    Tlmtest4() : PageTest(L"tlmtest4.exe") {}
 
     // A fresh driver with one board of `axes` axes, the program started on it and its
     // operation page shown. `frozen`: the simulated clock stands until the test moves it.
-    void StartOn(uint8_t axes, bool frozen) {
-        std::string error;
-        ASSERT_TRUE(simctl::Reset(&error)) << error;
-        ASSERT_TRUE(simctl::SetBoards({simctl::Board(0, -1, axes)}, &error)) << error;
-        if (frozen) ASSERT_EQ(sim_.FreezeClock(), 0u);
-        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
-        ASSERT_TRUE(program_.Start(&error)) << error;
-        ASSERT_TRUE(program_.WaitForPage(kOperationPage, kTimeout)) << "operation page not shown; boxes: " << Boxes();
-        std::vector<TlmSimTraceEntry> entries;
-        ASSERT_EQ(sim_.Trace(&entries), 0u);
-        file_ = simctl::ProgramFile(entries);
-        ASSERT_NE(file_, ~0u);
-        page_ = program_.VisiblePage();
-        // Off the origin sensor and the Z mark: every input inactive.
-        for (int axis = 0; axis < axes; ++axis) ASSERT_EQ(sim_.SetMachinePosition(0, axis, 50500), 0u);
-    }
-
-    void TearDown() override {
-        sim_.RunClock();
-        if (!program_.Running()) return;
-        program_.Close();
-        DWORD code = 1234;
-        EXPECT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
-        EXPECT_EQ(code, 0u);
-    }
+    void StartOn(uint8_t axes, bool frozen) { PageTest::StartOn(axes, frozen, kOperationPage); }
 
     void CloseAndExit() {
         program_.Close();
         DWORD code = 1234;
         ASSERT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
         EXPECT_EQ(code, 0u);
-    }
-
-    std::string Boxes() const {
-        std::string s;
-        for (const ui::MessageBoxSeen& b : program_.MessageBoxes()) s += ui::Narrow(ui::Describe(b)) + "; ";
-        return s.empty() ? "none" : s;
     }
 
     // Expects one plain message box with `text` owned by `owner`, and answers it.
@@ -141,34 +95,6 @@ protected:
         EXPECT_EQ(box.buttons, std::vector<int>{IDOK}) << ui::Narrow(ui::Describe(box));
         EXPECT_EQ(box.owner, owner);
         ui::Program::Press(box.window, IDOK);
-    }
-
-    std::string Text(int id) const { return ui::Narrow(ui::Program::ControlText(GetDlgItem(page_, id))); }
-    bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(page_, id)) != FALSE; }
-
-    void Click(int id) {
-        HWND button = GetDlgItem(page_, id);
-        ASSERT_NE(button, nullptr) << "no control " << id;
-        DWORD_PTR result = 0;
-        ASSERT_TRUE(SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kTimeout, &result))
-            << "click on " << id << " not handled; boxes: " << Boxes();
-    }
-
-    bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 3000) {
-        ULONGLONG end = GetTickCount64() + timeoutMs;
-        do {
-            if (done()) return true;
-            Sleep(20);
-        } while (GetTickCount64() < end);
-        return done();
-    }
-
-    void ResetTrace() { ASSERT_EQ(sim_.ResetTrace(), 0u); }
-
-    std::vector<Call> Calls() {
-        std::vector<TlmSimTraceEntry> entries;
-        EXPECT_EQ(sim_.Trace(&entries), 0u);
-        return simctl::Calls(entries, file_);
     }
 
     // What the program asked of an axis' registers and commands (status and lamp reads and
@@ -214,10 +140,6 @@ protected:
         return t;
     }
 
-    tlmwin::SimDriver sim_;
-    ui::Program program_;
-    uint32_t file_ = ~0u;
-    HWND page_ = nullptr;
 };
 
 // ---- Start-up ----

@@ -9,68 +9,22 @@
 #include <string>
 #include <vector>
 
-#include "sim_client.h"
-#include "simctl.h"
-#include "ui.h"
+#include "page_test.h"
 
+using pagetest::Id;
+using pagetest::Join;
+using pagetest::Joined;
+using pagetest::kMs;
+using pagetest::kTimeout;
 using simctl::Call;
 
 namespace {
 
-constexpr DWORD kTimeout = 10000;
-constexpr uint64_t kMs = 1000000;  // nanoseconds
-
-int Id(int axis, int k) { return 1000 * (axis + 2) + k; }
-
-std::string Joined(const std::vector<std::string>& lines) {
-    std::string s;
-    for (const std::string& line : lines) s += "  " + line + "\n";
-    return s;
-}
-
-std::string Join(const std::vector<Call>& calls) {
-    std::string s;
-    for (const Call& c : calls) s += "  " + c.ToString() + "\n";
-    return s;
-}
-
 enum Lamp { kOff, kGreen, kRed };
 
-class OperationPage : public ::testing::Test {
+class OperationPage : public pagetest::PageTest {
 protected:
-    void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(simctl::Reset(&error)) << error;
-        ASSERT_EQ(sim_.Open(), 0u);
-        ASSERT_TRUE(simctl::SetBoards({simctl::Board(0, -1, 6)}, &error)) << error;
-        ASSERT_EQ(sim_.FreezeClock(), 0u);
-        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
-        ASSERT_TRUE(program_.Start(&error)) << error;
-        ASSERT_TRUE(program_.WaitForPage(0, kTimeout)) << "page 0 not shown; boxes: " << Boxes();
-        std::vector<TlmSimTraceEntry> entries;
-        ASSERT_EQ(sim_.Trace(&entries), 0u);
-        file_ = simctl::ProgramFile(entries);
-        ASSERT_NE(file_, ~0u);
-        page_ = program_.VisiblePage();
-        // The carriages stand on the origin sensor and a Z mark at 0: move them off, so that
-        // every input is inactive.
-        for (int axis = 0; axis < 6; ++axis) ASSERT_EQ(sim_.SetMachinePosition(0, axis, 50500), 0u);
-    }
-
-    void TearDown() override {
-        sim_.RunClock();
-        if (!program_.Running()) return;
-        program_.Close();
-        DWORD code = 1234;
-        EXPECT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
-        EXPECT_EQ(code, 0u);
-    }
-
-    std::string Boxes() const {
-        std::string s;
-        for (const ui::MessageBoxSeen& b : program_.MessageBoxes()) s += ui::Narrow(ui::Describe(b)) + "; ";
-        return s.empty() ? "none" : s;
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartOn(6, true, 0)); }
 
     // The image a lamp of the program refers to (0: none). The three lamp bitmaps are shared
     // by every lamp, so a lamp's state shows as which of three handle values it holds.
@@ -93,40 +47,10 @@ protected:
         return off;
     }
 
-    std::string Text(int id) const { return ui::Narrow(ui::Program::ControlText(GetDlgItem(page_, id))); }
-    bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(page_, id)) != FALSE; }
-
-    // Clicks a button of the page as the user would; returns when the program handled it.
-    void Click(int id) {
-        HWND button = GetDlgItem(page_, id);
-        ASSERT_NE(button, nullptr) << "no control " << id;
-        DWORD_PTR result = 0;
-        ASSERT_TRUE(SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kTimeout, &result))
-            << "click on " << id << " not handled; boxes: " << Boxes();
-    }
-
-    // Waits until `done` holds (the page's timers tick every 100 ms).
-    bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 3000) {
-        ULONGLONG end = GetTickCount64() + timeoutMs;
-        do {
-            if (done()) return true;
-            Sleep(20);
-        } while (GetTickCount64() < end);
-        return done();
-    }
-
     int64_t Machine(int axis) {
         int64_t position = 0;
         sim_.MachinePosition(0, axis, &position);
         return position;
-    }
-
-    void ResetTrace() { ASSERT_EQ(sim_.ResetTrace(), 0u); }
-
-    std::vector<Call> Calls() {
-        std::vector<TlmSimTraceEntry> entries;
-        EXPECT_EQ(sim_.Trace(&entries), 0u);
-        return simctl::Calls(entries, file_);
     }
 
     // The calls of an axis that change something (commands and mode bytes), in order.
@@ -206,10 +130,6 @@ protected:
         }
     }
 
-    tlmwin::SimDriver sim_;
-    ui::Program program_;
-    uint32_t file_ = ~0u;
-    HWND page_ = nullptr;
 };
 
 // ---- The page as first shown ----

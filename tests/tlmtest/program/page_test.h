@@ -1,0 +1,115 @@
+// The fixture the page suites share: a test program running on one simulated board, one of
+// its pages driven by clicks, and what the program sent read back from the driver's trace.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <stdint.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim_client.h"
+#include "simctl.h"
+#include "ui.h"
+
+namespace pagetest {
+
+constexpr DWORD kTimeout = 10000;
+constexpr uint64_t kMs = 1000000;  // nanoseconds
+
+// Control k of an axis on an operation page.
+inline int Id(int axis, int k) { return 1000 * (axis + 2) + k; }
+
+inline std::string Join(const std::vector<simctl::Call>& calls) {
+    std::string s;
+    for (const simctl::Call& c : calls) s += "  " + c.ToString() + "\n";
+    return s;
+}
+
+inline std::string Joined(const std::vector<std::string>& lines) {
+    std::string s;
+    for (const std::string& line : lines) s += "  " + line + "\n";
+    return s;
+}
+
+class PageTest : public ::testing::Test {
+protected:
+    explicit PageTest(const wchar_t* exeName = L"tlmtest6.exe") : program_(exeName) {}
+
+    // A fresh driver with one board of `axes` axes, the program started on it and page
+    // `pageIndex` shown. `frozen`: the simulated clock stands until the test moves it. The
+    // carriages are moved off the origin sensor and the Z mark, so every input is inactive.
+    void StartOn(uint8_t axes, bool frozen, int pageIndex) {
+        std::string error;
+        ASSERT_EQ(sim_.Open(), 0u);
+        ASSERT_TRUE(simctl::Reset(&error)) << error;
+        ASSERT_TRUE(simctl::SetBoards({simctl::Board(0, -1, axes)}, &error)) << error;
+        if (frozen) ASSERT_EQ(sim_.FreezeClock(), 0u);
+        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        ASSERT_TRUE(program_.Start(&error)) << error;
+        ASSERT_TRUE(program_.WaitForPage(pageIndex, kTimeout)) << "page not shown; boxes: " << Boxes();
+        std::vector<TlmSimTraceEntry> entries;
+        ASSERT_EQ(sim_.Trace(&entries), 0u);
+        file_ = simctl::ProgramFile(entries);
+        ASSERT_NE(file_, ~0u);
+        page_ = program_.VisiblePage();
+        for (int axis = 0; axis < axes; ++axis) ASSERT_EQ(sim_.SetMachinePosition(0, axis, 50500), 0u);
+    }
+
+    // A program still running is closed and must end with exit code 0.
+    void TearDown() override {
+        sim_.RunClock();
+        if (!program_.Running()) return;
+        program_.Close();
+        DWORD code = 1234;
+        EXPECT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
+        EXPECT_EQ(code, 0u);
+    }
+
+    std::string Boxes() const {
+        std::string s;
+        for (const ui::MessageBoxSeen& b : program_.MessageBoxes()) s += ui::Narrow(ui::Describe(b)) + "; ";
+        return s.empty() ? "none" : s;
+    }
+
+    std::string Text(int id) const { return ui::Narrow(ui::Program::ControlText(GetDlgItem(page_, id))); }
+    bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(page_, id)) != FALSE; }
+
+    // Clicks a button of the page as the user would; returns when the program handled it.
+    void Click(int id) {
+        HWND button = GetDlgItem(page_, id);
+        ASSERT_NE(button, nullptr) << "no control " << id;
+        DWORD_PTR result = 0;
+        ASSERT_TRUE(SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kTimeout, &result))
+            << "click on " << id << " not handled; boxes: " << Boxes();
+    }
+
+    // Waits until `done` holds (the page's timers tick every 100 ms).
+    bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 3000) {
+        ULONGLONG end = GetTickCount64() + timeoutMs;
+        do {
+            if (done()) return true;
+            Sleep(20);
+        } while (GetTickCount64() < end);
+        return done();
+    }
+
+    void ResetTrace() { ASSERT_EQ(sim_.ResetTrace(), 0u); }
+
+    // What the program sent since the last ResetTrace.
+    std::vector<simctl::Call> Calls() {
+        std::vector<TlmSimTraceEntry> entries;
+        EXPECT_EQ(sim_.Trace(&entries), 0u);
+        return simctl::Calls(entries, file_);
+    }
+
+    tlmwin::SimDriver sim_;
+    ui::Program program_;
+    uint32_t file_ = ~0u;
+    HWND page_ = nullptr;
+};
+
+}  // namespace pagetest
