@@ -12,11 +12,15 @@
 
 #include "page_test.h"
 
+using pagetest::Cmd;
+using pagetest::CmdData;
 using pagetest::Id;
+using pagetest::Mode;
 using pagetest::Join;
 using pagetest::Joined;
 using pagetest::kMs;
 using pagetest::kTimeout;
+using simctl::AxisMover;
 using simctl::Call;
 
 namespace {
@@ -53,24 +57,6 @@ bool AddressesAxis(const Call& c) {
     }
 }
 
-// Moves an axis from a second client of the board, as another program would.
-class AxisMover {
-public:
-    AxisMover() : client_(0) {}
-    bool Start(uint32_t axis) {
-        uint8_t status = 0;
-        return client_.WriteByte(axis * 16 + 1, 0x20) && client_.WriteByte(axis * 16, 0x10) &&
-               client_.ReadByte(axis * 16, &status) && (status & 0x04);
-    }
-    bool Stop(uint32_t axis) {
-        uint8_t status = 0xFF;
-        return client_.WriteByte(axis * 16, 0x09) && client_.ReadByte(axis * 16, &status) && !(status & 0x04);
-    }
-
-private:
-    simctl::BoardClient client_;
-};
-
 class Tlmtest4 : public pagetest::PageTest {
 protected:
     Tlmtest4() : PageTest(L"tlmtest4.exe") {}
@@ -79,12 +65,7 @@ protected:
     // operation page shown. `frozen`: the simulated clock stands until the test moves it.
     void StartOn(uint8_t axes, bool frozen) { PageTest::StartOn(axes, frozen, kOperationPage); }
 
-    void CloseAndExit() {
-        program_.Close();
-        DWORD code = 1234;
-        ASSERT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
-        EXPECT_EQ(code, 0u);
-    }
+    void CloseAndExit() { pagetest::CloseAndExit(&program_); }
 
     // Expects one plain message box with `text` owned by `owner`, and answers it.
     void ExpectNotice(const std::string& text, HWND owner) {
@@ -119,21 +100,6 @@ protected:
         return n;
     }
 
-    static std::string Cmd(int axis, int code) {
-        char t[64];
-        std::snprintf(t, sizeof t, "axis %d command 0x%02X", axis, code);
-        return t;
-    }
-    static std::string CmdData(int axis, int code, unsigned data) {
-        char t[64];
-        std::snprintf(t, sizeof t, "axis %d command 0x%02X data 0x%X", axis, code, data);
-        return t;
-    }
-    static std::string Mode(int axis, int mode) {
-        char t[64];
-        std::snprintf(t, sizeof t, "axis %d operation mode 0x%02X", axis, mode);
-        return t;
-    }
     static std::string ReadBack(int axis, unsigned value) {
         char t[64];
         std::snprintf(t, sizeof t, "axis %d read 0x86 -> 0x%X", axis, value);

@@ -11,7 +11,10 @@
 
 #include "page_test.h"
 
+using pagetest::Cmd;
+using pagetest::CmdData;
 using pagetest::Id;
+using pagetest::Mode;
 using pagetest::Join;
 using pagetest::Joined;
 using pagetest::kMs;
@@ -63,21 +66,6 @@ protected:
         return out;
     }
 
-    static std::string Cmd(int axis, int code) {
-        char t[64];
-        std::snprintf(t, sizeof t, "axis %d command 0x%02X", axis, code);
-        return t;
-    }
-    static std::string CmdData(int axis, int code, unsigned data) {
-        char t[64];
-        std::snprintf(t, sizeof t, "axis %d command 0x%02X data 0x%X", axis, code, data);
-        return t;
-    }
-    static std::string Mode(int axis, int mode) {
-        char t[64];
-        std::snprintf(t, sizeof t, "axis %d operation mode 0x%02X", axis, mode);
-        return t;
-    }
     static std::string Right11(long value) {
         char t[16];
         std::snprintf(t, sizeof t, "%11ld", value);

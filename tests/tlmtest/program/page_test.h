@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <stdint.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,7 +18,7 @@
 
 namespace pagetest {
 
-constexpr DWORD kTimeout = 10000;
+constexpr DWORD kTimeout = 15000;
 constexpr uint64_t kMs = 1000000;  // nanoseconds
 
 // Control k of an axis on an operation page.
@@ -33,6 +34,38 @@ inline std::string Joined(const std::vector<std::string>& lines) {
     std::string s;
     for (const std::string& line : lines) s += "  " + line + "\n";
     return s;
+}
+
+// Calls as simctl::Call::ToString writes them, for expected lists.
+inline std::string Cmd(int axis, int code) {
+    char t[64];
+    std::snprintf(t, sizeof t, "axis %d command 0x%02X", axis, code);
+    return t;
+}
+inline std::string CmdData(int axis, int code, unsigned data) {
+    char t[64];
+    std::snprintf(t, sizeof t, "axis %d command 0x%02X data 0x%X", axis, code, data);
+    return t;
+}
+inline std::string Mode(int axis, int mode) {
+    char t[64];
+    std::snprintf(t, sizeof t, "axis %d operation mode 0x%02X", axis, mode);
+    return t;
+}
+
+// The message boxes the program has shown, for failure messages.
+inline std::string BoxesSeen(const ui::Program& program) {
+    std::string s;
+    for (const ui::MessageBoxSeen& b : program.MessageBoxes()) s += ui::Narrow(ui::Describe(b)) + "; ";
+    return s.empty() ? "none" : s;
+}
+
+// Closes the program's main window and expects it to end with exit code 0.
+inline void CloseAndExit(ui::Program* program) {
+    program->Close();
+    DWORD code = 1234;
+    ASSERT_TRUE(program->WaitForExit(kTimeout, &code)) << "still running; boxes: " << BoxesSeen(*program);
+    EXPECT_EQ(code, 0u);
 }
 
 class PageTest : public ::testing::Test {
@@ -69,11 +102,7 @@ protected:
         EXPECT_EQ(code, 0u);
     }
 
-    std::string Boxes() const {
-        std::string s;
-        for (const ui::MessageBoxSeen& b : program_.MessageBoxes()) s += ui::Narrow(ui::Describe(b)) + "; ";
-        return s.empty() ? "none" : s;
-    }
+    std::string Boxes() const { return BoxesSeen(program_); }
 
     std::string Text(int id) const { return ui::Narrow(ui::Program::ControlText(GetDlgItem(page_, id))); }
     bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(page_, id)) != FALSE; }

@@ -159,4 +159,15 @@ std::vector<Call> Calls(const std::vector<TlmSimTraceEntry>& entries, uint32_t f
     return calls;
 }
 
+bool AxisMover::Start(uint32_t axis) {
+    uint8_t status = 0;
+    return client_.WriteByte(axis * 16 + 1, 0x20) && client_.WriteByte(axis * 16, 0x10) &&
+           client_.ReadByte(axis * 16, &status) && (status & 0x04);
+}
+
+bool AxisMover::Stop(uint32_t axis) {
+    uint8_t status = 0xFF;
+    return client_.WriteByte(axis * 16, 0x09) && client_.ReadByte(axis * 16, &status) && !(status & 0x04);
+}
+
 }  // namespace simctl

@@ -52,6 +52,18 @@ private:
     HANDLE device_ = INVALID_HANDLE_VALUE;
 };
 
+// Moves or stops an axis of board 0 through a second client, as another program would.
+// Each call is true when the axis' operating bit then reads as asked.
+class AxisMover {
+public:
+    AxisMover() : client_(0) {}
+    bool Start(uint32_t axis);  // + continuous feed at FL
+    bool Stop(uint32_t axis);   // immediate stop
+
+private:
+    BoardClient client_;
+};
+
 // One program call as the driver saw it, rebuilt from the trace of one file slot.
 struct Call {
     enum Kind { Count, Info, Select, Command, OperationMode, ControlMode, RegisterRead, ByteRead, ByteWrite, Other };

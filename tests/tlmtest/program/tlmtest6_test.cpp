@@ -7,9 +7,12 @@
 #include <functional>
 #include <set>
 
+#include "page_test.h"
 #include "simctl.h"
 #include "ui.h"
 
+using simctl::AxisMover;
+using pagetest::CloseAndExit;
 using simctl::Call;
 
 namespace {
@@ -82,21 +85,7 @@ protected:
     // Starts the program and waits for its first page.
     void StartToFirstPage(ui::Program* program) {
         ASSERT_NO_FATAL_FAILURE(Start(program));
-        ASSERT_TRUE(program->WaitForPage(0, kTimeout)) << "page 0 was not shown; message boxes: " << BoxesNow(*program);
-    }
-
-    static std::string BoxesNow(const ui::Program& program) {
-        std::string s;
-        for (const ui::MessageBoxSeen& b : program.MessageBoxes()) s += ui::Narrow(ui::Describe(b)) + "; ";
-        return s.empty() ? "none" : s;
-    }
-
-    // Closes the main window and expects exit code 0.
-    void CloseAndExit(ui::Program* program) {
-        program->Close();
-        DWORD code = 1234;
-        ASSERT_TRUE(program->WaitForExit(kTimeout, &code)) << "still running; boxes: " << BoxesNow(*program);
-        EXPECT_EQ(code, 0u);
+        ASSERT_TRUE(program->WaitForPage(0, kTimeout)) << "page 0 was not shown; message boxes: " << pagetest::BoxesSeen(*program);
     }
 
     // Expects one plain message box (empty caption, OK only, no icon, owned by the main
@@ -170,11 +159,11 @@ TEST_F(Tlmtest6, StartsOnEachBoardSetAndCountsTheAxes) {
         ui::Program program;
         ASSERT_NO_FATAL_FAILURE(Start(&program));
         if (c.duplicateMessage) ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, kDuplicateIds));
-        ASSERT_TRUE(program.WaitForPage(0, kTimeout)) << "page 0 not shown; boxes: " << BoxesNow(program);
+        ASSERT_TRUE(program.WaitForPage(0, kTimeout)) << "page 0 not shown; boxes: " << pagetest::BoxesSeen(program);
         EXPECT_EQ(program.SelectedTab(), 0);
         // No second notice follows the first.
         Sleep(300);
-        EXPECT_EQ(BoxesNow(program), "none");
+        EXPECT_EQ(pagetest::BoxesSeen(program), "none");
         ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
 
         std::vector<Call> calls = ProgramCalls();
@@ -360,7 +349,7 @@ TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
         EXPECT_EQ(program.VisiblePage(), nullptr) << "a page is shown behind the error box";
         ui::Program::Press(box.window, IDOK);
         DWORD exitCode = 1234;
-        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << BoxesNow(program);
+        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << pagetest::BoxesSeen(program);
         EXPECT_EQ(exitCode, 0u);
 
         std::vector<TlmSimTraceEntry> entries = Trace();
@@ -395,29 +384,11 @@ TEST_F(Tlmtest6, IgnoresElsPolarityBitsOfAxesTheBoardLacks) {
     ASSERT_TRUE(simctl::AddFault(fault, &error)) << error;
     ui::Program program;
     ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&program));
-    EXPECT_EQ(BoxesNow(program), "none");
+    EXPECT_EQ(pagetest::BoxesSeen(program), "none");
     ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
 }
 
 // ---- Page switching ----
-
-// Moves or stops an axis through a second client of the board, as another program would.
-class AxisMover {
-public:
-    AxisMover() : client_(0) {}
-    bool Start(uint32_t axis) {
-        uint8_t status = 0;
-        return client_.WriteByte(axis * 16 + 1, 0x20) && client_.WriteByte(axis * 16, 0x10) &&
-               client_.ReadByte(axis * 16, &status) && (status & 0x04);
-    }
-    bool Stop(uint32_t axis) {
-        uint8_t status = 0xFF;
-        return client_.WriteByte(axis * 16, 0x09) && client_.ReadByte(axis * 16, &status) && !(status & 0x04);
-    }
-
-private:
-    simctl::BoardClient client_;
-};
 
 struct SwitchCase {
     const char* name;
@@ -461,7 +432,7 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
         std::string error;
         for (int tab : c.route) {
             ASSERT_TRUE(program.ClickTab(tab, &error)) << error;
-            ASSERT_TRUE(program.WaitForPage(tab, kTimeout)) << "route to tab " << tab << "; boxes: " << BoxesNow(program);
+            ASSERT_TRUE(program.WaitForPage(tab, kTimeout)) << "route to tab " << tab << "; boxes: " << pagetest::BoxesSeen(program);
         }
         int from = program.PageIndex(program.VisiblePage());
         AxisMover mover;
@@ -474,7 +445,7 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
             ASSERT_TRUE(program.WaitForPage(from, kTimeout)) << "the page left is not shown again";
             EXPECT_EQ(program.SelectedTab(), from);
         } else {
-            ASSERT_TRUE(program.WaitForPage(c.target, kTimeout)) << "boxes: " << BoxesNow(program);
+            ASSERT_TRUE(program.WaitForPage(c.target, kTimeout)) << "boxes: " << pagetest::BoxesSeen(program);
             EXPECT_EQ(program.SelectedTab(), c.target);
             // Shown where the first page was, with the keyboard focus on the tabs.
             RECT shown;
@@ -543,7 +514,7 @@ TEST_F(Tlmtest6, ReportsAFailedStatusReadWhileSwitching) {
         EXPECT_EQ(box.owner, program.MainWindow());
         ui::Program::Press(box.window, IDOK);
         DWORD exitCode = 1234;
-        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << BoxesNow(program);
+        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << pagetest::BoxesSeen(program);
         EXPECT_EQ(exitCode, 0u);
 
         std::vector<Call> calls = simctl::Calls(Trace(), file);
@@ -590,11 +561,11 @@ TEST_F(Tlmtest6, RefusesAScreenNotLargerThanTheWindowAndEndsWhenTheFontCannotBeM
         if (c.message) {
             ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, c.message));
             DWORD exitCode = 1234;
-            ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << BoxesNow(program);
+            ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << pagetest::BoxesSeen(program);
             EXPECT_EQ(exitCode, 0u);
             EXPECT_EQ(Trace().size(), 0u) << "requests sent to the driver";
         } else {
-            ASSERT_TRUE(program.WaitForPage(0, kTimeout)) << "boxes: " << BoxesNow(program);
+            ASSERT_TRUE(program.WaitForPage(0, kTimeout)) << "boxes: " << pagetest::BoxesSeen(program);
             // Centred on the reported screen: x = 1 / 2 = 0, y = 16 / 2 - 15 = -7.
             RECT r;
             GetWindowRect(program.MainWindow(), &r);
@@ -635,7 +606,7 @@ TEST_F(Tlmtest6, APageThatCannotBeMadeEndsTheProgramWithTheBoardClosed) {
         }
         ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, L"ダイアログボックス作成に失敗しました。"));
         DWORD exitCode = 1234;
-        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << BoxesNow(program);
+        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << pagetest::BoxesSeen(program);
         EXPECT_EQ(exitCode, 0u);
         std::vector<Call> calls = ProgramCalls();
         std::string problem;
@@ -733,7 +704,7 @@ TEST_F(Tlmtest6, OpensTheBoardChosenByDeviceNumberOrBoardId) {
         EXPECT_EQ(ui::Narrow(ui::Program::ControlText(GetDlgItem(page, 1309))), s.info1);
         EXPECT_EQ(ui::Narrow(ui::Program::ControlText(GetDlgItem(page, 1310))), s.info2);
         EXPECT_EQ(program.FocusWindow(), GetDlgItem(program.MainWindow(), 1001));
-        EXPECT_EQ(BoxesNow(program), "none");
+        EXPECT_EQ(pagetest::BoxesSeen(program), "none");
     }
     // The board open now (A, six axes) is the one closed at the end.
     ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
@@ -756,7 +727,7 @@ TEST_F(Tlmtest6, OffersNoOpenByBoardIdWhenIdsRepeat) {
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, 1307)));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 1308)));
     EXPECT_EQ(Narrowed(program.ComboTexts(GetDlgItem(page, 1307))), (std::vector<std::string>{"8", "9", "10"}));
-    EXPECT_EQ(BoxesNow(program), "none") << "the notice is shown once";
+    EXPECT_EQ(pagetest::BoxesSeen(program), "none") << "the notice is shown once";
     ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
 }
 

@@ -6,9 +6,11 @@
 
 #include <cstdio>
 
+#include "page_test.h"
 #include "simctl.h"
 #include "ui.h"
 
+using pagetest::CloseAndExit;
 using simctl::Call;
 
 namespace {
@@ -70,32 +72,19 @@ protected:
         ASSERT_TRUE(simctl::SetBoards(boards, &error)) << error;
     }
 
-    static std::string BoxesNow(const ui::Program& program) {
-        std::string s;
-        for (const ui::MessageBoxSeen& b : program.MessageBoxes()) s += N(ui::Describe(b)) + "; ";
-        return s.empty() ? "none" : s;
-    }
-
     // Starts the program and goes to settings tab `tab` (2 or 3).
     void StartOnTab(ui::Program* program, int tab) {
         std::string error;
         ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
         ASSERT_TRUE(program->Start(&error)) << error;
-        ASSERT_TRUE(program->WaitForPage(0, kTimeout)) << "page 0 not shown; boxes: " << BoxesNow(*program);
+        ASSERT_TRUE(program->WaitForPage(0, kTimeout)) << "page 0 not shown; boxes: " << pagetest::BoxesSeen(*program);
         ASSERT_NO_FATAL_FAILURE(GoToTab(program, tab));
     }
 
     void GoToTab(ui::Program* program, int tab) {
         std::string error;
         ASSERT_TRUE(program->ClickTab(tab, &error)) << error;
-        ASSERT_TRUE(program->WaitForPage(tab, kTimeout)) << "tab " << tab << "; boxes: " << BoxesNow(*program);
-    }
-
-    void CloseAndExit(ui::Program* program) {
-        program->Close();
-        DWORD code = 1234;
-        ASSERT_TRUE(program->WaitForExit(kTimeout, &code)) << "still running; boxes: " << BoxesNow(*program);
-        EXPECT_EQ(code, 0u);
+        ASSERT_TRUE(program->WaitForPage(tab, kTimeout)) << "tab " << tab << "; boxes: " << pagetest::BoxesSeen(*program);
     }
 
     std::vector<Call> ProgramCalls() {
@@ -490,7 +479,7 @@ TEST_F(Settings, AFailedRegisterWriteEndsTheProgram) {
         EXPECT_EQ(N(box.text), "レジスタ書込Error：(0x45d)");
         ui::Program::Press(box.window, IDOK);
         DWORD code = 1234;
-        ASSERT_TRUE(program.WaitForExit(kTimeout, &code)) << "still running; boxes: " << BoxesNow(program);
+        ASSERT_TRUE(program.WaitForExit(kTimeout, &code)) << "still running; boxes: " << pagetest::BoxesSeen(program);
         EXPECT_EQ(code, 0u);
         // The writes up to the failed one, and none after it.
         std::vector<std::string> writes = MotionRegisterWrites();
@@ -522,7 +511,7 @@ TEST_F(Settings, AnotherBoardRefillsThePage) {
     for (const Step& s : steps) {
         SCOPED_TRACE(s.name);
         ui::Program::ChooseComboEntry(GetDlgItem(page, kDeviceCombo), s.entry);
-        EXPECT_EQ(BoxesNow(program), "none");
+        EXPECT_EQ(pagetest::BoxesSeen(program), "none");
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, kCheckPage1)));
         for (int axis = 0; axis < 4; ++axis) {
             SCOPED_TRACE("axis " + std::to_string(axis));
@@ -612,7 +601,7 @@ TEST_F(Settings, AFailedPulseOutputChangeEndsTheProgram) {
         EXPECT_EQ(Text(page, AxisId(2, kPulseLogic)), N(kPositive));
         ui::Program::Press(box.window, IDOK);
         DWORD code = 1234;
-        ASSERT_TRUE(program.WaitForExit(kTimeout, &code)) << "still running; boxes: " << BoxesNow(program);
+        ASSERT_TRUE(program.WaitForExit(kTimeout, &code)) << "still running; boxes: " << pagetest::BoxesSeen(program);
         EXPECT_EQ(code, 0u);
         EXPECT_EQ(MotionRegisterWrites(), std::vector<std::string>{}) << "the end of the program writes nothing";
         TlmSimState state;
