@@ -397,7 +397,7 @@ TEST_F(OperationPage, ShowsRegisterValuesAsTheyCome) {
     // Every word read answers 0x8123 (the board is not asked): position 0x81238123 is shown as
     // a negative number, the speed register with bit 15 set as its low 15 bits.
     ASSERT_NO_FATAL_FAILURE(Click(Id(1, 3)));
-    TlmSimFault fault = {TLMSIM_FAULT_REPLY, 0, simctl::READ_WORD, 0, 0x8123};
+    TlmSimFault fault = {TLMSIM_FAULT_REPLY, 0, tlmwin::kReadWord, 0, 0x8123};
     ASSERT_EQ(sim_.AddFault(fault), 0u);
     const std::string position = Right11((int32_t)0x81238123u);
     EXPECT_EQ(position.size(), 11u);
@@ -499,7 +499,7 @@ TEST_F(OperationPage, SecondPageDrivesVAndW) {
 
 TEST_F(OperationPage, AFailedReadOfThePollsEndsTheProgramAfterOneBox) {
     ASSERT_NO_FATAL_FAILURE(Click(Id(0, 3)));  // X moves: its motion poll runs too
-    TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, simctl::READ_BYTE, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
+    TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, tlmwin::kReadByte, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
     ASSERT_EQ(sim_.AddFault(fault), 0u);
     ui::MessageBoxSeen box;
     ASSERT_TRUE(program_.WaitForMessageBox(kTimeout, &box)) << "no error box";

@@ -13,16 +13,6 @@
 
 namespace simctl {
 
-enum : uint32_t {
-    GET_DEVICE_COUNT = 0x222000,
-    GET_DEVICE_INFO = 0x222004,
-    SELECT_BOARD = 0x222008,
-    READ_BYTE = 0x22200C,
-    READ_WORD = 0x222010,
-    WRITE_BYTE = 0x222014,
-    WRITE_WORD = 0x222018,
-};
-
 constexpr int32_t STATUS_IO_DEVICE_ERROR_CODE = static_cast<int32_t>(0xC0000185);
 constexpr DWORD ERROR_IO_DEVICE_CODE = 1117;  // what a program sees for STATUS_IO_DEVICE_ERROR
 

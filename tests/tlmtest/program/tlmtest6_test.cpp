@@ -281,25 +281,25 @@ TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
     const FailureCase cases[] = {
         {"no board", Boards(0), 0, 0, 0, 0, kErrDeviceCount, false, 0, {}},
         {"seventeen boards", Boards(17), 0, 0, 0, 0, kErrDeviceCount, false, 0, {}},
-        {"device information refused", Boards(1), simctl::GET_DEVICE_INFO, ~0u, 1, io, kErrDeviceInfo, true, 0, {}},
-        {"board selection refused", Boards(1), simctl::SELECT_BOARD, ~0u, 1, io, kErrDeviceOpen, true, 0x20000001, {}},
-        {"first initial command fails", Boards(1), simctl::WRITE_BYTE, 0x00, 1, io, kErrCommandWrite, true, 0, all},
-        {"control mode fails", Boards(1), simctl::WRITE_BYTE, 0x02, 1, io, kErrControlMode, true, 0, all},
-        {"register write fails", Boards(1), simctl::WRITE_WORD, 0x14, 3, io, kErrRegisterWrite, true, 0, all},
-        {"axis 0 register 6 read fails", Boards(1), simctl::READ_WORD, 0x04, 1, io, kErrRegisterRead, true, 0, all},
-        {"axis 2 register 6 read fails", Boards(1), simctl::READ_WORD, 0x26, 1, io, kErrRegisterRead, true, 0, all},
-        {"ELS polarity write fails", Boards(1), simctl::WRITE_BYTE, 0x80, 1, io, kErrEls, true, 0, all},
-        {"ELS polarity read fails", Boards(1), simctl::READ_BYTE, 0x80, 1, io, kErrEls, true, 0, all},
-        {"CMP write fails", Boards(1), simctl::WRITE_BYTE, 0x88, 1, io, kErrCmp, true, 0, all},
-        {"CMP read fails", Boards(1), simctl::READ_BYTE, 0x88, 1, io, kErrCmp, true, 0, all},
-        {"CMP read fails on a four-axis board", Boards(1, 4), simctl::READ_BYTE, 0x88, 1, io, kErrCmp, true, 0,
+        {"device information refused", Boards(1), tlmwin::kGetDeviceInfo, ~0u, 1, io, kErrDeviceInfo, true, 0, {}},
+        {"board selection refused", Boards(1), tlmwin::kSelectBoard, ~0u, 1, io, kErrDeviceOpen, true, 0x20000001, {}},
+        {"first initial command fails", Boards(1), tlmwin::kWriteByte, 0x00, 1, io, kErrCommandWrite, true, 0, all},
+        {"control mode fails", Boards(1), tlmwin::kWriteByte, 0x02, 1, io, kErrControlMode, true, 0, all},
+        {"register write fails", Boards(1), tlmwin::kWriteWord, 0x14, 3, io, kErrRegisterWrite, true, 0, all},
+        {"axis 0 register 6 read fails", Boards(1), tlmwin::kReadWord, 0x04, 1, io, kErrRegisterRead, true, 0, all},
+        {"axis 2 register 6 read fails", Boards(1), tlmwin::kReadWord, 0x26, 1, io, kErrRegisterRead, true, 0, all},
+        {"ELS polarity write fails", Boards(1), tlmwin::kWriteByte, 0x80, 1, io, kErrEls, true, 0, all},
+        {"ELS polarity read fails", Boards(1), tlmwin::kReadByte, 0x80, 1, io, kErrEls, true, 0, all},
+        {"CMP write fails", Boards(1), tlmwin::kWriteByte, 0x88, 1, io, kErrCmp, true, 0, all},
+        {"CMP read fails", Boards(1), tlmwin::kReadByte, 0x88, 1, io, kErrCmp, true, 0, all},
+        {"CMP read fails on a four-axis board", Boards(1, 4), tlmwin::kReadByte, 0x88, 1, io, kErrCmp, true, 0,
          {0, 1, 2, 3}},
         {"CMP status set after initialisation", Boards(1), 0, 0, 0, 0, kErrCmp, false, 0, all, true},
-        {"axis 0 reads back another register 6", Boards(1), simctl::READ_WORD, 0x04, 1, 0, kErrRegisterRead, false, 0,
+        {"axis 0 reads back another register 6", Boards(1), tlmwin::kReadWord, 0x04, 1, 0, kErrRegisterRead, false, 0,
          all, false, TLMSIM_FAULT_REPLY, 0x1234},
-        {"ELS polarity reads back axis X as A contact", Boards(1), simctl::READ_BYTE, 0x80, 1, 0, kErrEls, false, 0,
+        {"ELS polarity reads back axis X as A contact", Boards(1), tlmwin::kReadByte, 0x80, 1, 0, kErrEls, false, 0,
          all, false, TLMSIM_FAULT_REPLY, 0x01},
-        {"ELS polarity reads back axis U on a four-axis board", Boards(1, 4), simctl::READ_BYTE, 0x80, 1, 0, kErrEls,
+        {"ELS polarity reads back axis U on a four-axis board", Boards(1, 4), tlmwin::kReadByte, 0x80, 1, 0, kErrEls,
          false, 0, {0, 1, 2, 3}, false, TLMSIM_FAULT_REPLY, 0x08},
     };
     for (const FailureCase& c : cases) {
@@ -375,7 +375,7 @@ TEST_F(Tlmtest6, IgnoresElsPolarityBitsOfAxesTheBoardLacks) {
         ui::Program probe;
         ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&probe));
         for (const TlmSimTraceEntry& e : Trace())
-            if (e.code == simctl::READ_BYTE && e.port == 0x80) elsRead = e.seq;
+            if (e.code == tlmwin::kReadByte && e.port == 0x80) elsRead = e.seq;
         ASSERT_NO_FATAL_FAILURE(CloseAndExit(&probe));
     }
     ASSERT_NE(elsRead, 0u);
@@ -464,9 +464,9 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
         std::vector<uint32_t> statusAxes;
         for (size_t i = 0; i < entries.size(); ++i) {
             const TlmSimTraceEntry& e = entries[i];
-            if (e.code != simctl::READ_BYTE || e.port >= 0x80 || (e.port & 0x0F) != 0) continue;
-            bool lampPoll = i + 1 < later.size() && later[i + 1].code == simctl::READ_BYTE && later[i + 1].port == e.port + 1;
-            bool motionPoll = i > 0 && entries[i - 1].code == simctl::READ_WORD && entries[i - 1].port == e.port + 6;
+            if (e.code != tlmwin::kReadByte || e.port >= 0x80 || (e.port & 0x0F) != 0) continue;
+            bool lampPoll = i + 1 < later.size() && later[i + 1].code == tlmwin::kReadByte && later[i + 1].port == e.port + 1;
+            bool motionPoll = i > 0 && entries[i - 1].code == tlmwin::kReadWord && entries[i - 1].port == e.port + 6;
             if (!lampPoll && !motionPoll) statusAxes.push_back(e.port / 16);
         }
         EXPECT_EQ(statusAxes, c.statusAxes) << "status 1 reads of the switch";
@@ -501,7 +501,7 @@ TEST_F(Tlmtest6, ReportsAFailedStatusReadWhileSwitching) {
         }
         uint32_t file = simctl::ProgramFile(Trace());
         ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
-        TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, simctl::READ_BYTE, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
+        TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, tlmwin::kReadByte, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
         ASSERT_TRUE(simctl::AddFault(fault, &error)) << error;
         ASSERT_TRUE(program.ClickTab(c.target, &error)) << error;
 
