@@ -3,13 +3,13 @@
 namespace tlmsim {
 namespace {
 
-bool SameText(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        char ca = *a >= 'a' && *a <= 'z' ? static_cast<char>(*a - 32) : *a;
-        char cb = *b >= 'a' && *b <= 'z' ? static_cast<char>(*b - 32) : *b;
-        if (ca != cb) return false;
-        if (ca == 0) return true;
-    }
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+// The rest of `text` after `prefix` (compared without letter case), or null.
+const char* AfterPrefix(const char* text, const char* prefix) {
+    for (; *prefix; ++text, ++prefix)
+        if (Upper(*text) != Upper(*prefix)) return nullptr;
+    return text;
 }
 
 // Little-endian field access on request buffers, which need not be aligned.
@@ -167,17 +167,12 @@ void DriverSetBoards(Driver* driver, const BoardConfig* configs, uint32_t count,
 }
 
 bool DeviceFromName(const char* path, int32_t* device) {
-    const char prefix[] = "\\\\.\\";
-    for (int i = 0; prefix[i]; ++i)
-        if (path[i] != prefix[i]) return false;
-    const char* name = path + 4;
-    if (SameText(name, "TELLAMIO.VXD")) return *device = kDeviceVxd, true;
-    const char stem[] = "TLMDRV";
-    for (int i = 0; stem[i]; ++i) {
-        char c = name[i] >= 'a' && name[i] <= 'z' ? static_cast<char>(name[i] - 32) : name[i];
-        if (c != stem[i]) return false;
-    }
-    const char* digits = name + 6;
+    const char* name = AfterPrefix(path, "\\\\.\\");
+    if (name == nullptr) return false;
+    const char* rest = AfterPrefix(name, "TELLAMIO.VXD");
+    if (rest != nullptr && *rest == 0) return *device = kDeviceVxd, true;
+    const char* digits = AfterPrefix(name, "TLMDRV");
+    if (digits == nullptr) return false;
     if (*digits == 0) return *device = kDeviceControl, true;
     int32_t n = 0;
     for (const char* p = digits; *p; ++p) {
