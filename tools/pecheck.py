@@ -16,8 +16,10 @@ MACHINES = {"i386": (0x14C, 0x10B), "amd64": (0x8664, 0x20B)}
 
 
 class PE:
-    def __init__(self, path):
-        self.data = open(path, "rb").read()
+    """A PE file's headers, sections, exports, imports and resources, read from its bytes."""
+
+    def __init__(self, data):
+        self.data = data
         d = self.data
         if d[:2] != b"MZ":
             raise ValueError("no MZ header")
@@ -185,7 +187,8 @@ def main():
         failures += 0 if ok else 1
         passes += 1 if ok else 0
 
-    pe = PE(args.file)
+    with open(args.file, "rb") as f:
+        pe = PE(f.read())
     print("checking", args.file)
     if args.machine:
         machine, magic = MACHINES[args.machine]

@@ -20,8 +20,12 @@ Exit code 0 when everything matches; otherwise each mismatch is printed as
 "what: expected ..., got ..." and the exit code is 1.
 """
 import argparse
+import os
 import struct
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools"))
+from pecheck import PE  # noqa: E402
 
 # ---------------------------------------------------------------------------
 # Window style bits
@@ -364,56 +368,6 @@ EXPECTED_BITMAPS = {10002: ("LED off", (255, 255, 255)),
 # ---------------------------------------------------------------------------
 # PE resource reader
 # ---------------------------------------------------------------------------
-class PE:
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise ValueError("not an MZ executable")
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("no PE signature")
-        nsections, = struct.unpack_from("<H", data, pe + 6)
-        opt_size, = struct.unpack_from("<H", data, pe + 20)
-        opt = pe + 24
-        magic, = struct.unpack_from("<H", data, opt)
-        dirs = opt + (96 if magic == 0x10B else 112)
-        self.rsrc_rva, self.rsrc_size = struct.unpack_from("<II", data, dirs + 2 * 8)
-        self.sections = []
-        sec = opt + opt_size
-        for i in range(nsections):
-            vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, sec + 40 * i + 8)
-            self.sections.append((va, max(vsize, rawsize), rawptr))
-
-    def offset(self, rva):
-        for va, size, raw in self.sections:
-            if va <= rva < va + size:
-                return rva - va + raw
-        raise ValueError("RVA 0x%x outside every section" % rva)
-
-    def resources(self):
-        """Yield (type, name, language, bytes) for every resource."""
-        if not self.rsrc_rva:
-            return
-        root = self.offset(self.rsrc_rva)
-
-        def entries(off):
-            named, ids = struct.unpack_from("<HH", self.data, off + 12)
-            for i in range(named + ids):
-                name, target = struct.unpack_from("<II", self.data, off + 16 + 8 * i)
-                if name & 0x80000000:
-                    p = root + (name & 0x7FFFFFFF)
-                    n, = struct.unpack_from("<H", self.data, p)
-                    name = self.data[p + 2:p + 2 + 2 * n].decode("utf-16-le")
-                yield name, target
-
-        for rtype, t1 in entries(root):
-            for rname, t2 in entries(root + (t1 & 0x7FFFFFFF)):
-                for lang, t3 in entries(root + (t2 & 0x7FFFFFFF)):
-                    rva, size = struct.unpack_from("<II", self.data, root + t3)
-                    off = self.offset(rva)
-                    yield rtype, rname, lang, self.data[off:off + size]
-
-
 def read_sz(buf, off):
     end = off
     while buf[end:end + 2] != b"\0\0":
