@@ -204,7 +204,8 @@ uint64_t PulsesToEvent(const Board* board, uint32_t a) {
     }
     if ((m.kind == kKindOriginOls || m.kind == kKindOriginOlsZ) && !m.olsSeen && ax.force[kInputOls] == kInputFollow)
         n = Min(n, ZoneEdge(s.ols, ax.machine, minus));
-    if (m.kind == kKindOriginOlsZ && m.olsSeen && ax.force[kInputZ] == kInputFollow) n = Min(n, ZMarkEdge(s, ax.machine, minus));
+    if (m.kind == kKindOriginOlsZ && m.olsSeen && ax.force[kInputZ] == kInputFollow)
+        n = Min(n, ZMarkEdge(s, ax.machine, minus));
     if (m.kind == kKindPreset) {
         n = Min(n, m.remaining);
         if (m.ramped && m.phase != kPhaseDecel && m.remaining > m.rampPulses) {
@@ -437,9 +438,7 @@ void Command(Board* board, uint32_t a, uint8_t c) {
             break;
         case 0x10:
         case 0x11:
-        case 0x13:
-            Start(board, a, c);
-            break;
+        case 0x13: Start(board, a, c); break;
         case 0x48: ax.servoOn = 0; break;
         case 0x58: ax.servoOn = 1; break;
         case 0x49: ax.servoReset = 0; break;
@@ -550,13 +549,17 @@ uint8_t BoardReadByte(Board* board, uint32_t port, uint64_t nowNs) {
                 ax->intStatus = 0;
                 return v;
             }
-            case 4: case 5: case 6: case 7: return static_cast<uint8_t>(ax->data >> (8 * ((port & 0x0F) - 4)));
+            case 4:
+            case 5:
+            case 6:
+            case 7: return static_cast<uint8_t>(ax->data >> (8 * ((port & 0x0F) - 4)));
             default: return 0;
         }
     }
     if (port == 0x80) return board->elsPolarity;
     if (port == 0x88) return static_cast<uint8_t>((board->cmp & 0xFE) | (board->cmpForced ? 1 : 0));
-    if (port == 0x9C) return static_cast<uint8_t>((board->config.boardIdHigh & 0xF0) | (board->config.info.BoardId & 0x0F));
+    if (port == 0x9C)
+        return static_cast<uint8_t>((board->config.boardIdHigh & 0xF0) | (board->config.info.BoardId & 0x0F));
     if (port == 0xBC) {
         BoardAdvance(board, nowNs);
         uint8_t v = 0;
@@ -584,7 +587,10 @@ void BoardWriteByte(Board* board, uint32_t port, uint8_t value, uint64_t nowNs) 
             case 0: Command(board, a, value); break;
             case 1: ax->mode = value; break;
             case 2: ax->control = value; break;
-            case 4: case 5: case 6: case 7: {
+            case 4:
+            case 5:
+            case 6:
+            case 7: {
                 uint32_t shift = 8 * ((port & 0x0F) - 4);
                 ax->data = (ax->data & ~(0xFFu << shift)) | (static_cast<uint32_t>(value) << shift);
                 break;

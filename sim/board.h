@@ -159,19 +159,19 @@ struct SensorZone {
 struct AxisSensors {
     SensorZone plusEls;
     SensorZone minusEls;
-    SensorZone dls[2];       // one DLS input, two dogs (one before each limit)
+    SensorZone dls[2];  // one DLS input, two dogs (one before each limit)
     SensorZone ols;
-    int32_t zPeriod;         // Z mark on every machine position p with (p - zOffset) mod zPeriod
-    int32_t zOffset;         //   below zWidth; zPeriod <= 0: no Z mark
+    int32_t zPeriod;  // Z mark on every machine position p with (p - zOffset) mod zPeriod
+    int32_t zOffset;  //   below zWidth; zPeriod <= 0: no Z mark
     int32_t zWidth;
-    uint8_t normallyOpen;    // bit (1 << BoardInput) set: that source is wired normally open
+    uint8_t normallyOpen;  // bit (1 << BoardInput) set: that source is wired normally open
 };
 
 struct BoardConfig {
-    DeviceInfo info;        // what enumeration reports; info.BoardId is also the low nibble at 0x9C
-    uint8_t axes;           // 6 (Tellam-6X) or 4 (Tellam-4X); 1..6 accepted
-    uint8_t boardIdHigh;    // upper nibble of the byte at 0x9C (other bits the board sets)
-    uint8_t idNumber[8];    // the bytes at 0xC0 + 2*i
+    DeviceInfo info;      // what enumeration reports; info.BoardId is also the low nibble at 0x9C
+    uint8_t axes;         // 6 (Tellam-6X) or 4 (Tellam-4X); 1..6 accepted
+    uint8_t boardIdHigh;  // upper nibble of the byte at 0x9C (other bits the board sets)
+    uint8_t idNumber[8];  // the bytes at 0xC0 + 2*i
     AxisSensors sensors[kMaxAxes];
 };
 
@@ -184,44 +184,44 @@ BoardConfig DefaultBoardConfig(int32_t managementNumber);
 // Motion state of an axis. Internal to the model; read it through the ports (or the
 // inspection functions below).
 struct AxisMotion {
-    uint8_t active;        // a move is under way
-    uint8_t kind;          // preset feed, continuous feed, origin return (OLS), (OLS+Z)
-    uint8_t phase;         // accelerating, constant, decelerating
-    uint8_t minus;         // direction
-    uint8_t ramped;        // started with 0x13: ramps up, and a preset feed ramps down
-    uint8_t dlsLatched;    // slowed down by DLS in this move
-    uint8_t olsSeen;       // origin return: OLS has been active
-    uint8_t stopAtFl;      // decelerating stop: stop when FL is reached
-    uint32_t speed;        // pps
-    uint32_t fl, fh;       // speeds of this move (registers 1 and 2 at its start)
-    uint64_t stepTicks;    // ticks per 1 pps of speed change
-    uint64_t stepStart;    // tick the current speed step began
-    uint64_t acc;          // pulse phase, in pps*ticks, below kReferenceClockHz
-    uint64_t remaining;    // preset feed: pulses left
-    uint64_t rampPulses;   // pulses spent accelerating
+    uint8_t active;       // a move is under way
+    uint8_t kind;         // preset feed, continuous feed, origin return (OLS), (OLS+Z)
+    uint8_t phase;        // accelerating, constant, decelerating
+    uint8_t minus;        // direction
+    uint8_t ramped;       // started with 0x13: ramps up, and a preset feed ramps down
+    uint8_t dlsLatched;   // slowed down by DLS in this move
+    uint8_t olsSeen;      // origin return: OLS has been active
+    uint8_t stopAtFl;     // decelerating stop: stop when FL is reached
+    uint32_t speed;       // pps
+    uint32_t fl, fh;      // speeds of this move (registers 1 and 2 at its start)
+    uint64_t stepTicks;   // ticks per 1 pps of speed change
+    uint64_t stepStart;   // tick the current speed step began
+    uint64_t acc;         // pulse phase, in pps*ticks, below kReferenceClockHz
+    uint64_t remaining;   // preset feed: pulses left
+    uint64_t rampPulses;  // pulses spent accelerating
 };
 
 struct Axis {
     uint32_t reg[kRegisterCount];
-    uint32_t data;          // the data word
+    uint32_t data;  // the data word
     uint8_t mode;
     uint8_t control;
     uint8_t intStatus;
     uint8_t cycleMode;
     uint8_t servoOn;
     uint8_t servoReset;
-    uint8_t lastMinus;      // direction of the running or last operation
-    uint16_t endCause;      // register 13 end-cause bits of the last operation
+    uint8_t lastMinus;  // direction of the running or last operation
+    uint16_t endCause;  // register 13 end-cause bits of the last operation
     uint8_t force[kInputCount];
-    int64_t machine;        // machine position in pulses
-    uint64_t tick;          // reference-clock ticks since reset this axis is up to
+    int64_t machine;  // machine position in pulses
+    uint64_t tick;    // reference-clock ticks since reset this axis is up to
     AxisMotion m;
 };
 
 struct Board {
     BoardConfig config;
-    uint64_t baseNs;        // the caller's time of BoardReset
-    uint64_t lastNs;        // latest time seen (time never runs backwards)
+    uint64_t baseNs;  // the caller's time of BoardReset
+    uint64_t lastNs;  // latest time seen (time never runs backwards)
     uint8_t elsPolarity;
     uint8_t cmp;
     uint8_t cmpForced;

@@ -51,8 +51,7 @@ void StoreInfo(void* p, const DeviceInfo& d) {
 bool Describes(const DeviceInfo& d, const DeviceInfo& board) {
     if (d.ManagementNumber != -1) return d.ManagementNumber == board.ManagementNumber;
     if (d.BoardId != -1) return d.BoardId == board.BoardId;
-    if (d.IoAddress != -1 && d.IrqNumber != -1)
-        return d.IoAddress == board.IoAddress && d.IrqNumber == board.IrqNumber;
+    if (d.IoAddress != -1 && d.IrqNumber != -1) return d.IoAddress == board.IoAddress && d.IrqNumber == board.IrqNumber;
     return d.BusNumber == board.BusNumber && d.DeviceNumber == board.DeviceNumber;
 }
 
@@ -237,9 +236,7 @@ int32_t DriverIoctl(Driver* driver, uint32_t file, uint32_t code, const void* in
                 a = Enumerate(driver, f, in, inLength, out, outLength,
                               fault && fault->kind == kFaultExtraRecords ? fault->value : 0);
                 break;
-            case kIoctlSelectBoard:
-                a = Select(driver, f, in, inLength);
-                break;
+            case kIoctlSelectBoard: a = Select(driver, f, in, inLength); break;
             case kIoctlReadByte:
             case kIoctlReadWord:
             case kIoctlWriteByte:
@@ -247,8 +244,7 @@ int32_t DriverIoctl(Driver* driver, uint32_t file, uint32_t code, const void* in
                 a = PortRequest(driver, f, code, in, inLength, out, outLength, nowNs,
                                 fault && fault->kind == kFaultReply ? fault : nullptr);
                 break;
-            default:
-                break;
+            default: break;
         }
         if (fault && fault->kind == kFaultByteCount && a.status == kStatusSuccess)
             a.returned = fault->value < outLength ? fault->value : outLength;

@@ -56,9 +56,9 @@ struct File {
 // `value` the count reported; for IOCTL_GET_DEVICE_COUNT `value` is the count; for
 // IOCTL_SELECT_BOARD `port` is the description's BoardId and `value` its ManagementNumber.
 struct TraceEntry {
-    uint32_t seq;       // request number, from 1 since the last DriverResetTrace
-    uint32_t file;      // the file slot it came on
-    uint32_t code;      // control code (any code, also unknown ones)
+    uint32_t seq;   // request number, from 1 since the last DriverResetTrace
+    uint32_t file;  // the file slot it came on
+    uint32_t code;  // control code (any code, also unknown ones)
     uint32_t port;
     uint32_t value;
     int32_t status;     // NTSTATUS answered
@@ -88,7 +88,7 @@ struct Driver {
     File* files;
     uint32_t fileCapacity;
     uint32_t openFiles;
-    uint32_t freeHint;  // no free slot below this one
+    uint32_t freeHint;                 // no free slot below this one
     TraceEntry trace[kTraceCapacity];  // ring: request seq lives at trace[(seq - 1) % capacity]
     uint32_t requestCount;             // requests answered since the last reset of the trace
     Fault faults[kMaxFaults];
@@ -117,8 +117,8 @@ void DriverClose(Driver* driver, uint32_t file);
 
 // Answers one control request on an open file, synchronously. `returned` gets the byte count
 // placed in `out`. Every call, answered or refused, is one numbered request in the trace.
-int32_t DriverIoctl(Driver* driver, uint32_t file, uint32_t code, const void* in, uint32_t inLength,
-                    void* out, uint32_t outLength, uint32_t* returned, uint64_t nowNs);
+int32_t DriverIoctl(Driver* driver, uint32_t file, uint32_t code, const void* in, uint32_t inLength, void* out,
+                    uint32_t outLength, uint32_t* returned, uint64_t nowNs);
 
 // Forgets the trace and restarts request numbering at 1.
 void DriverResetTrace(Driver* driver);

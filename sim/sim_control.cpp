@@ -42,8 +42,7 @@ TlmSimBoardConfig FromModel(const BoardConfig& m) {
 
 // Decodes a record that starts with a management number; the board it names, or null when
 // the record is malformed or no board has that number.
-template <typename Record>
-Board* BoardOf(Driver* driver, const void* in, uint32_t inLength, Record* record) {
+template <typename Record> Board* BoardOf(Driver* driver, const void* in, uint32_t inLength, Record* record) {
     if (in == nullptr || inLength != sizeof(Record)) return nullptr;
     CopyBytes(record, in, sizeof(Record));
     return DriverBoardByManagementNumber(driver, record->managementNumber);
@@ -108,32 +107,30 @@ int32_t ReadTrace(const Driver* driver, const void* in, uint32_t inLength, void*
     return kStatusSuccess;
 }
 
-int32_t Clock(SimClock* clock, const void* in, uint32_t inLength, void* out, uint32_t outLength,
-              uint32_t* returned, uint64_t realNs) {
+int32_t Clock(SimClock* clock, const void* in, uint32_t inLength, void* out, uint32_t outLength, uint32_t* returned,
+              uint64_t realNs) {
     if (in == nullptr || inLength != sizeof(TlmSimClockRequest)) return kStatusInvalidParameter;
     if (out != nullptr && outLength != 0 && outLength < sizeof(TlmSimClockState)) return kStatusBufferTooSmall;
     TlmSimClockRequest r;
     CopyBytes(&r, in, sizeof r);
     uint64_t now = SimClockNow(clock, realNs);
     switch (r.op) {
-    case TLMSIM_CLOCK_QUERY:
-        break;
-    case TLMSIM_CLOCK_FREEZE:
-        clock->frozenNs = now;
-        clock->frozen = true;
-        break;
-    case TLMSIM_CLOCK_RUN:
-        clock->offsetNs = static_cast<int64_t>(now - realNs);
-        clock->frozen = false;
-        break;
-    case TLMSIM_CLOCK_ADVANCE:
-        if (clock->frozen)
-            clock->frozenNs += r.ns;
-        else
-            clock->offsetNs += static_cast<int64_t>(r.ns);
-        break;
-    default:
-        return kStatusInvalidParameter;
+        case TLMSIM_CLOCK_QUERY: break;
+        case TLMSIM_CLOCK_FREEZE:
+            clock->frozenNs = now;
+            clock->frozen = true;
+            break;
+        case TLMSIM_CLOCK_RUN:
+            clock->offsetNs = static_cast<int64_t>(now - realNs);
+            clock->frozen = false;
+            break;
+        case TLMSIM_CLOCK_ADVANCE:
+            if (clock->frozen)
+                clock->frozenNs += r.ns;
+            else
+                clock->offsetNs += static_cast<int64_t>(r.ns);
+            break;
+        default: return kStatusInvalidParameter;
     }
     if (out != nullptr && outLength != 0) {
         TlmSimClockState s = {SimClockNow(clock, realNs), clock->frozen ? 1u : 0u, 0};
@@ -181,104 +178,96 @@ void SimControlState(const Driver* driver, const SimClock* clock, uint64_t realN
     *state = s;
 }
 
-int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const void* in, uint32_t inLength,
-                          void* out, uint32_t outLength, uint32_t* returned, uint64_t realNs,
-                          bool* boardsChanged) {
+int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const void* in, uint32_t inLength, void* out,
+                          uint32_t outLength, uint32_t* returned, uint64_t realNs, bool* boardsChanged) {
     *returned = 0;
     *boardsChanged = false;
     uint64_t now = SimClockNow(clock, realNs);
     switch (code) {
-    case TLMSIM_IOCTL_RESET: {
-        BoardConfig one = DefaultBoardConfig(0);
-        SimClockInit(clock, realNs);
-        clock->offsetNs += static_cast<int64_t>(now);  // the model's time never runs backwards
-        DriverSetBoards(driver, &one, 1, now);
-        DriverResetTrace(driver);
-        DriverClearFaults(driver);
-        *boardsChanged = true;
-        return kStatusSuccess;
-    }
-    case TLMSIM_IOCTL_SET_BOARDS: {
-        int32_t status = SetBoards(driver, in, inLength, now);
-        *boardsChanged = status == kStatusSuccess;
-        return status;
-    }
-    case TLMSIM_IOCTL_GET_BOARDS:
-        return GetBoards(driver, out, outLength, returned);
-    case TLMSIM_IOCTL_CLOCK:
-        return Clock(clock, in, inLength, out, outLength, returned, realNs);
-    case TLMSIM_IOCTL_ADD_FAULT: {
-        if (in == nullptr || inLength != sizeof(TlmSimFault)) return kStatusInvalidParameter;
-        TlmSimFault f;
-        CopyBytes(&f, in, sizeof f);
-        if (f.kind < TLMSIM_FAULT_FAIL || f.kind > TLMSIM_FAULT_REPLY) return kStatusInvalidParameter;
-        Fault fault = {f.kind, f.request, f.code, f.status, f.value};
-        return DriverAddFault(driver, fault) ? kStatusSuccess : kStatusInsufficientResources;
-    }
-    case TLMSIM_IOCTL_CLEAR_FAULTS:
-        DriverClearFaults(driver);
-        return kStatusSuccess;
-    case TLMSIM_IOCTL_READ_TRACE:
-        return ReadTrace(driver, in, inLength, out, outLength, returned);
-    case TLMSIM_IOCTL_RESET_TRACE:
-        DriverResetTrace(driver);
-        return kStatusSuccess;
-    case TLMSIM_IOCTL_GET_STATE: {
-        if (out == nullptr || outLength < sizeof(TlmSimState)) return kStatusBufferTooSmall;
-        TlmSimState s;
-        SimControlState(driver, clock, realNs, &s);
-        CopyBytes(out, &s, sizeof s);
-        *returned = sizeof s;
-        return kStatusSuccess;
-    }
-    case TLMSIM_IOCTL_FORCE_INPUT: {
-        TlmSimForceInput r;
-        Board* board = BoardOf(driver, in, inLength, &r);
-        if (board == nullptr || r.force > kInputReleased) return kStatusInvalidParameter;
-        return BoardForceInput(board, r.axis, r.input, static_cast<uint8_t>(r.force), now) ? kStatusSuccess
-                                                                                          : kStatusInvalidParameter;
-    }
-    case TLMSIM_IOCTL_SET_SENSORS: {
-        TlmSimSetSensors r;
-        Board* board = BoardOf(driver, in, inLength, &r);
-        if (board == nullptr) return kStatusInvalidParameter;
-        AxisSensors a = {};
-        a.plusEls = {r.plusEls.from, r.plusEls.to};
-        a.minusEls = {r.minusEls.from, r.minusEls.to};
-        a.dls[0] = {r.dls[0].from, r.dls[0].to};
-        a.dls[1] = {r.dls[1].from, r.dls[1].to};
-        a.ols = {r.ols.from, r.ols.to};
-        a.zPeriod = r.zPeriod;
-        a.zOffset = r.zOffset;
-        a.zWidth = r.zWidth;
-        a.normallyOpen = r.normallyOpen;
-        return BoardSetSensors(board, r.axis, &a, now) ? kStatusSuccess : kStatusInvalidParameter;
-    }
-    case TLMSIM_IOCTL_SET_MACHINE_POSITION: {
-        TlmSimMachinePosition r;
-        Board* board = BoardOf(driver, in, inLength, &r);
-        if (board == nullptr) return kStatusInvalidParameter;
-        return BoardSetMachinePosition(board, r.axis, r.position, now) ? kStatusSuccess : kStatusInvalidParameter;
-    }
-    case TLMSIM_IOCTL_GET_MACHINE_POSITION: {
-        TlmSimAxisRef r;
-        Board* board = BoardOf(driver, in, inLength, &r);
-        if (board == nullptr || r.axis >= board->config.axes) return kStatusInvalidParameter;
-        if (out == nullptr || outLength < sizeof(int64_t)) return kStatusBufferTooSmall;
-        int64_t position = BoardMachinePosition(board, r.axis, now);
-        CopyBytes(out, &position, sizeof position);
-        *returned = sizeof position;
-        return kStatusSuccess;
-    }
-    case TLMSIM_IOCTL_FORCE_CMP: {
-        TlmSimForceCmp r;
-        Board* board = BoardOf(driver, in, inLength, &r);
-        if (board == nullptr || r.on > 1) return kStatusInvalidParameter;
-        BoardForceCmpStatus(board, r.on != 0, now);
-        return kStatusSuccess;
-    }
-    default:
-        return kStatusInvalidDeviceRequest;
+        case TLMSIM_IOCTL_RESET: {
+            BoardConfig one = DefaultBoardConfig(0);
+            SimClockInit(clock, realNs);
+            clock->offsetNs += static_cast<int64_t>(now);  // the model's time never runs backwards
+            DriverSetBoards(driver, &one, 1, now);
+            DriverResetTrace(driver);
+            DriverClearFaults(driver);
+            *boardsChanged = true;
+            return kStatusSuccess;
+        }
+        case TLMSIM_IOCTL_SET_BOARDS: {
+            int32_t status = SetBoards(driver, in, inLength, now);
+            *boardsChanged = status == kStatusSuccess;
+            return status;
+        }
+        case TLMSIM_IOCTL_GET_BOARDS: return GetBoards(driver, out, outLength, returned);
+        case TLMSIM_IOCTL_CLOCK: return Clock(clock, in, inLength, out, outLength, returned, realNs);
+        case TLMSIM_IOCTL_ADD_FAULT: {
+            if (in == nullptr || inLength != sizeof(TlmSimFault)) return kStatusInvalidParameter;
+            TlmSimFault f;
+            CopyBytes(&f, in, sizeof f);
+            if (f.kind < TLMSIM_FAULT_FAIL || f.kind > TLMSIM_FAULT_REPLY) return kStatusInvalidParameter;
+            Fault fault = {f.kind, f.request, f.code, f.status, f.value};
+            return DriverAddFault(driver, fault) ? kStatusSuccess : kStatusInsufficientResources;
+        }
+        case TLMSIM_IOCTL_CLEAR_FAULTS: DriverClearFaults(driver); return kStatusSuccess;
+        case TLMSIM_IOCTL_READ_TRACE: return ReadTrace(driver, in, inLength, out, outLength, returned);
+        case TLMSIM_IOCTL_RESET_TRACE: DriverResetTrace(driver); return kStatusSuccess;
+        case TLMSIM_IOCTL_GET_STATE: {
+            if (out == nullptr || outLength < sizeof(TlmSimState)) return kStatusBufferTooSmall;
+            TlmSimState s;
+            SimControlState(driver, clock, realNs, &s);
+            CopyBytes(out, &s, sizeof s);
+            *returned = sizeof s;
+            return kStatusSuccess;
+        }
+        case TLMSIM_IOCTL_FORCE_INPUT: {
+            TlmSimForceInput r;
+            Board* board = BoardOf(driver, in, inLength, &r);
+            if (board == nullptr || r.force > kInputReleased) return kStatusInvalidParameter;
+            return BoardForceInput(board, r.axis, r.input, static_cast<uint8_t>(r.force), now)
+                       ? kStatusSuccess
+                       : kStatusInvalidParameter;
+        }
+        case TLMSIM_IOCTL_SET_SENSORS: {
+            TlmSimSetSensors r;
+            Board* board = BoardOf(driver, in, inLength, &r);
+            if (board == nullptr) return kStatusInvalidParameter;
+            AxisSensors a = {};
+            a.plusEls = {r.plusEls.from, r.plusEls.to};
+            a.minusEls = {r.minusEls.from, r.minusEls.to};
+            a.dls[0] = {r.dls[0].from, r.dls[0].to};
+            a.dls[1] = {r.dls[1].from, r.dls[1].to};
+            a.ols = {r.ols.from, r.ols.to};
+            a.zPeriod = r.zPeriod;
+            a.zOffset = r.zOffset;
+            a.zWidth = r.zWidth;
+            a.normallyOpen = r.normallyOpen;
+            return BoardSetSensors(board, r.axis, &a, now) ? kStatusSuccess : kStatusInvalidParameter;
+        }
+        case TLMSIM_IOCTL_SET_MACHINE_POSITION: {
+            TlmSimMachinePosition r;
+            Board* board = BoardOf(driver, in, inLength, &r);
+            if (board == nullptr) return kStatusInvalidParameter;
+            return BoardSetMachinePosition(board, r.axis, r.position, now) ? kStatusSuccess : kStatusInvalidParameter;
+        }
+        case TLMSIM_IOCTL_GET_MACHINE_POSITION: {
+            TlmSimAxisRef r;
+            Board* board = BoardOf(driver, in, inLength, &r);
+            if (board == nullptr || r.axis >= board->config.axes) return kStatusInvalidParameter;
+            if (out == nullptr || outLength < sizeof(int64_t)) return kStatusBufferTooSmall;
+            int64_t position = BoardMachinePosition(board, r.axis, now);
+            CopyBytes(out, &position, sizeof position);
+            *returned = sizeof position;
+            return kStatusSuccess;
+        }
+        case TLMSIM_IOCTL_FORCE_CMP: {
+            TlmSimForceCmp r;
+            Board* board = BoardOf(driver, in, inLength, &r);
+            if (board == nullptr || r.on > 1) return kStatusInvalidParameter;
+            BoardForceCmpStatus(board, r.on != 0, now);
+            return kStatusSuccess;
+        }
+        default: return kStatusInvalidDeviceRequest;
     }
 }
 

@@ -26,9 +26,8 @@ bool IsSimControlCode(uint32_t code);
 
 // Answers one private request. *boardsChanged becomes true when the set of boards (and so of
 // per-board devices) may have changed. Same conventions as DriverIoctl, without the trace.
-int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const void* in, uint32_t inLength,
-                          void* out, uint32_t outLength, uint32_t* returned, uint64_t realNs,
-                          bool* boardsChanged);
+int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const void* in, uint32_t inLength, void* out,
+                          uint32_t outLength, uint32_t* returned, uint64_t realNs, bool* boardsChanged);
 
 // Counts open files by device kind into a TlmSimState (clock and counters filled as well).
 void SimControlState(const Driver* driver, const SimClock* clock, uint64_t realNs, TlmSimState* state);

@@ -43,22 +43,22 @@
 
 #define TLMSIM_CTL_CODE(function) (0x220000u | ((uint32_t)(function) << 2))
 
-#define TLMSIM_IOCTL_RESET TLMSIM_CTL_CODE(0x900)        /* 0x222400 */
-#define TLMSIM_IOCTL_SET_BOARDS TLMSIM_CTL_CODE(0x901)   /* 0x222404 */
-#define TLMSIM_IOCTL_GET_BOARDS TLMSIM_CTL_CODE(0x902)   /* 0x222408 */
-#define TLMSIM_IOCTL_CLOCK TLMSIM_CTL_CODE(0x903)        /* 0x22240C */
-#define TLMSIM_IOCTL_ADD_FAULT TLMSIM_CTL_CODE(0x904)    /* 0x222410 */
-#define TLMSIM_IOCTL_CLEAR_FAULTS TLMSIM_CTL_CODE(0x905) /* 0x222414 */
-#define TLMSIM_IOCTL_READ_TRACE TLMSIM_CTL_CODE(0x906)   /* 0x222418 */
-#define TLMSIM_IOCTL_RESET_TRACE TLMSIM_CTL_CODE(0x907)  /* 0x22241C */
-#define TLMSIM_IOCTL_GET_STATE TLMSIM_CTL_CODE(0x908)    /* 0x222420 */
-#define TLMSIM_IOCTL_FORCE_INPUT TLMSIM_CTL_CODE(0x909)  /* 0x222424 */
-#define TLMSIM_IOCTL_SET_SENSORS TLMSIM_CTL_CODE(0x90A)  /* 0x222428 */
+#define TLMSIM_IOCTL_RESET                TLMSIM_CTL_CODE(0x900) /* 0x222400 */
+#define TLMSIM_IOCTL_SET_BOARDS           TLMSIM_CTL_CODE(0x901) /* 0x222404 */
+#define TLMSIM_IOCTL_GET_BOARDS           TLMSIM_CTL_CODE(0x902) /* 0x222408 */
+#define TLMSIM_IOCTL_CLOCK                TLMSIM_CTL_CODE(0x903) /* 0x22240C */
+#define TLMSIM_IOCTL_ADD_FAULT            TLMSIM_CTL_CODE(0x904) /* 0x222410 */
+#define TLMSIM_IOCTL_CLEAR_FAULTS         TLMSIM_CTL_CODE(0x905) /* 0x222414 */
+#define TLMSIM_IOCTL_READ_TRACE           TLMSIM_CTL_CODE(0x906) /* 0x222418 */
+#define TLMSIM_IOCTL_RESET_TRACE          TLMSIM_CTL_CODE(0x907) /* 0x22241C */
+#define TLMSIM_IOCTL_GET_STATE            TLMSIM_CTL_CODE(0x908) /* 0x222420 */
+#define TLMSIM_IOCTL_FORCE_INPUT          TLMSIM_CTL_CODE(0x909) /* 0x222424 */
+#define TLMSIM_IOCTL_SET_SENSORS          TLMSIM_CTL_CODE(0x90A) /* 0x222428 */
 #define TLMSIM_IOCTL_SET_MACHINE_POSITION TLMSIM_CTL_CODE(0x90B) /* 0x22242C */
 #define TLMSIM_IOCTL_GET_MACHINE_POSITION TLMSIM_CTL_CODE(0x90C) /* 0x222430 */
-#define TLMSIM_IOCTL_FORCE_CMP TLMSIM_CTL_CODE(0x90D)    /* 0x222434 */
-#define TLMSIM_IOCTL_FIRST TLMSIM_IOCTL_RESET
-#define TLMSIM_IOCTL_LAST TLMSIM_IOCTL_FORCE_CMP
+#define TLMSIM_IOCTL_FORCE_CMP            TLMSIM_CTL_CODE(0x90D) /* 0x222434 */
+#define TLMSIM_IOCTL_FIRST                TLMSIM_IOCTL_RESET
+#define TLMSIM_IOCTL_LAST                 TLMSIM_IOCTL_FORCE_CMP
 
 #define TLMSIM_MAX_BOARDS 32
 
@@ -86,10 +86,10 @@ typedef struct TlmSimBoards {
 /* Clock operations. The model's time starts at 0 when the driver loads and runs with the real
  * time until frozen. */
 enum {
-    TLMSIM_CLOCK_QUERY = 0,    /* only report */
-    TLMSIM_CLOCK_FREEZE = 1,   /* stop the model's time where it is */
-    TLMSIM_CLOCK_RUN = 2,      /* let it run with the real time again, from where it stands */
-    TLMSIM_CLOCK_ADVANCE = 3,  /* move it on by `ns` (frozen or not) */
+    TLMSIM_CLOCK_QUERY = 0,   /* only report */
+    TLMSIM_CLOCK_FREEZE = 1,  /* stop the model's time where it is */
+    TLMSIM_CLOCK_RUN = 2,     /* let it run with the real time again, from where it stands */
+    TLMSIM_CLOCK_ADVANCE = 3, /* move it on by `ns` (frozen or not) */
 };
 
 typedef struct TlmSimClockRequest {
@@ -139,11 +139,11 @@ typedef struct TlmSimTraceHeader {
 
 typedef struct TlmSimState {
     uint32_t boardCount;
-    uint32_t openFiles;        /* every open handle on the driver's devices, this one included */
-    uint32_t openControl;      /* of them on "\\.\TLMDRV" */
-    uint32_t openBoard;        /* of them on "\\.\TLMDRVN" devices */
-    uint32_t openVxd;          /* of them on "\\.\TELLAMIO.VXD" */
-    uint32_t requestCount;     /* board requests answered since the last reset of the trace */
+    uint32_t openFiles;    /* every open handle on the driver's devices, this one included */
+    uint32_t openControl;  /* of them on "\\.\TLMDRV" */
+    uint32_t openBoard;    /* of them on "\\.\TLMDRVN" devices */
+    uint32_t openVxd;      /* of them on "\\.\TELLAMIO.VXD" */
+    uint32_t requestCount; /* board requests answered since the last reset of the trace */
     uint32_t faultCount;
     uint32_t clockFrozen;
     uint64_t nowNs;

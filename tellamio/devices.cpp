@@ -3,12 +3,10 @@
 
 #include "internal.h"
 
-DWORD WINAPI tlmio_GetDeviceCount(DWORD unused)
-{
+DWORD WINAPI tlmio_GetDeviceCount(DWORD unused) {
     (void)unused;
     HANDLE control = OpenDriverDevice(NULL);
-    if (control == INVALID_HANDLE_VALUE)
-        return 0;
+    if (control == INVALID_HANDLE_VALUE) return 0;
     DWORD count = 0;
     DWORD returned;
     if (!SendRequest(control, IOCTL_GET_DEVICE_COUNT, NULL, 0, &count, sizeof count, &returned) || returned != 4)
@@ -17,16 +15,14 @@ DWORD WINAPI tlmio_GetDeviceCount(DWORD unused)
     return count;
 }
 
-BOOL WINAPI tlmio_GetDeviceInfo(DWORD *count, DeviceInfo *info)
-{
+BOOL WINAPI tlmio_GetDeviceInfo(DWORD* count, DeviceInfo* info) {
     if (count == NULL || (info == NULL && *count != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     DWORD room = *count;
-    BYTE *reply = NULL;
-    if (room <= (0xFFFFFFFFu - 4) / sizeof(DeviceInfo))
-        reply = (BYTE *)malloc(4 + (size_t)room * sizeof(DeviceInfo));
+    BYTE* reply = NULL;
+    if (room <= (0xFFFFFFFFu - 4) / sizeof(DeviceInfo)) reply = (BYTE*)malloc(4 + (size_t)room * sizeof(DeviceInfo));
     if (reply == NULL) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         *count = 0;
@@ -40,10 +36,9 @@ BOOL WINAPI tlmio_GetDeviceInfo(DWORD *count, DeviceInfo *info)
         ok = SendRequest(control, IOCTL_GET_DEVICE_INFO, &room, sizeof room, reply,
                          4 + room * (DWORD)sizeof(DeviceInfo), &returned);
         if (ok) {
-            DWORD reported = *(DWORD *)reply;
+            DWORD reported = *(DWORD*)reply;
             stored = reported < room ? reported : room;  // never more than the caller has room for
-            for (DWORD i = 0; i < stored; ++i)
-                info[i] = *(DeviceInfo *)(reply + 4 + i * sizeof(DeviceInfo));
+            for (DWORD i = 0; i < stored; ++i) info[i] = *(DeviceInfo*)(reply + 4 + i * sizeof(DeviceInfo));
         }
         CloseHandle(control);
     }
@@ -54,11 +49,9 @@ BOOL WINAPI tlmio_GetDeviceInfo(DWORD *count, DeviceInfo *info)
 
 // Opens the board a description names, after the caller has checked that it is not open
 // yet: its driver device, the driver's selection, then a record and a handle.
-static TLMIO_HANDLE OpenDescribedBoard(const DeviceInfo *info)
-{
+static TLMIO_HANDLE OpenDescribedBoard(const DeviceInfo* info) {
     HANDLE device = OpenDriverDevice(info);
-    if (device == INVALID_HANDLE_VALUE)
-        return TLMIO_INVALID_HANDLE;
+    if (device == INVALID_HANDLE_VALUE) return TLMIO_INVALID_HANDLE;
     DeviceInfo selection = *info;
     DWORD returned;
     if (!SendRequest(device, IOCTL_SELECT_BOARD, &selection, sizeof selection, NULL, 0, &returned)) {
@@ -66,7 +59,7 @@ static TLMIO_HANDLE OpenDescribedBoard(const DeviceInfo *info)
         SetLastError(LIBERR_OPEN);
         return TLMIO_INVALID_HANDLE;
     }
-    BoardRecord *record = AddBoardRecord(info, device);
+    BoardRecord* record = AddBoardRecord(info, device);
     if (record == NULL) {
         CloseHandle(device);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -76,8 +69,7 @@ static TLMIO_HANDLE OpenDescribedBoard(const DeviceInfo *info)
 }
 
 // Null description, or a board that is already open: the open fails before anything is sent.
-static bool RefuseOpen(const DeviceInfo *info)
-{
+static bool RefuseOpen(const DeviceInfo* info) {
     if (info == NULL) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return true;
@@ -89,17 +81,13 @@ static bool RefuseOpen(const DeviceInfo *info)
     return false;
 }
 
-TLMIO_HANDLE WINAPI tlmio_OpenDeviceID(DeviceInfo *info)
-{
-    if (RefuseOpen(info))
-        return TLMIO_INVALID_HANDLE;
+TLMIO_HANDLE WINAPI tlmio_OpenDeviceID(DeviceInfo* info) {
+    if (RefuseOpen(info)) return TLMIO_INVALID_HANDLE;
     return OpenDescribedBoard(info);
 }
 
-TLMIO_HANDLE WINAPI tlmio_OpenDevice(DeviceInfo *info)
-{
-    if (RefuseOpen(info))
-        return TLMIO_INVALID_HANDLE;
+TLMIO_HANDLE WINAPI tlmio_OpenDevice(DeviceInfo* info) {
+    if (RefuseOpen(info)) return TLMIO_INVALID_HANDLE;
     // The board is chosen by its device, never by board ID: the rest of the open sees
     // BoardId -1, and the caller gets its description back as it was.
     LONG savedBoardId = info->BoardId;
@@ -109,9 +97,8 @@ TLMIO_HANDLE WINAPI tlmio_OpenDevice(DeviceInfo *info)
     return handle;
 }
 
-BOOL WINAPI tlmio_CloseDevice(TLMIO_HANDLE board)
-{
-    BoardRecord *record = FindBoardRecord(FIND_BY_HANDLE, &board);
+BOOL WINAPI tlmio_CloseDevice(TLMIO_HANDLE board) {
+    BoardRecord* record = FindBoardRecord(FIND_BY_HANDLE, &board);
     if (record == NULL) {
         SetLastError(LIBERR_HANDLE);
         return FALSE;

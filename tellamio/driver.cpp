@@ -7,25 +7,19 @@ static const char VXD_DEVICE_NAME[] = "\\\\.\\TELLAMIO.VXD";
 static const char CONTROL_DEVICE_NAME[] = "\\\\.\\TLMDRV";
 static const char BOARD_DEVICE_FORMAT[] = "\\\\.\\TLMDRV%d";
 
-bool IsWindows9x()
-{
-    return (GetVersion() & 0x80000000u) != 0;
-}
+bool IsWindows9x() { return (GetVersion() & 0x80000000u) != 0; }
 
 // The form that loads a dynamically loadable virtual device driver and unloads it at the
 // last close.
-static HANDLE OpenVxdDevice()
-{
+static HANDLE OpenVxdDevice() {
     return CreateFileA(VXD_DEVICE_NAME, 0, 0, NULL, 0, FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OVERLAPPED, NULL);
 }
 
-static HANDLE OpenNtDevice(const char *name)
-{
+static HANDLE OpenNtDevice(const char* name) {
     return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, NULL);
 }
 
-static HANDLE OpenBoardDevice(LONG managementNumber)
-{
+static HANDLE OpenBoardDevice(LONG managementNumber) {
     char name[32];
     wsprintfA(name, BOARD_DEVICE_FORMAT, managementNumber);
     return OpenNtDevice(name);
@@ -33,10 +27,8 @@ static HANDLE OpenBoardDevice(LONG managementNumber)
 
 // Same board by the first rule that applies: board ID, I/O address with IRQ, else bus and
 // device number as they stand.
-static bool EnumeratedBoardMatches(const DeviceInfo *record, const DeviceInfo *wanted)
-{
-    if (wanted->BoardId != -1)
-        return record->BoardId == wanted->BoardId;
+static bool EnumeratedBoardMatches(const DeviceInfo* record, const DeviceInfo* wanted) {
+    if (wanted->BoardId != -1) return record->BoardId == wanted->BoardId;
     if (wanted->IoAddress != -1 && wanted->IrqNumber != -1)
         return record->IoAddress == wanted->IoAddress && record->IrqNumber == wanted->IrqNumber;
     return record->BusNumber == wanted->BusNumber && record->DeviceNumber == wanted->DeviceNumber;
@@ -44,8 +36,7 @@ static bool EnumeratedBoardMatches(const DeviceInfo *record, const DeviceInfo *w
 
 // The management number of the first enumerated board matching the description; false with
 // ERROR_NOT_ENOUGH_MEMORY or ERROR_FILE_NOT_FOUND.
-static bool FindManagementNumber(const DeviceInfo *wanted, LONG *managementNumber)
-{
+static bool FindManagementNumber(const DeviceInfo* wanted, LONG* managementNumber) {
     DWORD count = tlmio_GetDeviceCount(1);
     if (count == 0) {
         SetLastError(ERROR_FILE_NOT_FOUND);
@@ -55,7 +46,7 @@ static bool FindManagementNumber(const DeviceInfo *wanted, LONG *managementNumbe
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    DeviceInfo *records = (DeviceInfo *)malloc((size_t)count * sizeof(DeviceInfo));
+    DeviceInfo* records = (DeviceInfo*)malloc((size_t)count * sizeof(DeviceInfo));
     if (records == NULL) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
@@ -70,21 +61,15 @@ static bool FindManagementNumber(const DeviceInfo *wanted, LONG *managementNumbe
         }
     }
     free(records);
-    if (!found)
-        SetLastError(ERROR_FILE_NOT_FOUND);
+    if (!found) SetLastError(ERROR_FILE_NOT_FOUND);
     return found;
 }
 
-HANDLE OpenDriverDevice(const DeviceInfo *info)
-{
-    if (IsWindows9x())
-        return OpenVxdDevice();
-    if (info == NULL)
-        return OpenNtDevice(CONTROL_DEVICE_NAME);
-    if (info->ManagementNumber != -1)
-        return OpenBoardDevice(info->ManagementNumber);
+HANDLE OpenDriverDevice(const DeviceInfo* info) {
+    if (IsWindows9x()) return OpenVxdDevice();
+    if (info == NULL) return OpenNtDevice(CONTROL_DEVICE_NAME);
+    if (info->ManagementNumber != -1) return OpenBoardDevice(info->ManagementNumber);
     LONG managementNumber;
-    if (!FindManagementNumber(info, &managementNumber))
-        return INVALID_HANDLE_VALUE;
+    if (!FindManagementNumber(info, &managementNumber)) return INVALID_HANDLE_VALUE;
     return OpenBoardDevice(managementNumber);
 }

@@ -32,11 +32,10 @@ bool IsWindows9x();
 
 // Opens the driver device for a board description, or the control device for none.
 // INVALID_HANDLE_VALUE on failure, with the reason in the last-error value.
-HANDLE OpenDriverDevice(const DeviceInfo *info);
+HANDLE OpenDriverDevice(const DeviceInfo* info);
 
 // One synchronous buffered request; *returned gets the byte count. Nonzero on success.
-inline BOOL SendRequest(HANDLE device, DWORD code, void *in, DWORD inSize, void *out, DWORD outSize, DWORD *returned)
-{
+inline BOOL SendRequest(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned) {
     *returned = 0;
     return DeviceIoControl(device, code, in, inSize, out, outSize, returned, NULL);
 }
@@ -47,18 +46,18 @@ struct BoardRecord {
     TLMIO_HANDLE Handle;
     HANDLE Device;
     DeviceInfo Info;
-    BoardRecord *Next;
+    BoardRecord* Next;
 };
 
 enum { FIND_BY_INFO = 1, FIND_BY_HANDLE = 2 };
 
 // Records the opened board at the head of the list under a new handle; null with
 // ERROR_NOT_ENOUGH_MEMORY when no record can be made.
-BoardRecord *AddBoardRecord(const DeviceInfo *info, HANDLE device);
+BoardRecord* AddBoardRecord(const DeviceInfo* info, HANDLE device);
 // The first record, newest first, that answers to a DeviceInfo (FIND_BY_INFO) or to a
 // TLMIO_HANDLE (FIND_BY_HANDLE); null when none does.
-BoardRecord *FindBoardRecord(int kind, const void *key);
+BoardRecord* FindBoardRecord(int kind, const void* key);
 // Unlinks and frees a record; its device must already be closed.
-void RemoveBoardRecord(BoardRecord *record);
+void RemoveBoardRecord(BoardRecord* record);
 // Closes every open device and frees every record.
 void CloseAllBoards();

@@ -20,22 +20,16 @@
 #define CMD_READ_FL_SPEED     0x81  // register 1
 #define CMD_READ_CUR_SPEED    0x8C  // register 12
 
-static DWORD AxisPort(WORD axis, DWORD offset)
-{
-    return (DWORD)axis * 16 + offset;
-}
+static DWORD AxisPort(WORD axis, DWORD offset) { return (DWORD)axis * 16 + offset; }
 
-static BoardRecord *LookUpBoard(TLMIO_HANDLE board)
-{
-    BoardRecord *record = FindBoardRecord(FIND_BY_HANDLE, &board);
-    if (record == NULL)
-        SetLastError(LIBERR_HANDLE);
+static BoardRecord* LookUpBoard(TLMIO_HANDLE board) {
+    BoardRecord* record = FindBoardRecord(FIND_BY_HANDLE, &board);
+    if (record == NULL) SetLastError(LIBERR_HANDLE);
     return record;
 }
 
 // For exports with an out-parameter: the argument is checked before the board is looked up.
-static BoardRecord *LookUpBoardFor(TLMIO_HANDLE board, const void *out)
-{
+static BoardRecord* LookUpBoardFor(TLMIO_HANDLE board, const void* out) {
     if (out == NULL) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
@@ -43,26 +37,22 @@ static BoardRecord *LookUpBoardFor(TLMIO_HANDLE board, const void *out)
     return LookUpBoard(board);
 }
 
-static BOOL WritePort(BoardRecord *record, DWORD code, DWORD port, DWORD value)
-{
+static BOOL WritePort(BoardRecord* record, DWORD code, DWORD port, DWORD value) {
     PortWriteRequest request = {port, value};
     DWORD returned;
     return SendRequest(record->Device, code, &request, sizeof request, NULL, 0, &returned);
 }
 
-static BOOL WriteByte(BoardRecord *record, DWORD port, BYTE value)
-{
+static BOOL WriteByte(BoardRecord* record, DWORD port, BYTE value) {
     return WritePort(record, IOCTL_WRITE_BYTE, port, value);
 }
 
-static BOOL WriteWord(BoardRecord *record, DWORD port, WORD value)
-{
+static BOOL WriteWord(BoardRecord* record, DWORD port, WORD value) {
     return WritePort(record, IOCTL_WRITE_WORD, port, value);
 }
 
 // A read succeeds only when the driver returns exactly the bytes asked for.
-static bool ReadByte(BoardRecord *record, DWORD port, BYTE *value)
-{
+static bool ReadByte(BoardRecord* record, DWORD port, BYTE* value) {
     PortReadRequest request = {port};
     BYTE reply = 0;
     DWORD returned;
@@ -73,8 +63,7 @@ static bool ReadByte(BoardRecord *record, DWORD port, BYTE *value)
     return true;
 }
 
-static bool ReadWord(BoardRecord *record, DWORD port, WORD *value)
-{
+static bool ReadWord(BoardRecord* record, DWORD port, WORD* value) {
     PortReadRequest request = {port};
     BYTE reply[2] = {0, 0};
     DWORD returned;
@@ -86,8 +75,7 @@ static bool ReadWord(BoardRecord *record, DWORD port, WORD *value)
 }
 
 // The data word of an axis: low word, then high word.
-static bool ReadDataWord(BoardRecord *record, WORD axis, DWORD *value)
-{
+static bool ReadDataWord(BoardRecord* record, WORD axis, DWORD* value) {
     WORD low, high;
     if (!ReadWord(record, AxisPort(axis, AXIS_PORT_DATA_LO), &low) ||
         !ReadWord(record, AxisPort(axis, AXIS_PORT_DATA_HI), &high))
@@ -96,26 +84,21 @@ static bool ReadDataWord(BoardRecord *record, WORD axis, DWORD *value)
     return true;
 }
 
-static BOOL WriteBytePort(TLMIO_HANDLE board, DWORD port, BYTE value)
-{
-    BoardRecord *record = LookUpBoard(board);
-    if (record == NULL)
-        return FALSE;
+static BOOL WriteBytePort(TLMIO_HANDLE board, DWORD port, BYTE value) {
+    BoardRecord* record = LookUpBoard(board);
+    if (record == NULL) return FALSE;
     return WriteByte(record, port, value);
 }
 
-static BOOL ReadBytePort(TLMIO_HANDLE board, DWORD port, BYTE *value)
-{
-    BoardRecord *record = LookUpBoardFor(board, value);
-    if (record == NULL)
-        return FALSE;
+static BOOL ReadBytePort(TLMIO_HANDLE board, DWORD port, BYTE* value) {
+    BoardRecord* record = LookUpBoardFor(board, value);
+    if (record == NULL) return FALSE;
     return ReadByte(record, port, value) ? TRUE : FALSE;
 }
 
 // A decelerating stop of an axis that already runs at its FL speed is sent as an immediate
 // stop. A value that cannot be read counts as the command itself.
-static BYTE StopCommandFor(BoardRecord *record, WORD axis, BYTE command, bool *writeFailed)
-{
+static BYTE StopCommandFor(BoardRecord* record, WORD axis, BYTE command, bool* writeFailed) {
     DWORD commandPort = AxisPort(axis, AXIS_PORT_COMMAND);
     DWORD flSpeed = command, currentSpeed = command;
     if (!WriteByte(record, commandPort, CMD_READ_FL_SPEED)) {
@@ -127,16 +110,13 @@ static BYTE StopCommandFor(BoardRecord *record, WORD axis, BYTE command, bool *w
         *writeFailed = true;
         return command;
     }
-    if (ReadDataWord(record, axis, &currentSpeed))
-        currentSpeed &= 0x7FFF;
+    if (ReadDataWord(record, axis, &currentSpeed)) currentSpeed &= 0x7FFF;
     return flSpeed == currentSpeed ? CMD_IMMEDIATE_STOP : command;
 }
 
-BOOL WINAPI tlmio_CmdWrite(TLMIO_HANDLE board, WORD axis, BYTE command, WORD withData, DWORD data)
-{
-    BoardRecord *record = LookUpBoard(board);
-    if (record == NULL)
-        return FALSE;
+BOOL WINAPI tlmio_CmdWrite(TLMIO_HANDLE board, WORD axis, BYTE command, WORD withData, DWORD data) {
+    BoardRecord* record = LookUpBoard(board);
+    if (record == NULL) return FALSE;
     if (withData != 0) {
         if (!WriteWord(record, AxisPort(axis, AXIS_PORT_DATA_LO), (WORD)(data & 0xFFFF)) ||
             !WriteWord(record, AxisPort(axis, AXIS_PORT_DATA_HI), (WORD)(data >> 16)))
@@ -145,81 +125,56 @@ BOOL WINAPI tlmio_CmdWrite(TLMIO_HANDLE board, WORD axis, BYTE command, WORD wit
     if (command == CMD_DECELERATING_STOP) {
         bool writeFailed = false;
         command = StopCommandFor(record, axis, command, &writeFailed);
-        if (writeFailed)
-            return FALSE;
+        if (writeFailed) return FALSE;
     }
     return WriteByte(record, AxisPort(axis, AXIS_PORT_COMMAND), command);
 }
 
-BOOL WINAPI tlmio_DousaWrite(TLMIO_HANDLE board, WORD axis, BYTE mode)
-{
+BOOL WINAPI tlmio_DousaWrite(TLMIO_HANDLE board, WORD axis, BYTE mode) {
     return WriteBytePort(board, AxisPort(axis, AXIS_PORT_MODE), mode);
 }
 
-BOOL WINAPI tlmio_SeigyoWrite(TLMIO_HANDLE board, WORD axis, BYTE control)
-{
+BOOL WINAPI tlmio_SeigyoWrite(TLMIO_HANDLE board, WORD axis, BYTE control) {
     return WriteBytePort(board, AxisPort(axis, AXIS_PORT_CONTROL), control);
 }
 
-BOOL WINAPI tlmio_status1Read(TLMIO_HANDLE board, WORD axis, BYTE *status)
-{
+BOOL WINAPI tlmio_status1Read(TLMIO_HANDLE board, WORD axis, BYTE* status) {
     return ReadBytePort(board, AxisPort(axis, AXIS_PORT_COMMAND), status);
 }
 
-BOOL WINAPI tlmio_status2Read(TLMIO_HANDLE board, WORD axis, BYTE *status)
-{
+BOOL WINAPI tlmio_status2Read(TLMIO_HANDLE board, WORD axis, BYTE* status) {
     return ReadBytePort(board, AxisPort(axis, AXIS_PORT_MODE), status);
 }
 
-BOOL WINAPI tlmio_intstatusRead(TLMIO_HANDLE board, WORD axis, BYTE *status)
-{
+BOOL WINAPI tlmio_intstatusRead(TLMIO_HANDLE board, WORD axis, BYTE* status) {
     return ReadBytePort(board, AxisPort(axis, AXIS_PORT_CONTROL), status);
 }
 
-BOOL WINAPI tlmio_regRead(TLMIO_HANDLE board, WORD axis, BYTE command, DWORD *value)
-{
-    BoardRecord *record = LookUpBoardFor(board, value);
-    if (record == NULL)
-        return FALSE;
-    if (!WriteByte(record, AxisPort(axis, AXIS_PORT_COMMAND), command))
-        return FALSE;
+BOOL WINAPI tlmio_regRead(TLMIO_HANDLE board, WORD axis, BYTE command, DWORD* value) {
+    BoardRecord* record = LookUpBoardFor(board, value);
+    if (record == NULL) return FALSE;
+    if (!WriteByte(record, AxisPort(axis, AXIS_PORT_COMMAND), command)) return FALSE;
     return ReadDataWord(record, axis, value) ? TRUE : FALSE;
 }
 
-BOOL WINAPI tlmio_ElstWrite(TLMIO_HANDLE board, BYTE value)
-{
-    return WriteBytePort(board, PORT_ELST, value);
-}
+BOOL WINAPI tlmio_ElstWrite(TLMIO_HANDLE board, BYTE value) { return WriteBytePort(board, PORT_ELST, value); }
 
-BOOL WINAPI tlmio_ElstRead(TLMIO_HANDLE board, BYTE *value)
-{
-    return ReadBytePort(board, PORT_ELST, value);
-}
+BOOL WINAPI tlmio_ElstRead(TLMIO_HANDLE board, BYTE* value) { return ReadBytePort(board, PORT_ELST, value); }
 
-BOOL WINAPI tlmio_CmpcWrite(TLMIO_HANDLE board, BYTE value)
-{
-    return WriteBytePort(board, PORT_CMPC, value);
-}
+BOOL WINAPI tlmio_CmpcWrite(TLMIO_HANDLE board, BYTE value) { return WriteBytePort(board, PORT_CMPC, value); }
 
-BOOL WINAPI tlmio_CmpcRead(TLMIO_HANDLE board, BYTE *value)
-{
-    return ReadBytePort(board, PORT_CMPC, value);
-}
+BOOL WINAPI tlmio_CmpcRead(TLMIO_HANDLE board, BYTE* value) { return ReadBytePort(board, PORT_CMPC, value); }
 
-BOOL WINAPI tlmio_boardIDRead(TLMIO_HANDLE board, BYTE *boardId)
-{
+BOOL WINAPI tlmio_boardIDRead(TLMIO_HANDLE board, BYTE* boardId) {
     BYTE value;
-    if (!ReadBytePort(board, PORT_BOARD_ID, boardId != NULL ? &value : NULL))
-        return FALSE;
+    if (!ReadBytePort(board, PORT_BOARD_ID, boardId != NULL ? &value : NULL)) return FALSE;
     *boardId = value & 0x0F;
     return TRUE;
 }
 
-BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE *idNumber)
-{
-    BoardRecord *record = LookUpBoardFor(board, idNumber);
-    if (record == NULL)
-        return FALSE;
+BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE* idNumber) {
+    BoardRecord* record = LookUpBoardFor(board, idNumber);
+    if (record == NULL) return FALSE;
     // A failed read leaves no gap: the next byte read goes to the next free place.
     DWORD stored = 0;
     for (DWORD i = 0; i < 8; ++i) {
@@ -228,19 +183,12 @@ BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE *idNumber)
         DWORD returned;
         if (!SendRequest(record->Device, IOCTL_READ_BYTE, &request, sizeof request, &reply, sizeof reply, &returned))
             continue;
-        if (returned != 1)
-            return FALSE;
+        if (returned != 1) return FALSE;
         idNumber[stored++] = reply;
     }
     return stored != 0;
 }
 
-BOOL WINAPI tlmio_INTRDRead(TLMIO_HANDLE board, BYTE *value)
-{
-    return ReadBytePort(board, PORT_INTRD, value);
-}
+BOOL WINAPI tlmio_INTRDRead(TLMIO_HANDLE board, BYTE* value) { return ReadBytePort(board, PORT_INTRD, value); }
 
-BOOL WINAPI tlmio_INTRst(TLMIO_HANDLE board)
-{
-    return WriteBytePort(board, PORT_INTRST, 0xFF);
-}
+BOOL WINAPI tlmio_INTRst(TLMIO_HANDLE board) { return WriteBytePort(board, PORT_INTRST, 0xFF); }

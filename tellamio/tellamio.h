@@ -43,26 +43,26 @@ typedef DWORD TLMIO_HANDLE;
 
 /* Ordinals 1-5: enumeration, open and close. */
 DWORD WINAPI tlmio_GetDeviceCount(DWORD unused);
-BOOL WINAPI tlmio_GetDeviceInfo(DWORD *count, DeviceInfo *info);
-TLMIO_HANDLE WINAPI tlmio_OpenDeviceID(DeviceInfo *info);
-TLMIO_HANDLE WINAPI tlmio_OpenDevice(DeviceInfo *info);
+BOOL WINAPI tlmio_GetDeviceInfo(DWORD* count, DeviceInfo* info);
+TLMIO_HANDLE WINAPI tlmio_OpenDeviceID(DeviceInfo* info);
+TLMIO_HANDLE WINAPI tlmio_OpenDevice(DeviceInfo* info);
 BOOL WINAPI tlmio_CloseDevice(TLMIO_HANDLE board);
 
 /* Ordinals 6-20: port access. */
 BOOL WINAPI tlmio_CmdWrite(TLMIO_HANDLE board, WORD axis, BYTE command, WORD withData, DWORD data);
 BOOL WINAPI tlmio_DousaWrite(TLMIO_HANDLE board, WORD axis, BYTE mode);
 BOOL WINAPI tlmio_SeigyoWrite(TLMIO_HANDLE board, WORD axis, BYTE control);
-BOOL WINAPI tlmio_status1Read(TLMIO_HANDLE board, WORD axis, BYTE *status);
-BOOL WINAPI tlmio_status2Read(TLMIO_HANDLE board, WORD axis, BYTE *status);
-BOOL WINAPI tlmio_intstatusRead(TLMIO_HANDLE board, WORD axis, BYTE *status);
-BOOL WINAPI tlmio_regRead(TLMIO_HANDLE board, WORD axis, BYTE command, DWORD *value);
+BOOL WINAPI tlmio_status1Read(TLMIO_HANDLE board, WORD axis, BYTE* status);
+BOOL WINAPI tlmio_status2Read(TLMIO_HANDLE board, WORD axis, BYTE* status);
+BOOL WINAPI tlmio_intstatusRead(TLMIO_HANDLE board, WORD axis, BYTE* status);
+BOOL WINAPI tlmio_regRead(TLMIO_HANDLE board, WORD axis, BYTE command, DWORD* value);
 BOOL WINAPI tlmio_ElstWrite(TLMIO_HANDLE board, BYTE value);
-BOOL WINAPI tlmio_ElstRead(TLMIO_HANDLE board, BYTE *value);
+BOOL WINAPI tlmio_ElstRead(TLMIO_HANDLE board, BYTE* value);
 BOOL WINAPI tlmio_CmpcWrite(TLMIO_HANDLE board, BYTE value);
-BOOL WINAPI tlmio_CmpcRead(TLMIO_HANDLE board, BYTE *value);
-BOOL WINAPI tlmio_boardIDRead(TLMIO_HANDLE board, BYTE *boardId);
-BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE *idNumber /* 8 bytes */);
-BOOL WINAPI tlmio_INTRDRead(TLMIO_HANDLE board, BYTE *value);
+BOOL WINAPI tlmio_CmpcRead(TLMIO_HANDLE board, BYTE* value);
+BOOL WINAPI tlmio_boardIDRead(TLMIO_HANDLE board, BYTE* boardId);
+BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE* idNumber /* 8 bytes */);
+BOOL WINAPI tlmio_INTRDRead(TLMIO_HANDLE board, BYTE* value);
 BOOL WINAPI tlmio_INTRst(TLMIO_HANDLE board);
 
 #ifdef __cplusplus

@@ -31,83 +31,75 @@
 // Windows 9x build numbers from 1080 up are Windows 98.
 #define WIN98_FIRST_BUILD 1080
 
-#define TEXT_BUFFER_SIZE 100   // LoadStringA buffers
-#define INF_LINE_SIZE    500   // fgets buffer while scanning setup-information files
+#define TEXT_BUFFER_SIZE 100  // LoadStringA buffers
+#define INF_LINE_SIZE    500  // fgets buffer while scanning setup-information files
 
 // Directory pieces.
-static const char DIR_INF[]         = "\\INF\\";
-static const char DIR_INF_OTHER[]   = "INF\\OTHER";
-static const char DIR_SEPARATOR[]   = "\\";
-static const char DIR_DRIVERS[]     = "\\System32\\Drivers\\";
-static const char DIR_SYSTEM32[]    = "\\System32\\";
+static const char DIR_INF[] = "\\INF\\";
+static const char DIR_INF_OTHER[] = "INF\\OTHER";
+static const char DIR_SEPARATOR[] = "\\";
+static const char DIR_DRIVERS[] = "\\System32\\Drivers\\";
+static const char DIR_SYSTEM32[] = "\\System32\\";
 
 // Setup-information files.
 static const char OEM_INF_PATTERN[] = "OEM*.INF";
-static const char WIN98_INF_NAME[]  = "KORVANETELLAMIO.INF";
+static const char WIN98_INF_NAME[] = "KORVANETELLAMIO.INF";
 
 // Driver and library files.
 static const char FILE_NT4_DRIVER[] = "TELLAMIO.SYS";
 static const char FILE_W2K_DRIVER[] = "TLMW2K.SYS";
 static const char FILE_WXP_DRIVER[] = "TLMWXP.SYS";
 static const char FILE_WDM_DRIVER[] = "TLMWDM.SYS";
-static const char FILE_VXD[]        = "TELLAMIO.VXD";
-static const char FILE_LIBRARY[]    = "TELLAMIO.DLL";
+static const char FILE_VXD[] = "TELLAMIO.VXD";
+static const char FILE_LIBRARY[] = "TELLAMIO.DLL";
 
 // The text that marks the board's setup-information file, and the board's hardware ID.
-static const char INF_MARK[]        = "Tellam";
+static const char INF_MARK[] = "Tellam";
 static const char BOARD_HARDWARE_ID[] = "PCI\\VEN_7E31&DEV_0C51&SUBSYS_0C517E31";
 
 // Registry keys, all under HKEY_LOCAL_MACHINE.
-static const char KEY_9X_DEVICE_FULL[]  = "Enum\\PCI\\VEN_7E31&DEV_0C51&SUBSYS_0C517E31&REV_01";
+static const char KEY_9X_DEVICE_FULL[] = "Enum\\PCI\\VEN_7E31&DEV_0C51&SUBSYS_0C517E31&REV_01";
 static const char KEY_9X_DEVICE_SHORT[] = "Enum\\PCI\\VEN_7E31&DEV_0C51";
-static const char KEY_NT4_SERVICE[]     = "SYSTEM\\CurrentControlSet\\Services\\TELLAMPCI";
-static const char KEY_NT4_EVENTLOG[]    = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\TELLAMPCI";
-static const char SUBKEY_ENUM[]         = "\\Enum";
-static const char SUBKEY_SECURITY[]     = "\\Security";
-static const char *const KEY_NT5_SERVICES[] = {
-    "SYSTEM\\ControlSet001\\Services\\tlmw2k",
-    "SYSTEM\\ControlSet002\\Services\\tlmw2k",
-    "SYSTEM\\ControlSet001\\Services\\tlmwxp",
-    "SYSTEM\\ControlSet002\\Services\\tlmwxp",
-    "SYSTEM\\ControlSet001\\Services\\tlmwdm",
-    "SYSTEM\\ControlSet002\\Services\\tlmwdm",
+static const char KEY_NT4_SERVICE[] = "SYSTEM\\CurrentControlSet\\Services\\TELLAMPCI";
+static const char KEY_NT4_EVENTLOG[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\TELLAMPCI";
+static const char SUBKEY_ENUM[] = "\\Enum";
+static const char SUBKEY_SECURITY[] = "\\Security";
+static const char* const KEY_NT5_SERVICES[] = {
+    "SYSTEM\\ControlSet001\\Services\\tlmw2k", "SYSTEM\\ControlSet002\\Services\\tlmw2k",
+    "SYSTEM\\ControlSet001\\Services\\tlmwxp", "SYSTEM\\ControlSet002\\Services\\tlmwxp",
+    "SYSTEM\\ControlSet001\\Services\\tlmwdm", "SYSTEM\\ControlSet002\\Services\\tlmwdm",
 };
 #define NT5_SERVICE_KEY_COUNT (sizeof(KEY_NT5_SERVICES) / sizeof(KEY_NT5_SERVICES[0]))
 
 // The setup API, loaded at run time.
 static const char SETUPAPI_DLL[] = "SETUPAPI.DLL";
 
-typedef HDEVINFO (WINAPI *GetClassDevsProc)(const GUID *, PCSTR, HWND, DWORD);
-typedef BOOL (WINAPI *EnumDeviceInfoProc)(HDEVINFO, DWORD, PSP_DEVINFO_DATA);
-typedef BOOL (WINAPI *GetDeviceRegistryPropertyProc)(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD,
-                                                     PBYTE, DWORD, PDWORD);
-typedef BOOL (WINAPI *CallClassInstallerProc)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA);
-typedef BOOL (WINAPI *DestroyDeviceInfoListProc)(HDEVINFO);
+typedef HDEVINFO(WINAPI* GetClassDevsProc)(const GUID*, PCSTR, HWND, DWORD);
+typedef BOOL(WINAPI* EnumDeviceInfoProc)(HDEVINFO, DWORD, PSP_DEVINFO_DATA);
+typedef BOOL(WINAPI* GetDeviceRegistryPropertyProc)(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD, PBYTE, DWORD, PDWORD);
+typedef BOOL(WINAPI* CallClassInstallerProc)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA);
+typedef BOOL(WINAPI* DestroyDeviceInfoListProc)(HDEVINFO);
 
 // Classifies the running Windows version.
-int GetOsClass(void)
-{
+int GetOsClass(void) {
     OSVERSIONINFOA info;
     ZeroMemory(&info, sizeof(info));
-    info.dwOSVersionInfoSize = sizeof(info);   // 148
-    if (!GetVersionExA(&info))
-        return OSCLASS_OTHER;
+    info.dwOSVersionInfoSize = sizeof(info);  // 148
+    if (!GetVersionExA(&info)) return OSCLASS_OTHER;
 
     if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) {
         // The 9x platform keeps major and minor version in the high word of the build.
-        if (LOWORD(info.dwBuildNumber) < WIN98_FIRST_BUILD)
-            return OSCLASS_WIN95;
+        if (LOWORD(info.dwBuildNumber) < WIN98_FIRST_BUILD) return OSCLASS_WIN95;
         return OSCLASS_WIN98;
     }
     if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) {
         if (info.dwMajorVersion == 5) {
-            if (info.dwMinorVersion == 0)
-                return OSCLASS_W2K;
-            if (info.dwMinorVersion <= 2)       // XP, and Server 2003 / XP x64
+            if (info.dwMinorVersion == 0) return OSCLASS_W2K;
+            if (info.dwMinorVersion <= 2)  // XP, and Server 2003 / XP x64
                 return OSCLASS_WXP;
             return OSCLASS_OTHER;
         }
-        if (info.dwMajorVersion >= 6)           // Vista and every later NT
+        if (info.dwMajorVersion >= 6)  // Vista and every later NT
             return OSCLASS_VISTA;
         return OSCLASS_NT4;
     }
@@ -117,10 +109,8 @@ int GetOsClass(void)
 // Builds a path from the Windows or system directory and the given pieces (a NULL ends the
 // list) into out, a MAX_PATH buffer. Returns FALSE, with out empty, when the directory
 // cannot be read or the whole path would not fit.
-static BOOL MakePath(char *out, BOOL systemDirectory, ...)
-{
-    UINT length = systemDirectory ? GetSystemDirectoryA(out, MAX_PATH)
-                                  : GetWindowsDirectoryA(out, MAX_PATH);
+static BOOL MakePath(char* out, BOOL systemDirectory, ...) {
+    UINT length = systemDirectory ? GetSystemDirectoryA(out, MAX_PATH) : GetWindowsDirectoryA(out, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         out[0] = '\0';
         return FALSE;
@@ -128,8 +118,8 @@ static BOOL MakePath(char *out, BOOL systemDirectory, ...)
     size_t used = strlen(out);
     va_list pieces;
     va_start(pieces, systemDirectory);
-    const char *piece;
-    while ((piece = va_arg(pieces, const char *)) != NULL) {
+    const char* piece;
+    while ((piece = va_arg(pieces, const char*)) != NULL) {
         size_t pieceLength = strlen(piece);
         if (used + pieceLength >= MAX_PATH) {
             va_end(pieces);
@@ -144,29 +134,24 @@ static BOOL MakePath(char *out, BOOL systemDirectory, ...)
 }
 
 // Deletes a file whatever its attributes. Returns TRUE when it was deleted.
-BOOL ForceDeleteFile(const char *path)
-{
+BOOL ForceDeleteFile(const char* path) {
     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
     return DeleteFileA(path) ? TRUE : FALSE;
 }
 
 // Deletes a file in the Windows directory's System32\Drivers folder.
-static BOOL DeleteDriverFile(const char *name)
-{
+static BOOL DeleteDriverFile(const char* name) {
     char path[MAX_PATH];
-    if (!MakePath(path, FALSE, DIR_DRIVERS, name, (const char *)NULL))
-        return FALSE;
+    if (!MakePath(path, FALSE, DIR_DRIVERS, name, (const char*)NULL)) return FALSE;
     return ForceDeleteFile(path);
 }
 
 // Finds text in s; a match never starts on the trail byte of a double-byte character.
-static BOOL ContainsText(const char *s, const char *text)
-{
+static BOOL ContainsText(const char* s, const char* text) {
     size_t textLength = strlen(text);
-    const char *p = s;
+    const char* p = s;
     while (*p != '\0') {
-        if (strncmp(p, text, textLength) == 0)
-            return TRUE;
+        if (strncmp(p, text, textLength) == 0) return TRUE;
         if (IsDBCSLeadByte((BYTE)*p) && p[1] != '\0')
             p += 2;
         else
@@ -176,15 +161,12 @@ static BOOL ContainsText(const char *s, const char *text)
 }
 
 // Reads a setup-information file as 8-bit text and tells whether it holds the board's mark.
-static BOOL InfHasMark(const char *path)
-{
-    FILE *file = fopen(path, "r");
-    if (file == NULL)
-        return FALSE;
+static BOOL InfHasMark(const char* path) {
+    FILE* file = fopen(path, "r");
+    if (file == NULL) return FALSE;
     char line[INF_LINE_SIZE];
     BOOL found = FALSE;
-    while (!found && fgets(line, sizeof(line), file) != NULL)
-        found = ContainsText(line, INF_MARK);
+    while (!found && fgets(line, sizeof(line), file) != NULL) found = ContainsText(line, INF_MARK);
     fclose(file);
     return found;
 }
@@ -192,32 +174,26 @@ static BOOL InfHasMark(const char *path)
 // Deletes the setup-information file (and, when asked, its precompiled .PNF copy) that
 // Windows copied under a generated OEM name: the first one that holds the board's mark.
 // Returns TRUE when no deletion failed.
-BOOL DeleteOemInf(BOOL withPnf)
-{
+BOOL DeleteOemInf(BOOL withPnf) {
     char pattern[MAX_PATH];
-    if (!MakePath(pattern, FALSE, DIR_INF, OEM_INF_PATTERN, (const char *)NULL))
-        return FALSE;
+    if (!MakePath(pattern, FALSE, DIR_INF, OEM_INF_PATTERN, (const char*)NULL)) return FALSE;
 
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return TRUE;
+    if (search == INVALID_HANDLE_VALUE) return TRUE;
 
     BOOL ok = TRUE;
     do {
         char path[MAX_PATH];
-        if (!MakePath(path, FALSE, DIR_INF, found.cFileName, (const char *)NULL))
-            continue;                       // cannot even be opened: skipped
-        if (!InfHasMark(path))
-            continue;
-        if (!ForceDeleteFile(path))
-            ok = FALSE;
+        if (!MakePath(path, FALSE, DIR_INF, found.cFileName, (const char*)NULL))
+            continue;  // cannot even be opened: skipped
+        if (!InfHasMark(path)) continue;
+        if (!ForceDeleteFile(path)) ok = FALSE;
         if (withPnf) {
             size_t length = strlen(path);
             if (length >= 3) {
-                path[length - 3] = 'P';     // OEMn.INF -> OEMn.PNF
-                if (!ForceDeleteFile(path))
-                    ok = FALSE;
+                path[length - 3] = 'P';  // OEMn.INF -> OEMn.PNF
+                if (!ForceDeleteFile(path)) ok = FALSE;
             }
         }
         break;
@@ -227,15 +203,12 @@ BOOL DeleteOemInf(BOOL withPnf)
 }
 
 // Tells whether the device's hardware IDs (a multi-string of size bytes) hold the board's.
-static BOOL HardwareIdsHoldBoard(const char *ids, DWORD size)
-{
+static BOOL HardwareIdsHoldBoard(const char* ids, DWORD size) {
     DWORD offset = 0;
     while (offset < size && ids[offset] != '\0') {
         size_t length = strnlen(ids + offset, size - offset);
-        if (length == size - offset)
-            break;                          // not terminated inside the returned data
-        if (strcmp(ids + offset, BOARD_HARDWARE_ID) == 0)
-            return TRUE;
+        if (length == size - offset) break;  // not terminated inside the returned data
+        if (strcmp(ids + offset, BOARD_HARDWARE_ID) == 0) return TRUE;
         offset += (DWORD)length + 1;
     }
     return FALSE;
@@ -243,23 +216,18 @@ static BOOL HardwareIdsHoldBoard(const char *ids, DWORD size)
 
 // Deletes the NT 5/6 service keys and removes every device that carries the board's
 // hardware ID. Returns 1 when the device walk ran to its end, 0 otherwise.
-int RemoveDeviceEntries(void)
-{
+int RemoveDeviceEntries(void) {
     HMODULE setupApi = LoadLibraryA(SETUPAPI_DLL);
-    if (setupApi == NULL)
-        return 0;
+    if (setupApi == NULL) return 0;
 
-    GetClassDevsProc getClassDevs =
-        (GetClassDevsProc)(void *)GetProcAddress(setupApi, "SetupDiGetClassDevsA");
-    EnumDeviceInfoProc enumDeviceInfo =
-        (EnumDeviceInfoProc)(void *)GetProcAddress(setupApi, "SetupDiEnumDeviceInfo");
+    GetClassDevsProc getClassDevs = (GetClassDevsProc)(void*)GetProcAddress(setupApi, "SetupDiGetClassDevsA");
+    EnumDeviceInfoProc enumDeviceInfo = (EnumDeviceInfoProc)(void*)GetProcAddress(setupApi, "SetupDiEnumDeviceInfo");
     GetDeviceRegistryPropertyProc getDeviceRegistryProperty =
-        (GetDeviceRegistryPropertyProc)(void *)GetProcAddress(setupApi,
-                                                              "SetupDiGetDeviceRegistryPropertyA");
+        (GetDeviceRegistryPropertyProc)(void*)GetProcAddress(setupApi, "SetupDiGetDeviceRegistryPropertyA");
     CallClassInstallerProc callClassInstaller =
-        (CallClassInstallerProc)(void *)GetProcAddress(setupApi, "SetupDiCallClassInstaller");
+        (CallClassInstallerProc)(void*)GetProcAddress(setupApi, "SetupDiCallClassInstaller");
     DestroyDeviceInfoListProc destroyDeviceInfoList =
-        (DestroyDeviceInfoListProc)(void *)GetProcAddress(setupApi, "SetupDiDestroyDeviceInfoList");
+        (DestroyDeviceInfoListProc)(void*)GetProcAddress(setupApi, "SetupDiDestroyDeviceInfoList");
     if (getClassDevs == NULL || enumDeviceInfo == NULL || getDeviceRegistryProperty == NULL ||
         callClassInstaller == NULL || destroyDeviceInfoList == NULL) {
         FreeLibrary(setupApi);
@@ -288,40 +256,34 @@ int RemoveDeviceEntries(void)
     for (DWORD index = 0;; ++index) {
         ZeroMemory(&device, sizeof(device));
         device.cbSize = sizeof(device);
-        if (!enumDeviceInfo(devices, index, &device))
-            break;
+        if (!enumDeviceInfo(devices, index, &device)) break;
 
-        BYTE *ids = NULL;
+        BYTE* ids = NULL;
         DWORD size = 0;
         DWORD required = 0;
         BOOL hasIds = TRUE;
-        while (!getDeviceRegistryProperty(devices, &device, SPDRP_HARDWAREID, NULL, ids, size,
-                                          &required)) {
+        while (!getDeviceRegistryProperty(devices, &device, SPDRP_HARDWAREID, NULL, ids, size, &required)) {
             DWORD error = GetLastError();
             if (error == ERROR_INVALID_DATA) {
-                hasIds = FALSE;             // no hardware ID
+                hasIds = FALSE;  // no hardware ID
                 break;
             }
             // A bigger buffer is asked for: take one and read again. A size that does not
             // grow (or a failed allocation) would only repeat the same failure for ever.
             if (error == ERROR_INSUFFICIENT_BUFFER && required > size) {
-                if (ids != NULL)
-                    LocalFree(ids);
-                ids = (BYTE *)LocalAlloc(LPTR, required);
+                if (ids != NULL) LocalFree(ids);
+                ids = (BYTE*)LocalAlloc(LPTR, required);
                 size = required;
-                if (ids != NULL)
-                    continue;
+                if (ids != NULL) continue;
             }
-            if (ids != NULL)
-                LocalFree(ids);
+            if (ids != NULL) LocalFree(ids);
             destroyDeviceInfoList(devices);
             FreeLibrary(setupApi);
             return 0;
         }
-        if (hasIds && ids != NULL && HardwareIdsHoldBoard((const char *)ids, required < size ? required : size))
+        if (hasIds && ids != NULL && HardwareIdsHoldBoard((const char*)ids, required < size ? required : size))
             callClassInstaller(DIF_REMOVE, devices, &device);
-        if (ids != NULL)
-            LocalFree(ids);
+        if (ids != NULL) LocalFree(ids);
     }
 
     destroyDeviceInfoList(devices);
@@ -331,11 +293,9 @@ int RemoveDeviceEntries(void)
 
 // Enables the shutdown privilege for the restart at the end. Returns -1 when the process
 // token cannot be opened, 1 when the adjustment left an error, else 0.
-int EnableShutdownPrivilege(void)
-{
+int EnableShutdownPrivilege(void) {
     HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
-        return -1;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return -1;
     TOKEN_PRIVILEGES privileges;
     ZeroMemory(&privileges, sizeof(privileges));
     LookupPrivilegeValueA(NULL, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
@@ -348,52 +308,42 @@ int EnableShutdownPrivilege(void)
 }
 
 // Deletes an NT 4 registry key; TRUE when it is gone.
-static BOOL DeleteNt4Key(const char *key, const char *subkey)
-{
+static BOOL DeleteNt4Key(const char* key, const char* subkey) {
     char name[MAX_PATH];
     size_t keyLength = strlen(key);
     size_t subkeyLength = subkey != NULL ? strlen(subkey) : 0;
-    if (keyLength + subkeyLength >= MAX_PATH)
-        return FALSE;
+    if (keyLength + subkeyLength >= MAX_PATH) return FALSE;
     memcpy(name, key, keyLength);
-    if (subkey != NULL)
-        memcpy(name + keyLength, subkey, subkeyLength);
+    if (subkey != NULL) memcpy(name + keyLength, subkey, subkeyLength);
     name[keyLength + subkeyLength] = '\0';
     return RegDeleteKeyA(HKEY_LOCAL_MACHINE, name) == ERROR_SUCCESS;
 }
 
 // Removes everything of the driver that the running Windows version has. Returns
 // UNINST_BAD_OS alone, or the set of error bits.
-int UninstallDriver(void)
-{
+int UninstallDriver(void) {
     int osClass = GetOsClass();
     int result = UNINST_OK;
     char path[MAX_PATH];
 
-    if (osClass == OSCLASS_OTHER)
-        return UNINST_BAD_OS;
+    if (osClass == OSCLASS_OTHER) return UNINST_BAD_OS;
 
     if (osClass == OSCLASS_WIN95 || osClass == OSCLASS_WIN98) {
         if (osClass == OSCLASS_WIN95) {
-            if (!DeleteOemInf(FALSE))
-                result |= UNINST_FILE_ERROR;
+            if (!DeleteOemInf(FALSE)) result |= UNINST_FILE_ERROR;
         } else {
             if (!MakePath(path, FALSE, DIR_SEPARATOR, DIR_INF_OTHER, DIR_SEPARATOR, WIN98_INF_NAME,
-                          (const char *)NULL) ||
+                          (const char*)NULL) ||
                 !ForceDeleteFile(path))
                 result |= UNINST_FILE_ERROR;
         }
-        if (!MakePath(path, TRUE, DIR_SEPARATOR, FILE_VXD, (const char *)NULL) ||
-            !ForceDeleteFile(path))
+        if (!MakePath(path, TRUE, DIR_SEPARATOR, FILE_VXD, (const char*)NULL) || !ForceDeleteFile(path))
             result |= UNINST_FILE_ERROR;
-        if (!MakePath(path, TRUE, DIR_SEPARATOR, FILE_LIBRARY, (const char *)NULL) ||
-            !ForceDeleteFile(path))
+        if (!MakePath(path, TRUE, DIR_SEPARATOR, FILE_LIBRARY, (const char*)NULL) || !ForceDeleteFile(path))
             result |= UNINST_FILE_ERROR;
         // Windows 9x deletes a key together with its subkeys.
-        if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, KEY_9X_DEVICE_FULL) == ERROR_SUCCESS)
-            return result;
-        if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, KEY_9X_DEVICE_SHORT) == ERROR_SUCCESS)
-            return result;
+        if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, KEY_9X_DEVICE_FULL) == ERROR_SUCCESS) return result;
+        if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, KEY_9X_DEVICE_SHORT) == ERROR_SUCCESS) return result;
         return result | UNINST_REG_ERROR;
     }
 
@@ -401,25 +351,18 @@ int UninstallDriver(void)
 
     if (osClass == OSCLASS_NT4) {
         // On NT a key goes only once its subkeys are gone.
-        if (!DeleteNt4Key(KEY_NT4_SERVICE, SUBKEY_ENUM))
-            result |= UNINST_REG_ERROR;
-        if (!DeleteNt4Key(KEY_NT4_SERVICE, SUBKEY_SECURITY))
-            result |= UNINST_REG_ERROR;
-        if (!DeleteNt4Key(KEY_NT4_SERVICE, NULL))
-            result |= UNINST_REG_ERROR;
-        if (!DeleteNt4Key(KEY_NT4_EVENTLOG, NULL))
-            result |= UNINST_REG_ERROR;
-        if (!DeleteDriverFile(FILE_NT4_DRIVER))
-            result |= UNINST_FILE_ERROR;
+        if (!DeleteNt4Key(KEY_NT4_SERVICE, SUBKEY_ENUM)) result |= UNINST_REG_ERROR;
+        if (!DeleteNt4Key(KEY_NT4_SERVICE, SUBKEY_SECURITY)) result |= UNINST_REG_ERROR;
+        if (!DeleteNt4Key(KEY_NT4_SERVICE, NULL)) result |= UNINST_REG_ERROR;
+        if (!DeleteNt4Key(KEY_NT4_EVENTLOG, NULL)) result |= UNINST_REG_ERROR;
+        if (!DeleteDriverFile(FILE_NT4_DRIVER)) result |= UNINST_FILE_ERROR;
     } else {
-        if (!RemoveDeviceEntries())
-            result |= UNINST_REG_ERROR;
-        if (!DeleteOemInf(TRUE))
-            result |= UNINST_FILE_ERROR;
+        if (!RemoveDeviceEntries()) result |= UNINST_REG_ERROR;
+        if (!DeleteOemInf(TRUE)) result |= UNINST_FILE_ERROR;
 
-        const char *otherFirst;
-        const char *otherSecond;
-        const char *own;
+        const char* otherFirst;
+        const char* otherSecond;
+        const char* own;
         if (osClass == OSCLASS_W2K) {
             otherFirst = FILE_WXP_DRIVER;
             otherSecond = FILE_WDM_DRIVER;
@@ -435,18 +378,15 @@ int UninstallDriver(void)
         }
         DeleteDriverFile(otherFirst);
         DeleteDriverFile(otherSecond);
-        if (!DeleteDriverFile(own))
-            result |= UNINST_FILE_ERROR;
+        if (!DeleteDriverFile(own)) result |= UNINST_FILE_ERROR;
     }
 
-    if (!MakePath(path, FALSE, DIR_SYSTEM32, FILE_LIBRARY, (const char *)NULL) ||
-        !ForceDeleteFile(path))
+    if (!MakePath(path, FALSE, DIR_SYSTEM32, FILE_LIBRARY, (const char*)NULL) || !ForceDeleteFile(path))
         result |= UNINST_FILE_ERROR;
     return result;
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show)
-{
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
     (void)previous;
     (void)commandLine;
     (void)show;
@@ -455,8 +395,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     char text[TEXT_BUFFER_SIZE];
     LoadStringA(instance, IDS_CAPTION, caption, TEXT_BUFFER_SIZE);
     LoadStringA(instance, IDS_CONFIRM, text, TEXT_BUFFER_SIZE);
-    if (MessageBoxA(NULL, text, caption, MB_OKCANCEL | MB_ICONWARNING) != IDOK)
-        return 0;
+    if (MessageBoxA(NULL, text, caption, MB_OKCANCEL | MB_ICONWARNING) != IDOK) return 0;
 
     int result = UninstallDriver();
     if (result == UNINST_OK || result == UNINST_FILE_ERROR || result == UNINST_REG_ERROR) {

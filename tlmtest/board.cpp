@@ -11,7 +11,6 @@ WORD g_openedMode = OPEN_BY_DEVICE_NUMBER;
 DWORD g_openedIndex = 0;
 WORD g_idOpenDisabled = 0;
 
-
 BOOL EnumerateBoards(HWND window) {
     g_deviceCount = tlmio_GetDeviceCount(1);
     if (g_deviceCount == 0 || g_deviceCount > MAX_BOARDS) {

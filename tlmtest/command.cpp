@@ -45,7 +45,7 @@ BOOL WriteAxisRegister(WORD axis, BYTE reg, DWORD value) {
     return tlmio_CmdWrite(Board(), axis, (BYTE)(CMD_REGISTER_WRITE + reg), 1, value);
 }
 
-BOOL ReadAxisRegister(WORD axis, BYTE reg, DWORD *value) {
+BOOL ReadAxisRegister(WORD axis, BYTE reg, DWORD* value) {
     return tlmio_regRead(Board(), axis, (BYTE)(CMD_REGISTER_READ + reg), value);
 }
 
@@ -163,21 +163,13 @@ static WORD WriteSignalConfig(HWND window, WORD axis, DWORD value) {
     return 1;
 }
 
-WORD ToggleDlsContact(HWND window, WORD axis) {
-    return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ 0x10);
-}
+WORD ToggleDlsContact(HWND window, WORD axis) { return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ 0x10); }
 
-WORD ToggleOlsContact(HWND window, WORD axis) {
-    return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ 0x20);
-}
+WORD ToggleOlsContact(HWND window, WORD axis) { return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ 0x20); }
 
-WORD ToggleInposContact(HWND window, WORD axis) {
-    return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ 0x08);
-}
+WORD ToggleInposContact(HWND window, WORD axis) { return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ 0x08); }
 
-WORD ToggleSvalmContact(HWND window, WORD axis) {
-    return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ 0x40);
-}
+WORD ToggleSvalmContact(HWND window, WORD axis) { return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ 0x40); }
 
 static DWORD WithPulseCode(DWORD config, DWORD code) { return (config & ~7UL) | code; }
 

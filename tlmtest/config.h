@@ -29,12 +29,12 @@
 /* Window timers of an operation page (100 ms each). */
 #ifdef TLMTEST4
 #define IDT_AXIS_POLL 11001 /* + axis */
-#define IDT_CYCLE 11005     /* + axis */
-#define IDT_LED_POLL 11011
+#define IDT_CYCLE     11005 /* + axis */
+#define IDT_LED_POLL  11011
 #else
 #define IDT_AXIS_POLL 11001 /* + axis */
-#define IDT_CYCLE 11009     /* + axis */
-#define IDT_LED_POLL 11017
+#define IDT_CYCLE     11009 /* + axis */
+#define IDT_LED_POLL  11017
 #endif
 
 /* The per-axis counter-source button x017 ("指令"/"ENC") of the operation page, which flips
@@ -70,7 +70,7 @@
 
 /* Kinds of tab page. */
 #define PAGE_OPERATION 0
-#define PAGE_SETTINGS 1
+#define PAGE_SETTINGS  1
 
 /* One tab page: its label, template and dialog procedure, its kind and the axes it shows
  * (axes firstAxis up to, not including, min(g_axisCount, axisLimit)). A page whose first axis

@@ -22,8 +22,7 @@ static RECT g_pageRect;  // left, top, width, height
 
 static const char kClassName[] = "MainDlg";
 
-
-void LoadProgramString(UINT id, char *buffer) {
+void LoadProgramString(UINT id, char* buffer) {
     buffer[0] = '\0';
     LoadStringA(g_instance, id, buffer, 256);
 }
@@ -76,12 +75,10 @@ BOOL InitMainWindow(HWND mainWindow) {
     return TRUE;
 }
 
-static const PageDefinition *PageAt(WORD index) {
-    return &g_pageTable[index < PAGE_COUNT ? index : PAGE_COUNT - 1];
-}
+static const PageDefinition* PageAt(WORD index) { return &g_pageTable[index < PAGE_COUNT ? index : PAGE_COUNT - 1]; }
 
 static HWND CreatePage(WORD index, HWND parent) {
-    const PageDefinition *page = PageAt(index);
+    const PageDefinition* page = PageAt(index);
     return CreateDialogParamA(g_instance, MAKEINTRESOURCEA(page->templateId), parent, page->procedure, 0);
 }
 
@@ -117,7 +114,7 @@ void CreatePages(HWND mainWindow) {
 // Selects the tab of the page still shown, after a refused change.
 static void KeepCurrentTab(void) { SendMessageA(g_tabControl, TCM_SETCURSEL, g_currentPage, 0); }
 
-void SwitchPage(HWND mainWindow, const NMHDR *notification) {
+void SwitchPage(HWND mainWindow, const NMHDR* notification) {
     if (notification->code != (UINT)TCN_SELCHANGE) return;
     WORD next = (WORD)SendMessageA(g_tabControl, TCM_GETCURSEL, 0, 0);
 
@@ -127,7 +124,7 @@ void SwitchPage(HWND mainWindow, const NMHDR *notification) {
         return;
     }
 
-    const PageDefinition *current = PageAt(g_currentPage);
+    const PageDefinition* current = PageAt(g_currentPage);
     if (current->kind == PAGE_SETTINGS) {
         if (!CheckSettings(g_pageWindow)) {
             KeepCurrentTab();
@@ -200,27 +197,21 @@ void DestroyMainWindow(HWND mainWindow) {
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_INITDIALOG:
-        g_mainWindow = window;
-        if (InitMainWindow(window) && EnumerateBoards(window)) {
-            CheckBoardIds(window);
-            if (OpenSelectedBoard(window)) CreatePages(window);
-        }
-        return 0;
-    case WM_NOTIFY:
-        SwitchPage(window, (const NMHDR *)lParam);
-        return 0;
-    case WM_MOVE:
-        FollowMainWindowMove(window, lParam);
-        return 0;
-    case WM_CLOSE:
-        DestroyCurrentPage();
-        CloseBoard(window);
-        DestroyMainWindow(window);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
+        case WM_INITDIALOG:
+            g_mainWindow = window;
+            if (InitMainWindow(window) && EnumerateBoards(window)) {
+                CheckBoardIds(window);
+                if (OpenSelectedBoard(window)) CreatePages(window);
+            }
+            return 0;
+        case WM_NOTIFY: SwitchPage(window, (const NMHDR*)lParam); return 0;
+        case WM_MOVE: FollowMainWindowMove(window, lParam); return 0;
+        case WM_CLOSE:
+            DestroyCurrentPage();
+            CloseBoard(window);
+            DestroyMainWindow(window);
+            return 0;
+        case WM_DESTROY: PostQuitMessage(0); return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -9,11 +9,11 @@
 // a run itself only when no cycle step is left to do it (a run left behind by its page).
 #include "tlmtest.h"
 
-#define INT_STATUS_FEED_END 0x14
-#define REG_OPERATION_STATUS 13
-#define REG_INPUT_STATUS 14
+#define INT_STATUS_FEED_END          0x14
+#define REG_OPERATION_STATUS         13
+#define REG_INPUT_STATUS             14
 #define OPERATION_STATUS_INT_LATCHED 0x1000
-#define INPUT_STATUS_Z 0x80
+#define INPUT_STATUS_Z               0x80
 
 WORD g_cycleStepRunning[AXIS_COUNT];
 
@@ -153,8 +153,7 @@ void StepCycleRun(HWND page, WORD axis) {
 }
 
 static void ShowLamp(HWND page, WORD axis, int k, BOOL on, HBITMAP onImage) {
-    SendDlgItemMessageA(page, AXIS_CONTROL_ID(axis, k), STM_SETIMAGE, IMAGE_BITMAP,
-                        (LPARAM)(on ? onImage : g_ledOff));
+    SendDlgItemMessageA(page, AXIS_CONTROL_ID(axis, k), STM_SETIMAGE, IMAGE_BITMAP, (LPARAM)(on ? onImage : g_ledOff));
 }
 
 void PollInputLeds(HWND page) {
@@ -186,7 +185,7 @@ void PollInputLeds(HWND page) {
 }
 
 void StopPagePolling(HWND page) {
-    static const int kLamps[] = {OPK_LED_PLUS_ELS, OPK_LED_MINUS_ELS, OPK_LED_DLS, OPK_LED_OLS, OPK_LED_Z,
+    static const int kLamps[] = {OPK_LED_PLUS_ELS, OPK_LED_MINUS_ELS, OPK_LED_DLS,  OPK_LED_OLS,  OPK_LED_Z,
                                  OPK_LED_INPOS,    OPK_LED_SVALM,     OPK_LED_SVON, OPK_LED_SVRST};
     KillTimer(page, IDT_LED_POLL);
     for (WORD axis = 0; axis < AXIS_COUNT; ++axis) {

@@ -39,12 +39,12 @@ void ShowCycleRunLabel(HWND page, WORD axis) {
 void ShowContactLabel(HWND page, WORD axis, WORD button) {
     BOOL set;
     switch (button) {
-    case OPK_ELS_CONTACT: set = (g_elsPolarity & (1u << axis)) != 0; break;
-    case OPK_DLS_CONTACT: set = (g_signalConfig[axis] & 0x10) != 0; break;
-    case OPK_OLS_CONTACT: set = (g_signalConfig[axis] & 0x20) != 0; break;
-    case OPK_INPOS_CONTACT: set = (g_signalConfig[axis] & 0x08) != 0; break;
-    case OPK_SVALM_CONTACT: set = (g_signalConfig[axis] & 0x40) != 0; break;
-    default: return;
+        case OPK_ELS_CONTACT: set = (g_elsPolarity & (1u << axis)) != 0; break;
+        case OPK_DLS_CONTACT: set = (g_signalConfig[axis] & 0x10) != 0; break;
+        case OPK_OLS_CONTACT: set = (g_signalConfig[axis] & 0x20) != 0; break;
+        case OPK_INPOS_CONTACT: set = (g_signalConfig[axis] & 0x08) != 0; break;
+        case OPK_SVALM_CONTACT: set = (g_signalConfig[axis] & 0x40) != 0; break;
+        default: return;
     }
     SetControlString(page, axis, button, set ? IDS_CONTACT_A : IDS_CONTACT_B);
 }
@@ -88,8 +88,7 @@ void ShowOperationPage(HWND page) {
         for (int k = OPK_PRESET; k <= OPK_LED_SVRST; ++k)
             SendDlgItemMessageA(page, AXIS_CONTROL_ID(axis, k), WM_SETFONT, (WPARAM)g_labelFont, TRUE);
     }
-    if (IsAxisOnPage(page, 0))
-        ShowBoardInfo(page, IDC_OP1_INFO1);
+    if (IsAxisOnPage(page, 0)) ShowBoardInfo(page, IDC_OP1_INFO1);
 #ifndef TLMTEST4
     else
         ShowBoardInfo(page, IDC_OP2_INFO1);
@@ -130,61 +129,54 @@ static void FollowMove(HWND page, WORD axis) {
 
 static void HandleAxisButton(HWND page, WORD axis, int k) {
     typedef WORD (*StartOperation)(HWND, WORD);
-    static const StartOperation kStarts[] = {StartPlusPresetFeed,     StartMinusPresetFeed, StartPlusContinuousFeed,
+    static const StartOperation kStarts[] = {StartPlusPresetFeed,      StartMinusPresetFeed, StartPlusContinuousFeed,
                                              StartMinusContinuousFeed, StartOriginReturnOls, StartOriginReturnOlsZ};
     switch (k) {
-    case OPK_PLUS_PRESET_FEED:
-    case OPK_MINUS_PRESET_FEED:
-    case OPK_PLUS_CONTINUOUS:
-    case OPK_MINUS_CONTINUOUS:
-    case OPK_ORIGIN_OLS:
-    case OPK_ORIGIN_OLS_Z:
-        DisableMoveButtons(page, axis);
-        if (kStarts[k - 1](page, axis)) FollowMove(page, axis);
-        return;
-    case OPK_CYCLE_START:
-        PrepareCycleRun(page, axis);
-        if (StartCycleRun(page, axis)) {
-            g_cycleStepRunning[axis] = 1;
-            FollowMove(page, axis);
-        }
-        return;
-    case OPK_STOP:
-        StopAxis(page, axis);
-        break;
-    case OPK_CLEAR:
-        if (ClearPosition(page, axis)) SetDlgItemTextA(page, AXIS_CONTROL_ID(axis, OPK_POSITION), "0");
-        break;
-    case OPK_SERVO_ON:
-        ToggleServoOn(page, axis);
-        break;
-    case OPK_SERVO_RESET:
-        ToggleServoReset(page, axis);
-        break;
-    case OPK_ELS_CONTACT:
-        if (ToggleElsContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
-        break;
-    case OPK_DLS_CONTACT:
-        if (ToggleDlsContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
-        break;
-    case OPK_OLS_CONTACT:
-        if (ToggleOlsContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
-        break;
-    case OPK_INPOS_CONTACT:
-        if (ToggleInposContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
-        break;
-    case OPK_SVALM_CONTACT:
-        if (ToggleSvalmContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
-        break;
+        case OPK_PLUS_PRESET_FEED:
+        case OPK_MINUS_PRESET_FEED:
+        case OPK_PLUS_CONTINUOUS:
+        case OPK_MINUS_CONTINUOUS:
+        case OPK_ORIGIN_OLS:
+        case OPK_ORIGIN_OLS_Z:
+            DisableMoveButtons(page, axis);
+            if (kStarts[k - 1](page, axis)) FollowMove(page, axis);
+            return;
+        case OPK_CYCLE_START:
+            PrepareCycleRun(page, axis);
+            if (StartCycleRun(page, axis)) {
+                g_cycleStepRunning[axis] = 1;
+                FollowMove(page, axis);
+            }
+            return;
+        case OPK_STOP: StopAxis(page, axis); break;
+        case OPK_CLEAR:
+            if (ClearPosition(page, axis)) SetDlgItemTextA(page, AXIS_CONTROL_ID(axis, OPK_POSITION), "0");
+            break;
+        case OPK_SERVO_ON: ToggleServoOn(page, axis); break;
+        case OPK_SERVO_RESET: ToggleServoReset(page, axis); break;
+        case OPK_ELS_CONTACT:
+            if (ToggleElsContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
+            break;
+        case OPK_DLS_CONTACT:
+            if (ToggleDlsContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
+            break;
+        case OPK_OLS_CONTACT:
+            if (ToggleOlsContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
+            break;
+        case OPK_INPOS_CONTACT:
+            if (ToggleInposContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
+            break;
+        case OPK_SVALM_CONTACT:
+            if (ToggleSvalmContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
+            break;
 #if COUNTER_SOURCE_BUTTON
-    case OPK_COUNTER_SOURCE:
-        // A failed write or read-back has been reported and ends the program.
-        if (!ToggleCounterSource(page, axis)) return;
-        ShowCounterSource(page, axis);
-        break;
+        case OPK_COUNTER_SOURCE:
+            // A failed write or read-back has been reported and ends the program.
+            if (!ToggleCounterSource(page, axis)) return;
+            ShowCounterSource(page, axis);
+            break;
 #endif
-    default:
-        return;
+        default: return;
     }
     if (!g_shuttingDown) SetFocus(g_tabControl);
 }
@@ -199,42 +191,41 @@ static void HandleAxisButton(HWND page, WORD axis, int k) {
 // Both operation pages; the axes of a page are those whose controls its template has.
 static INT_PTR OperationPageProc(HWND page, UINT message, WPARAM wParam) {
     switch (message) {
-    case WM_INITDIALOG:
-        return TRUE;
-    case WM_SHOWWINDOW:
-        if (!g_pageShown) {
-            g_pageShown = 1;
-            ShowOperationPage(page);
+        case WM_INITDIALOG: return TRUE;
+        case WM_SHOWWINDOW:
+            if (!g_pageShown) {
+                g_pageShown = 1;
+                ShowOperationPage(page);
+            }
+            return TRUE;
+        case WM_DESTROY:
+            g_pageShown = 0;
+            StopPagePolling(page);
+            return TRUE;
+        case WM_TIMER: {
+            UINT_PTR id = wParam;
+            // Nothing is read while a message box keeps the program waiting (an error report
+            // among them) or once the program is ending with its board closed.
+            if (g_shuttingDown || !IsWindowEnabled(g_mainWindow) || !IsWindowEnabled(page)) return TRUE;
+            if (id == IDT_LED_POLL) {
+                PollInputLeds(page);
+            } else if (id >= IDT_AXIS_POLL && id < IDT_AXIS_POLL + AXIS_COUNT) {
+                if (IsAxisOnPage(page, (WORD)(id - IDT_AXIS_POLL))) PollAxisMotion(page, (WORD)(id - IDT_AXIS_POLL));
+            } else if (id >= IDT_CYCLE && id < IDT_CYCLE + AXIS_COUNT) {
+                if (IsAxisOnPage(page, (WORD)(id - IDT_CYCLE))) StepCycleRun(page, (WORD)(id - IDT_CYCLE));
+            }
+            return TRUE;
         }
-        return TRUE;
-    case WM_DESTROY:
-        g_pageShown = 0;
-        StopPagePolling(page);
-        return TRUE;
-    case WM_TIMER: {
-        UINT_PTR id = wParam;
-        // Nothing is read while a message box keeps the program waiting (an error report
-        // among them) or once the program is ending with its board closed.
-        if (g_shuttingDown || !IsWindowEnabled(g_mainWindow) || !IsWindowEnabled(page)) return TRUE;
-        if (id == IDT_LED_POLL) {
-            PollInputLeds(page);
-        } else if (id >= IDT_AXIS_POLL && id < IDT_AXIS_POLL + AXIS_COUNT) {
-            if (IsAxisOnPage(page, (WORD)(id - IDT_AXIS_POLL))) PollAxisMotion(page, (WORD)(id - IDT_AXIS_POLL));
-        } else if (id >= IDT_CYCLE && id < IDT_CYCLE + AXIS_COUNT) {
-            if (IsAxisOnPage(page, (WORD)(id - IDT_CYCLE))) StepCycleRun(page, (WORD)(id - IDT_CYCLE));
+        case WM_COMMAND: {
+            int id = LOWORD(wParam);
+            if (HIWORD(wParam) != BN_CLICKED) return TRUE;
+            int axis = id / 1000 - 2;
+            int k = id % 1000;
+            if (axis >= 0 && axis < AXIS_COUNT && IsAxisOnPage(page, (WORD)axis) && k >= OPK_PLUS_PRESET_FEED &&
+                k <= LAST_AXIS_BUTTON)
+                HandleAxisButton(page, (WORD)axis, k);
+            return TRUE;
         }
-        return TRUE;
-    }
-    case WM_COMMAND: {
-        int id = LOWORD(wParam);
-        if (HIWORD(wParam) != BN_CLICKED) return TRUE;
-        int axis = id / 1000 - 2;
-        int k = id % 1000;
-        if (axis >= 0 && axis < AXIS_COUNT && IsAxisOnPage(page, (WORD)axis) && k >= OPK_PLUS_PRESET_FEED &&
-            k <= LAST_AXIS_BUTTON)
-            HandleAxisButton(page, (WORD)axis, k);
-        return TRUE;
-    }
     }
     return FALSE;
 }

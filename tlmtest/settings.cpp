@@ -7,10 +7,10 @@
 #include <math.h>
 
 // Input limits of the edit boxes.
-#define PRESET_MAX 3276700UL
-#define SPEED_MAX 32766UL
+#define PRESET_MAX   3276700UL
+#define SPEED_MAX    32766UL
 #define ACCEL_MIN_MS 10L
-#define CYCLE_MAX 9999UL
+#define CYCLE_MAX    9999UL
 
 // Text limits of the edit boxes x201..x205.
 static const int kTextLimits[5] = {7, 5, 5, 7, 4};
@@ -30,22 +30,20 @@ static int AxisControl(WORD axis, int k) { return AXIS_CONTROL_ID(axis, k); }
 
 // Axes firstAxis up to, not including, *limit of the settings page at tab index `tab`: the
 // axes the open board has.
-static WORD PageAxes(WORD tab, WORD *limit) {
-    const PageDefinition *definition = &g_pageTable[tab < PAGE_COUNT ? tab : PAGE_COUNT - 1];
+static WORD PageAxes(WORD tab, WORD* limit) {
+    const PageDefinition* definition = &g_pageTable[tab < PAGE_COUNT ? tab : PAGE_COUNT - 1];
     *limit = g_axisCount < definition->axisLimit ? g_axisCount : definition->axisLimit;
     return definition->firstAxis;
 }
 
 // The axis slots of the page's template, whatever the board has.
-static WORD PageSlots(WORD tab, WORD *limit) {
-    const PageDefinition *definition = &g_pageTable[tab < PAGE_COUNT ? tab : PAGE_COUNT - 1];
+static WORD PageSlots(WORD tab, WORD* limit) {
+    const PageDefinition* definition = &g_pageTable[tab < PAGE_COUNT ? tab : PAGE_COUNT - 1];
     *limit = definition->axisLimit;
     return definition->firstAxis;
 }
 
-static int CheckButtonOf(WORD tab) {
-    return PAGE_CONTROL_ID(tab, PGN_SET_CHECK);
-}
+static int CheckButtonOf(WORD tab) { return PAGE_CONTROL_ID(tab, PGN_SET_CHECK); }
 
 static void SetStringText(HWND page, int controlId, UINT stringId) {
     char text[256];
@@ -54,7 +52,7 @@ static void SetStringText(HWND page, int controlId, UINT stringId) {
 }
 
 // A message box of the page: empty caption, OK button.
-static void ShowPageMessage(HWND page, const char *text) { MessageBoxA(page, text, "", MB_OK); }
+static void ShowPageMessage(HWND page, const char* text) { MessageBoxA(page, text, "", MB_OK); }
 
 // The acceleration time in whole milliseconds, as it is shown. The time is held in seconds
 // as a double; the nearest millisecond is taken, so an accepted entry reads back unchanged.
@@ -99,7 +97,8 @@ static void ShowSettingsPageOf(HWND page, WORD tab) {
     EnableWindow(check, TRUE);
     WORD first = PageAxes(tab, &limit);
     for (WORD axis = first; axis < limit; ++axis) {
-        for (int k = SEK_SPEED_MODE; k <= SEK_PULSE_DEFAULT; ++k) EnableWindow(GetDlgItem(page, AxisControl(axis, k)), TRUE);
+        for (int k = SEK_SPEED_MODE; k <= SEK_PULSE_DEFAULT; ++k)
+            EnableWindow(GetDlgItem(page, AxisControl(axis, k)), TRUE);
         ShowSpeedMode(page, axis);
         ShowPulseCommandMode(page, axis);
         ShowPulseLogic(page, axis);
@@ -120,7 +119,7 @@ static LONG ReadEntry(HWND page, int controlId) {
     char text[8];
     text[0] = '\0';
     GetDlgItemTextA(page, controlId, text, sizeof text);
-    const char *p = text;
+    const char* p = text;
     while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
     BOOL negative = FALSE;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
@@ -130,14 +129,14 @@ static LONG ReadEntry(HWND page, int controlId) {
 }
 
 // "<letter>軸：" followed by `rest`, in `text` of 512 characters.
-static void AxisMessagePrefix(WORD axis, char *text) {
+static void AxisMessagePrefix(WORD axis, char* text) {
     char suffix[256];
     LoadProgramString(IDS_AXIS_SUFFIX, suffix);
     wsprintfA(text, "%c%s", kAxisLetters[axis], suffix);
 }
 
 // One rejected entry: item, reason, the value that stays.
-static void ReportEntry(HWND page, WORD axis, const char *item, UINT reasonId, long kept) {
+static void ReportEntry(HWND page, WORD axis, const char* item, UINT reasonId, long kept) {
     char suffix[256], reason[256], used[256], text[1024];
     LoadProgramString(IDS_AXIS_SUFFIX, suffix);
     LoadProgramString(reasonId, reason);
@@ -148,7 +147,7 @@ static void ReportEntry(HWND page, WORD axis, const char *item, UINT reasonId, l
 
 // The item name `itemId`, or for an entry above or below its limit the name followed by the
 // limit ("<name> 3276700").
-static void ItemName(UINT itemId, const char *limit, char *item) {
+static void ItemName(UINT itemId, const char* limit, char* item) {
     char name[256];
     LoadProgramString(itemId, name);
     if (limit)
@@ -158,7 +157,7 @@ static void ItemName(UINT itemId, const char *limit, char *item) {
 }
 
 // Checks a speed entry (FL or FH): the candidate, or the stored value after a report.
-static WORD CheckSpeed(HWND page, WORD axis, int k, UINT itemId, DWORD stored, DWORD *candidate) {
+static WORD CheckSpeed(HWND page, WORD axis, int k, UINT itemId, DWORD stored, DWORD* candidate) {
     char item[300];
     DWORD value = (DWORD)ReadEntry(page, AxisControl(axis, k));
     if (value >= 1 && value <= SPEED_MAX) {
@@ -282,7 +281,8 @@ void WriteMotionRegisters(HWND page) {
         WORD limit;
         for (WORD axis = PageAxes(g_currentPage, &limit); axis < limit; ++axis) {
             if (!WriteAxisRegister(axis, REG_PRESET, g_presetAmount[axis]) ||
-                !WriteAxisRegister(axis, REG_FL, g_flSpeed[axis]) || !WriteAxisRegister(axis, REG_FH, g_fhSpeed[axis]) ||
+                !WriteAxisRegister(axis, REG_FL, g_flSpeed[axis]) ||
+                !WriteAxisRegister(axis, REG_FH, g_fhSpeed[axis]) ||
                 !WriteAxisRegister(axis, REG_RATE,
                                    ComputeRateValue(g_accelTime[axis], g_flSpeed[axis], g_fhSpeed[axis]))) {
                 ShowBoardError(page, IDS_ERR_REGISTER_WRITE);
@@ -297,7 +297,8 @@ void DisableSettingsAxisControls(HWND page) {
     EnableWindow(GetDlgItem(page, CheckButtonOf(g_currentPage)), FALSE);
     WORD limit;
     for (WORD axis = PageAxes(g_currentPage, &limit); axis < limit; ++axis) {
-        for (int k = SEK_SPEED_MODE; k <= SEK_PULSE_DEFAULT; ++k) EnableWindow(GetDlgItem(page, AxisControl(axis, k)), FALSE);
+        for (int k = SEK_SPEED_MODE; k <= SEK_PULSE_DEFAULT; ++k)
+            EnableWindow(GetDlgItem(page, AxisControl(axis, k)), FALSE);
         for (int k = SEK_PRESET_EDIT; k <= SEK_CYCLE_EDIT; ++k) {
             SetDlgItemTextA(page, AxisControl(axis, k), "");
             EnableWindow(GetDlgItem(page, AxisControl(axis, k)), FALSE);
@@ -316,29 +317,29 @@ static INT_PTR AxisCommand(HWND page, WORD tab, int controlId) {
     int k = controlId % 1000;
     if (axis < first || axis >= limit) return TRUE;
     switch (k) {
-    case SEK_SPEED_MODE:
-        ToggleSpeedMode(page, axis);
-        SetFocus(g_tabControl);
-        break;
-    case SEK_PULSE_COMMAND:
-        if (TogglePulseCommandMode(page, axis)) {
-            ShowPulseCommandMode(page, axis);
+        case SEK_SPEED_MODE:
+            ToggleSpeedMode(page, axis);
             SetFocus(g_tabControl);
-        }
-        break;
-    case SEK_PULSE_LOGIC:
-        if (TogglePulseLogic(page, axis)) {
-            ShowPulseLogic(page, axis);
-            SetFocus(g_tabControl);
-        }
-        break;
-    case SEK_PULSE_DEFAULT:
-        if (SetDefaultPulseOutput(page, axis)) {
-            SetStringText(page, AxisControl(axis, SEK_PULSE_COMMAND), IDS_PULSE_INDIVIDUAL);
-            SetStringText(page, AxisControl(axis, SEK_PULSE_LOGIC), IDS_LOGIC_POSITIVE);
-            SetFocus(g_tabControl);
-        }
-        break;
+            break;
+        case SEK_PULSE_COMMAND:
+            if (TogglePulseCommandMode(page, axis)) {
+                ShowPulseCommandMode(page, axis);
+                SetFocus(g_tabControl);
+            }
+            break;
+        case SEK_PULSE_LOGIC:
+            if (TogglePulseLogic(page, axis)) {
+                ShowPulseLogic(page, axis);
+                SetFocus(g_tabControl);
+            }
+            break;
+        case SEK_PULSE_DEFAULT:
+            if (SetDefaultPulseOutput(page, axis)) {
+                SetStringText(page, AxisControl(axis, SEK_PULSE_COMMAND), IDS_PULSE_INDIVIDUAL);
+                SetStringText(page, AxisControl(axis, SEK_PULSE_LOGIC), IDS_LOGIC_POSITIVE);
+                SetFocus(g_tabControl);
+            }
+            break;
     }
     return TRUE;
 }
@@ -354,33 +355,31 @@ static INT_PTR SpeedModeColour(WORD tab, HWND control) {
 // What both settings pages do; `tab` is the page's tab index.
 static INT_PTR SettingsPageProc(HWND page, WORD tab, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_SHOWWINDOW:
-        if (!g_pageShown) {
-            g_pageShown = 1;
-            if (tab == SETTINGS_PAGE1_TAB)
-                FillBoardCombos(page);
-            ShowSettingsPageOf(page, tab);
-        }
-        return TRUE;
-    case WM_DESTROY:
-        g_pageShown = 0;
-        WriteMotionRegisters(page);
-        return TRUE;
-    case WM_COMMAND: {
-        int id = LOWORD(wParam);
-        if (tab == SETTINGS_PAGE1_TAB && (id == IDC_SET1_DEVNO_COMBO || id == IDC_SET1_BOARDID_COMBO)) {
-            SelectBoardFromCombo(page, (WORD)id, HIWORD(wParam));
+        case WM_SHOWWINDOW:
+            if (!g_pageShown) {
+                g_pageShown = 1;
+                if (tab == SETTINGS_PAGE1_TAB) FillBoardCombos(page);
+                ShowSettingsPageOf(page, tab);
+            }
             return TRUE;
-        }
-        if (id == CheckButtonOf(tab)) {
-            CheckSettings(page);
-            SetFocus(g_tabControl);
+        case WM_DESTROY:
+            g_pageShown = 0;
+            WriteMotionRegisters(page);
             return TRUE;
+        case WM_COMMAND: {
+            int id = LOWORD(wParam);
+            if (tab == SETTINGS_PAGE1_TAB && (id == IDC_SET1_DEVNO_COMBO || id == IDC_SET1_BOARDID_COMBO)) {
+                SelectBoardFromCombo(page, (WORD)id, HIWORD(wParam));
+                return TRUE;
+            }
+            if (id == CheckButtonOf(tab)) {
+                CheckSettings(page);
+                SetFocus(g_tabControl);
+                return TRUE;
+            }
+            return AxisCommand(page, tab, id);
         }
-        return AxisCommand(page, tab, id);
-    }
-    case WM_CTLCOLORSTATIC:
-        return SpeedModeColour(tab, (HWND)lParam);
+        case WM_CTLCOLORSTATIC: return SpeedModeColour(tab, (HWND)lParam);
     }
     return FALSE;
 }

@@ -24,20 +24,20 @@ extern HBITMAP g_ledRed;
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL InitMainWindow(HWND mainWindow);
 void CreatePages(HWND mainWindow);
-void SwitchPage(HWND mainWindow, const NMHDR *notification);
+void SwitchPage(HWND mainWindow, const NMHDR* notification);
 void FollowMainWindowMove(HWND mainWindow, LPARAM position);
 void DestroyCurrentPage(void);
 void DestroyMainWindow(HWND mainWindow);
 void DeleteStartupObjects(void);
 /* Loads string `id` (at most 255 characters) into `buffer` of 256 characters. */
-void LoadProgramString(UINT id, char *buffer);
+void LoadProgramString(UINT id, char* buffer);
 /* A string-table message in a message box with an empty caption and an OK button. */
 void ShowStringMessage(HWND owner, UINT id);
 
 /* ---- Board selection and bring-up (board.cpp) ---- */
-#define MAX_BOARDS 16
+#define MAX_BOARDS            16
 #define OPEN_BY_DEVICE_NUMBER 0
-#define OPEN_BY_BOARD_ID 1
+#define OPEN_BY_BOARD_ID      1
 
 extern DWORD g_deviceCount;
 extern DeviceInfo g_deviceList[MAX_BOARDS];
@@ -60,56 +60,56 @@ void ShowBoardInfo(HWND window, int firstId);
 /* ---- Controller command layer (command.cpp) ---- */
 
 /* Command codes. */
-#define CMD_IMMEDIATE_STOP 0x09
+#define CMD_IMMEDIATE_STOP    0x09
 #define CMD_DECELERATING_STOP 0x0A
-#define CMD_START_CONSTANT 0x10
-#define CMD_START_HIGH_SPEED 0x13
-#define CMD_SERVO_ON_OFF 0x48
-#define CMD_SERVO_RESET_OFF 0x49
-#define CMD_SERVO_ON_ON 0x58
-#define CMD_SERVO_RESET_ON 0x59
-#define CMD_INIT_1 0x60
-#define CMD_INIT_2 0x61
-#define CMD_INIT_3 0x62
-#define CMD_CYCLE_BEGIN 0x66
-#define CMD_CYCLE_END 0x67
-#define CMD_REGISTER_READ 0x80 /* + register */
-#define CMD_REGISTER_WRITE 0xC0 /* + register */
+#define CMD_START_CONSTANT    0x10
+#define CMD_START_HIGH_SPEED  0x13
+#define CMD_SERVO_ON_OFF      0x48
+#define CMD_SERVO_RESET_OFF   0x49
+#define CMD_SERVO_ON_ON       0x58
+#define CMD_SERVO_RESET_ON    0x59
+#define CMD_INIT_1            0x60
+#define CMD_INIT_2            0x61
+#define CMD_INIT_3            0x62
+#define CMD_CYCLE_BEGIN       0x66
+#define CMD_CYCLE_END         0x67
+#define CMD_REGISTER_READ     0x80 /* + register */
+#define CMD_REGISTER_WRITE    0xC0 /* + register */
 
 /* Operation-mode bytes. */
-#define MODE_PLUS_PRESET 0x28
-#define MODE_MINUS_PRESET 0x38
-#define MODE_PLUS_CONTINUOUS 0x20
+#define MODE_PLUS_PRESET      0x28
+#define MODE_MINUS_PRESET     0x38
+#define MODE_PLUS_CONTINUOUS  0x20
 #define MODE_MINUS_CONTINUOUS 0x30
-#define MODE_ORIGIN_RETURN 0x12
+#define MODE_ORIGIN_RETURN    0x12
 
 /* Control-mode byte written at initialisation. */
 #define CONTROL_MODE_INIT 0x14
 
 /* Registers. */
-#define REG_PRESET 0
-#define REG_FL 1
-#define REG_FH 2
-#define REG_RATE 3
+#define REG_PRESET        0
+#define REG_FL            1
+#define REG_FH            2
+#define REG_RATE          3
 #define REG_SIGNAL_CONFIG 6
 #define REG_ORIGIN_CONFIG 7
-#define REG_POSITION 9
-#define REG_SPEED 12
+#define REG_POSITION      9
+#define REG_SPEED         12
 
 #define SIGNAL_CONFIG_DEFAULT 0x13000004UL
 #define SIGNAL_CONFIG_ENCODER 0x08000000UL /* bit 27: the position counter counts encoder input */
-#define ORIGIN_CONFIG_OLS 0xF0C40UL
-#define ORIGIN_CONFIG_OLS_Z 0xF0C60UL
+#define ORIGIN_CONFIG_OLS     0xF0C40UL
+#define ORIGIN_CONFIG_OLS_Z   0xF0C60UL
 
 /* Status bits. */
-#define STATUS1_OPERATING 0x04
-#define STATUS1_PLUS_ELS 0x08
-#define STATUS1_MINUS_ELS 0x10
-#define STATUS1_DLS 0x60
-#define STATUS1_OLS 0x80
-#define STATUS2_SVALM 0x02
-#define STATUS2_INPOS 0x08
-#define STATUS2_SERVO_ON 0x20
+#define STATUS1_OPERATING   0x04
+#define STATUS1_PLUS_ELS    0x08
+#define STATUS1_MINUS_ELS   0x10
+#define STATUS1_DLS         0x60
+#define STATUS1_OLS         0x80
+#define STATUS2_SVALM       0x02
+#define STATUS2_INPOS       0x08
+#define STATUS2_SERVO_ON    0x20
 #define STATUS2_SERVO_RESET 0x40
 
 extern LONG g_boardHandle;
@@ -129,7 +129,7 @@ extern WORD g_cycleActive[AXIS_COUNT];
 
 void ShowBoardError(HWND window, UINT messageId);
 BOOL WriteAxisRegister(WORD axis, BYTE reg, DWORD value);
-BOOL ReadAxisRegister(WORD axis, BYTE reg, DWORD *value);
+BOOL ReadAxisRegister(WORD axis, BYTE reg, DWORD* value);
 
 WORD StartPlusPresetFeed(HWND window, WORD axis);
 WORD StartMinusPresetFeed(HWND window, WORD axis);

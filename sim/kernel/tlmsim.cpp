@@ -35,7 +35,7 @@ struct BoardDevice {
 tlmsim::Driver g_model;
 tlmsim::File g_files[kFileSlots];
 tlmsim::SimClock g_clock;
-FAST_MUTEX g_modelLock;  // guards everything above
+FAST_MUTEX g_modelLock;   // guards everything above
 uint8_t g_request[2048];  // copy of a request's input, under g_modelLock
 
 KMUTEX g_deviceLock;  // guards the device table; held at passive level
@@ -76,8 +76,8 @@ NTSTATUS MakeDevice(const WCHAR* deviceName, const WCHAR* linkName, int32_t id, 
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, deviceName);
     PDEVICE_OBJECT object = nullptr;
-    NTSTATUS status = IoCreateDevice(g_driverObject, sizeof(DeviceExtension), &name, FILE_DEVICE_UNKNOWN, 0,
-                                     FALSE, &object);
+    NTSTATUS status =
+        IoCreateDevice(g_driverObject, sizeof(DeviceExtension), &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &object);
     if (!NT_SUCCESS(status)) return status;
     static_cast<DeviceExtension*>(object->DeviceExtension)->device = id;
     object->Flags |= DO_BUFFERED_IO;
@@ -231,8 +231,7 @@ NTSTATUS DispatchControl(PDEVICE_OBJECT object, PIRP irp) {
     if (!SlotOf(sp, &slot)) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 
     bool isPrivate = tlmsim::IsSimControlCode(code);
-    if (isPrivate && DeviceOf(object) != tlmsim::kDeviceControl)
-        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    if (isPrivate && DeviceOf(object) != tlmsim::kDeviceControl) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 
     uint32_t returned = 0;
     int32_t status;
@@ -247,8 +246,8 @@ NTSTATUS DispatchControl(PDEVICE_OBJECT object, PIRP irp) {
     if (buffer == nullptr) in = nullptr;
     uint64_t real = RealNs();
     if (isPrivate)
-        status = tlmsim::SimControlRequest(&g_model, &g_clock, code, in, inLength, buffer, outLength, &returned,
-                                           real, &boardsChanged);
+        status = tlmsim::SimControlRequest(&g_model, &g_clock, code, in, inLength, buffer, outLength, &returned, real,
+                                           &boardsChanged);
     else
         status = tlmsim::DriverIoctl(&g_model, slot, code, in, inLength, buffer, outLength, &returned,
                                      tlmsim::SimClockNow(&g_clock, real));
@@ -301,7 +300,8 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
     driverObject->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchControl;
     driverObject->DriverUnload = DriverUnload;
 
-    NTSTATUS status = MakeDevice(L"\\Device\\TLMDRV", L"\\DosDevices\\TLMDRV", tlmsim::kDeviceControl, &g_controlDevice);
+    NTSTATUS status =
+        MakeDevice(L"\\Device\\TLMDRV", L"\\DosDevices\\TLMDRV", tlmsim::kDeviceControl, &g_controlDevice);
     if (!NT_SUCCESS(status)) return status;
     status = MakeDevice(L"\\Device\\TELLAMIO.VXD", L"\\DosDevices\\TELLAMIO.VXD", tlmsim::kDeviceVxd, &g_vxdDevice);
     if (!NT_SUCCESS(status)) {

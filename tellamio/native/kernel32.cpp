@@ -16,7 +16,7 @@ bool g_driverLoaded = true;
 std::vector<standin::CreateFileCall> g_createFileCalls;
 thread_local DWORD g_lastError;
 
-bool SlotOf(HANDLE handle, uint32_t *slot) {
+bool SlotOf(HANDLE handle, uint32_t* slot) {
     uintptr_t h = reinterpret_cast<uintptr_t>(handle);
     if (h < kHandleBase || h - kHandleBase >= kFileCapacity) return false;
     *slot = static_cast<uint32_t>(h - kHandleBase);
@@ -39,11 +39,11 @@ void Reset() {
     g_createFileCalls.clear();
 }
 
-tlmsim::Driver &Driver() { return g_driver; }
+tlmsim::Driver& Driver() { return g_driver; }
 void SetNow(uint64_t nowNs) { g_nowNs = nowNs; }
 void SetWindows9x(bool windows9x) { g_windows9x = windows9x; }
 void SetDriverLoaded(bool loaded) { g_driverLoaded = loaded; }
-const std::vector<CreateFileCall> &CreateFileCalls() { return g_createFileCalls; }
+const std::vector<CreateFileCall>& CreateFileCalls() { return g_createFileCalls; }
 uint32_t OpenHandles() { return g_driver.openFiles; }
 
 DWORD Win32ErrorFromStatus(int32_t status) {
@@ -89,7 +89,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     return result;
 }
 
-BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, DWORD *returned,
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, DWORD* returned,
                      LPOVERLAPPED) {
     uint32_t slot;
     if (!SlotOf(device, &slot)) {

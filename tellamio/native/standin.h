@@ -15,7 +15,7 @@ struct CreateFileCall {
     std::string name;
     DWORD access;
     DWORD share;
-    const void *security;
+    const void* security;
     DWORD disposition;
     DWORD flags;
     HANDLE templateFile;
@@ -27,7 +27,7 @@ struct CreateFileCall {
 void Reset();
 
 // The simulated driver behind every device name.
-tlmsim::Driver &Driver();
+tlmsim::Driver& Driver();
 
 // Virtual time handed to the driver with every request.
 void SetNow(uint64_t nowNs);
@@ -39,7 +39,7 @@ void SetWindows9x(bool windows9x);
 void SetDriverLoaded(bool loaded);
 
 // Every CreateFileA call since Reset, in order.
-const std::vector<CreateFileCall> &CreateFileCalls();
+const std::vector<CreateFileCall>& CreateFileCalls();
 
 // Device handles opened through CreateFileA and not closed yet.
 uint32_t OpenHandles();

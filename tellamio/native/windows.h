@@ -14,26 +14,26 @@ typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
-typedef void *HANDLE;
-typedef void *HINSTANCE;
-typedef void *LPVOID;
-typedef const char *LPCSTR;
-typedef char *LPSTR;
+typedef void* HANDLE;
+typedef void* HINSTANCE;
+typedef void* LPVOID;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
-#define TRUE 1
-#define FALSE 0
+#define TRUE                 1
+#define FALSE                0
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 
-#define GENERIC_READ 0x80000000u
-#define FILE_SHARE_READ 0x00000001u
-#define OPEN_EXISTING 3u
-#define FILE_FLAG_OVERLAPPED 0x40000000u
+#define GENERIC_READ              0x80000000u
+#define FILE_SHARE_READ           0x00000001u
+#define OPEN_EXISTING             3u
+#define FILE_FLAG_OVERLAPPED      0x40000000u
 #define FILE_FLAG_DELETE_ON_CLOSE 0x04000000u
 
-#define ERROR_FILE_NOT_FOUND 2L
-#define ERROR_INVALID_HANDLE 6L
+#define ERROR_FILE_NOT_FOUND    2L
+#define ERROR_INVALID_HANDLE    6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_PARAMETER 87L
 
@@ -50,7 +50,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
                    DWORD flags, HANDLE templateFile);
 /* Sends one control request and waits for it; nonzero on success. *returned gets the byte
  * count of the reply; on failure the last error is the driver's status as Win32 reports it. */
-BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, DWORD *returned,
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, DWORD* returned,
                      LPOVERLAPPED overlapped);
 /* Closes a handle from CreateFileA; FALSE with ERROR_INVALID_HANDLE for any other value. */
 BOOL CloseHandle(HANDLE handle);

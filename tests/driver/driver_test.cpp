@@ -47,9 +47,15 @@ TEST_F(DriverTest, DeviceNames) {
         bool known;
         int32_t device;
     } cases[] = {
-        {"\\\\.\\TLMDRV", true, kDeviceControl}, {"\\\\.\\TLMDRV0", true, 0},   {"\\\\.\\tlmdrv12", true, 12},
-        {"\\\\.\\TELLAMIO.VXD", true, kDeviceVxd}, {"\\\\.\\TLMDRV01", false, 0}, {"\\\\.\\TLMDRVX", false, 0},
-        {"TLMDRV0", false, 0},                     {"\\\\.\\OTHER", false, 0},    {"\\\\.\\TLMDRV-1", false, 0},
+        {"\\\\.\\TLMDRV", true, kDeviceControl},
+        {"\\\\.\\TLMDRV0", true, 0},
+        {"\\\\.\\tlmdrv12", true, 12},
+        {"\\\\.\\TELLAMIO.VXD", true, kDeviceVxd},
+        {"\\\\.\\TLMDRV01", false, 0},
+        {"\\\\.\\TLMDRVX", false, 0},
+        {"TLMDRV0", false, 0},
+        {"\\\\.\\OTHER", false, 0},
+        {"\\\\.\\TLMDRV-1", false, 0},
     };
     for (const Case& c : cases) {
         int32_t device = 0;

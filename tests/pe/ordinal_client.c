@@ -1,17 +1,14 @@
 /* Calls every export a test program may import, so that the link binds each of them. */
 #include "tellamio.h"
 
-int main(void)
-{
+int main(void) {
     DeviceInfo info = {-1, -1, -1, -1, 0, -1};
     DWORD count = 1, value;
     BYTE b;
     TLMIO_HANDLE h;
-    if (tlmio_GetDeviceCount(1) == 0 || !tlmio_GetDeviceInfo(&count, &info))
-        return 1;
+    if (tlmio_GetDeviceCount(1) == 0 || !tlmio_GetDeviceInfo(&count, &info)) return 1;
     h = tlmio_OpenDeviceID(&info);
-    if (h == TLMIO_INVALID_HANDLE)
-        h = tlmio_OpenDevice(&info);
+    if (h == TLMIO_INVALID_HANDLE) h = tlmio_OpenDevice(&info);
     tlmio_CmdWrite(h, 0, 0x09, 0, 0);
     tlmio_DousaWrite(h, 0, 0);
     tlmio_SeigyoWrite(h, 0, 0);

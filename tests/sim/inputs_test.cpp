@@ -18,12 +18,9 @@ struct InputView {
 };
 
 const InputView kInputs[] = {
-    {"+ELS", kInputPlusEls, false, 0x08, 0, 0x01},
-    {"-ELS", kInputMinusEls, false, 0x10, 0, 0x02},
-    {"DLS", kInputDls, false, 0x20, 0x10, 0x04},
-    {"OLS", kInputOls, false, 0x80, 0x20, 0x08},
-    {"INPOS", kInputInpos, true, 0x08, 0x08, 0x10},
-    {"SVALM", kInputSvalm, true, 0x02, 0x40, 0x20},
+    {"+ELS", kInputPlusEls, false, 0x08, 0, 0x01},  {"-ELS", kInputMinusEls, false, 0x10, 0, 0x02},
+    {"DLS", kInputDls, false, 0x20, 0x10, 0x04},    {"OLS", kInputOls, false, 0x80, 0x20, 0x08},
+    {"INPOS", kInputInpos, true, 0x08, 0x08, 0x10}, {"SVALM", kInputSvalm, true, 0x02, 0x40, 0x20},
 };
 
 TEST(ContactTypes, StatusBitsReportInputsAfterTheContactType) {
@@ -100,10 +97,10 @@ TEST(Sensors, DefaultPlacesOnTheTravel) {
         bool z;
     };
     const Case cases[] = {
-        {0, 0x80, true},          {500, 0x80, false},      {501, 0x00, false},     {1000, 0x00, true},
-        {-3000, 0x80, true},      {-3001, 0x00, false},    {189999, 0x00, false},  {190000, 0x20, true},
-        {200000, 0x28, true},     {250123, 0x28, false},   {-190000, 0x20, true},  {-200000, 0x30, true},
-        {-199999, 0x20, false},   {7000, 0x00, true},      {-7001, 0x00, false},
+        {0, 0x80, true},        {500, 0x80, false},    {501, 0x00, false},    {1000, 0x00, true},
+        {-3000, 0x80, true},    {-3001, 0x00, false},  {189999, 0x00, false}, {190000, 0x20, true},
+        {200000, 0x28, true},   {250123, 0x28, false}, {-190000, 0x20, true}, {-200000, 0x30, true},
+        {-199999, 0x20, false}, {7000, 0x00, true},    {-7001, 0x00, false},
     };
     Rig rig;
     rig.InitAxis(4);
@@ -125,7 +122,8 @@ TEST(Sensors, ZFollowsTheMotion) {
         uint64_t afterNs;  // from the start; one pulse per ms
         bool z;
     };
-    const Probe probes[] = {{500000, true}, {1500000, false}, {999500000, false}, {1000500000, true}, {1001500000, false}};
+    const Probe probes[] = {
+        {500000, true}, {1500000, false}, {999500000, false}, {1000500000, true}, {1001500000, false}};
     uint64_t start = rig.now;
     for (const Probe& p : probes) {
         rig.now = start + p.afterNs;

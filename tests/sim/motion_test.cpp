@@ -36,10 +36,10 @@ TEST(PresetFeed, EndsOnTheExactTarget) {
         {kModePlusPreset, kCmdStartHigh, 1, 500, 5000, 545},
         {kModePlusPreset, kCmdStartHigh, 2, 1, 32766, 0},
         {kModeMinusPreset, kCmdStartHigh, 99999, 100, 32766, 10},
-        {kModePlusPreset, kCmdStartHigh, 12345, 300, 300, 545},    // FH = FL: no ramp
-        {kModePlusPreset, kCmdStartHigh, 7777, 1000, 900, 545},    // FH below FL: runs at FL
+        {kModePlusPreset, kCmdStartHigh, 12345, 300, 300, 545},  // FH = FL: no ramp
+        {kModePlusPreset, kCmdStartHigh, 7777, 1000, 900, 545},  // FH below FL: runs at FL
         {kModeMinusPreset, kCmdStartHigh, 150000, 1, 32766, 0},
-        {kModePlusPreset, 0x11, 5000, 500, 5000, 545},             // FH without ramps
+        {kModePlusPreset, 0x11, 5000, 500, 5000, 545},  // FH without ramps
     };
     for (const FeedCase& c : cases) {
         Rig rig;
@@ -315,13 +315,10 @@ TEST(OriginReturn, StopsWhereOlsComesAndClearsTheCounter) {
         int64_t endsAt;  // machine position
     };
     const Case cases[] = {
-        {0xF0C40, kCmdStartFl, 5000, 500},
-        {0xF0C40, kCmdStartFl, 600, 500},
-        {0xF0C40, kCmdStartFl, 0, 0},        // OLS already active: done at once
-        {0xF0C40, kCmdStartHigh, 40000, 500},
-        {0xF0C60, kCmdStartFl, 5000, 0},     // OLS, then the next Z mark
-        {0xF0C60, kCmdStartFl, 250, 0},
-        {0xF0C60, kCmdStartFl, -1500, -2000},
+        {0xF0C40, kCmdStartFl, 5000, 500},      {0xF0C40, kCmdStartFl, 600, 500},
+        {0xF0C40, kCmdStartFl, 0, 0},                                             // OLS already active: done at once
+        {0xF0C40, kCmdStartHigh, 40000, 500},   {0xF0C60, kCmdStartFl, 5000, 0},  // OLS, then the next Z mark
+        {0xF0C60, kCmdStartFl, 250, 0},         {0xF0C60, kCmdStartFl, -1500, -2000},
         {0xF0C60, kCmdStartHigh, 40000, -3000},  // slows to FL after OLS, then Z
     };
     for (const Case& c : cases) {
@@ -332,8 +329,8 @@ TEST(OriginReturn, StopsWhereOlsComesAndClearsTheCounter) {
         rig.WriteRegister(2, 7, c.reg7);
         rig.Start(2, kModeOrigin, c.command);
         rig.RunToEnd(2);
-        SCOPED_TRACE(testing::Message() << "register 7 " << std::hex << c.reg7 << " command " << int(c.command) << std::dec
-                                        << " from " << c.from);
+        SCOPED_TRACE(testing::Message() << "register 7 " << std::hex << c.reg7 << " command " << int(c.command)
+                                        << std::dec << " from " << c.from);
         EXPECT_EQ(rig.Machine(2), c.endsAt) << "machine position";
         EXPECT_EQ(rig.Position(2), 0) << "position counter";
         EXPECT_EQ(rig.Status1(2) & 0x80, 0x80) << "OLS active at the end";

@@ -14,10 +14,11 @@ TEST(Registers, WrittenValuesReadBackOnEveryAxis) {
         uint32_t value;
     };
     const Case cases[] = {
-        {0, 1500}, {1, 500}, {2, 5000}, {3, 545}, {4, 299}, {5, 0xFFFFFFFF}, {6, 0x13000004},
-        {7, 0xF0C60}, {8, 0x4000}, {9, 0x80000000}, {10, 1}, {11, 0x12345678}, {15, 7},
-        {16, 0xA5A5A5A5}, {17, 17}, {18, 18}, {19, 19}, {20, 20}, {21, 21}, {22, 22},
-        {23, 23}, {24, 24}, {25, 25}, {26, 26}, {27, 0xDEADBEEF},
+        {0, 1500},       {1, 500},         {2, 5000},    {3, 545},         {4, 299},
+        {5, 0xFFFFFFFF}, {6, 0x13000004},  {7, 0xF0C60}, {8, 0x4000},      {9, 0x80000000},
+        {10, 1},         {11, 0x12345678}, {15, 7},      {16, 0xA5A5A5A5}, {17, 17},
+        {18, 18},        {19, 19},         {20, 20},     {21, 21},         {22, 22},
+        {23, 23},        {24, 24},         {25, 25},     {26, 26},         {27, 0xDEADBEEF},
     };
     Rig rig;
     for (uint32_t axis = 0; axis < 6; ++axis) {
@@ -102,8 +103,7 @@ TEST(BoardPorts, BoardIdAndIdNumber) {
         for (int i = 0; i < 8; ++i) config.idNumber[i] = static_cast<uint8_t>(0x41 + i * 3);
         Rig rig(config);
         EXPECT_EQ(rig.ReadByte(0x9C), c.expected) << "board ID " << c.boardId;
-        for (uint32_t i = 0; i < 8; ++i)
-            EXPECT_EQ(rig.ReadByte(0xC0 + 2 * i), 0x41 + i * 3) << "ID number byte " << i;
+        for (uint32_t i = 0; i < 8; ++i) EXPECT_EQ(rig.ReadByte(0xC0 + 2 * i), 0x41 + i * 3) << "ID number byte " << i;
     }
 }
 
@@ -161,7 +161,8 @@ TEST(Servo, OutputsAndInposFollowCommands) {
     EXPECT_EQ(rig.Status2(2) & 0x68, 0x00) << "after bring-up";
     for (const Step& s : steps) {
         rig.Command(2, s.command);
-        EXPECT_EQ(rig.Status2(2) & s.status2Mask, s.expected) << "status 2 after command " << std::hex << int(s.command);
+        EXPECT_EQ(rig.Status2(2) & s.status2Mask, s.expected)
+            << "status 2 after command " << std::hex << int(s.command);
     }
 }
 

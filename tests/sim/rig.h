@@ -38,7 +38,9 @@ public:
     void CommandWithData(uint32_t axis, uint8_t command, uint32_t data);
     void Mode(uint32_t axis, uint8_t mode);
     void Control(uint32_t axis, uint8_t control);
-    void WriteRegister(uint32_t axis, uint32_t r, uint32_t value) { CommandWithData(axis, static_cast<uint8_t>(0xC0 + r), value); }
+    void WriteRegister(uint32_t axis, uint32_t r, uint32_t value) {
+        CommandWithData(axis, static_cast<uint8_t>(0xC0 + r), value);
+    }
     uint32_t ReadRegister(uint32_t axis, uint32_t r);
     int32_t Position(uint32_t axis) { return static_cast<int32_t>(ReadRegister(axis, 9)); }
     uint32_t Speed(uint32_t axis) { return ReadRegister(axis, 12) & 0x7FFF; }

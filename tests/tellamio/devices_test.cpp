@@ -157,7 +157,9 @@ TEST_F(DevicesTest, OpenChoosesTheDeviceByTheFirstRuleThatApplies) {
         {"board id, first listed", {-1, -1, -1, -1, -1, 9}, {kControl, kControl, "\\\\.\\TLMDRV6"}},
         {"board id before the other fields", {1, 7, 0xD100, 10, -1, 2}, {kControl, kControl, "\\\\.\\TLMDRV5"}},
         {"io address and irq", {1, 7, 0xD000, 11, -1, -1}, {kControl, kControl, "\\\\.\\TLMDRV5"}},
-        {"io address alone falls to bus and device", {1, 7, 0xD000, -1, -1, -1}, {kControl, kControl, "\\\\.\\TLMDRV6"}},
+        {"io address alone falls to bus and device",
+         {1, 7, 0xD000, -1, -1, -1},
+         {kControl, kControl, "\\\\.\\TLMDRV6"}},
         {"irq alone falls to bus and device", {0, 4, -1, 10, -1, -1}, {kControl, kControl, "\\\\.\\TLMDRV5"}},
     };
     for (const Case& c : cases) {

@@ -69,7 +69,8 @@ const ByteWrite kByteWrites[] = {
     {"ElstWrite", [](TLMIO_HANDLE h) { return tlmio_ElstWrite(h, 0x3F); }, {WRITE_BYTE, 0x80, 0x3F}},
     {"CmpcWrite", [](TLMIO_HANDLE h) { return tlmio_CmpcWrite(h, 0x06); }, {WRITE_BYTE, 0x88, 0x06}},
     {"INTRst", [](TLMIO_HANDLE h) { return tlmio_INTRst(h); }, {WRITE_BYTE, 0xBE, 0xFF}},
-    {"CmdWrite without data", [](TLMIO_HANDLE h) { return tlmio_CmdWrite(h, 2, 0x10, 0, 0xDEADBEEF); },
+    {"CmdWrite without data",
+     [](TLMIO_HANDLE h) { return tlmio_CmdWrite(h, 2, 0x10, 0, 0xDEADBEEF); },
      {WRITE_BYTE, 0x20, 0x10}},
 };
 
@@ -137,10 +138,14 @@ TEST_F(PortsTest, NullOutParametersFailWithoutRequests) {
         const char* what;
         BOOL result;
     } cases[] = {
-        {"status1Read", tlmio_status1Read(h, 0, nullptr)},   {"status2Read", tlmio_status2Read(h, 0, nullptr)},
-        {"intstatusRead", tlmio_intstatusRead(h, 0, nullptr)}, {"regRead", tlmio_regRead(h, 0, 0x89, nullptr)},
-        {"ElstRead", tlmio_ElstRead(h, nullptr)},             {"CmpcRead", tlmio_CmpcRead(h, nullptr)},
-        {"boardIDRead", tlmio_boardIDRead(h, nullptr)},       {"IDNumberRead", tlmio_IDNumberRead(h, nullptr)},
+        {"status1Read", tlmio_status1Read(h, 0, nullptr)},
+        {"status2Read", tlmio_status2Read(h, 0, nullptr)},
+        {"intstatusRead", tlmio_intstatusRead(h, 0, nullptr)},
+        {"regRead", tlmio_regRead(h, 0, 0x89, nullptr)},
+        {"ElstRead", tlmio_ElstRead(h, nullptr)},
+        {"CmpcRead", tlmio_CmpcRead(h, nullptr)},
+        {"boardIDRead", tlmio_boardIDRead(h, nullptr)},
+        {"IDNumberRead", tlmio_IDNumberRead(h, nullptr)},
         {"INTRDRead", tlmio_INTRDRead(h, nullptr)},
     };
     for (const Case& c : cases) {
@@ -153,8 +158,8 @@ TEST_F(PortsTest, NullOutParametersFailWithoutRequests) {
 TEST_F(PortsTest, CmdWriteSendsTheDataWordsBeforeTheCommand) {
     TLMIO_HANDLE h = OpenFirstBoard();
     EXPECT_TRUE(tlmio_CmdWrite(h, 3, 0xC0, 1, 0x12345678));
-    EXPECT_EQ(Requests(), (std::vector<Request>{
-                              {WRITE_WORD, 0x34, 0x5678}, {WRITE_WORD, 0x36, 0x1234}, {WRITE_BYTE, 0x30, 0xC0}}));
+    EXPECT_EQ(Requests(),
+              (std::vector<Request>{{WRITE_WORD, 0x34, 0x5678}, {WRITE_WORD, 0x36, 0x1234}, {WRITE_BYTE, 0x30, 0xC0}}));
 }
 
 TEST_F(PortsTest, CmdWriteStopsAtTheFirstFailedWrite) {
@@ -174,8 +179,8 @@ TEST_F(PortsTest, CmdWriteStopsAtTheFirstFailedWrite) {
 TEST_F(PortsTest, DeceleratingStopAtFlSpeedBecomesAnImmediateStop) {
     struct Case {
         const char* what;
-        uint32_t fl;        // replies to the two word reads after 0x81, -1: the first read fails
-        uint32_t current;   // after 0x8C
+        uint32_t fl;       // replies to the two word reads after 0x81, -1: the first read fails
+        uint32_t current;  // after 0x8C
         BYTE sent;
     } cases[] = {
         {"running at FL", 500, 0x1234'81F4, 0x09},  // 0x81F4 & 0x7FFF = 500; the high word is ignored
@@ -245,7 +250,8 @@ TEST_F(PortsTest, RegReadWritesTheCommandThenReadsLowAndHighWords) {
     DWORD value = 0;
     EXPECT_EQ(tlmio_regRead(h, 2, 0x89, &value), 1);
     EXPECT_EQ(value, 0xDEADBEEFu);
-    EXPECT_EQ(Requests(), (std::vector<Request>{{WRITE_BYTE, 0x20, 0x89}, {READ_WORD, 0x24, 0xBEEF}, {READ_WORD, 0x26, 0xDEAD}}));
+    EXPECT_EQ(Requests(),
+              (std::vector<Request>{{WRITE_BYTE, 0x20, 0x89}, {READ_WORD, 0x24, 0xBEEF}, {READ_WORD, 0x26, 0xDEAD}}));
 }
 
 TEST_F(PortsTest, FailedRegReadLeavesTheVariable) {
@@ -282,7 +288,7 @@ TEST_F(PortsTest, IdNumberReadPacksTheBytesItCouldRead) {
         std::vector<uint32_t> failing;  // requests that fail
         uint32_t shortReply;            // request answered with 0 bytes, 0: none
         BOOL result;
-        std::vector<BYTE> expected;     // the 8-byte buffer afterwards
+        std::vector<BYTE> expected;  // the 8-byte buffer afterwards
     } cases[] = {
         {"all eight", {}, 0, 1, {0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37}},
         {"third fails", {3}, 0, 1, {0x30, 0x31, 0x33, 0x34, 0x35, 0x36, 0x37, 0xEE}},

@@ -50,11 +50,10 @@ TEST_F(TableTest, LookupKeys) {
         TLMIO_HANDLE key;
         int reached;  // board ID read through the key, -1: refused
     } cases[] = {
-        {0x00010000, 1},  // index 0: by board ID half
-        {0x00030000, 3},
-        {0x12340001, 1},  // an index answers whatever the high half
-        {0x00030003, -1}, // no board of index 3
-        {0x00050000, -1}, // no board with ID half 5
+        {0x00010000, 1},                    // index 0: by board ID half
+        {0x00030000, 3},  {0x12340001, 1},  // an index answers whatever the high half
+        {0x00030003, -1},                   // no board of index 3
+        {0x00050000, -1},                   // no board with ID half 5
         {0x00000000, -1},
     };
     for (const Case& c : cases) {

@@ -17,7 +17,7 @@ namespace {
 // The boxes the program shows: string id, text and style.
 struct ExpectedBox {
     int id;
-    const char *text;   // UTF-8
+    const char* text;  // UTF-8
     unsigned style;
 };
 
@@ -32,58 +32,49 @@ const int ID_OK = 1;
 const int ID_CANCEL = 2;
 
 const std::vector<std::string> NT5_SERVICES = {"svc.1.w2k", "svc.2.w2k", "svc.1.wxp",
-                                                "svc.2.wxp", "svc.1.wdm", "svc.2.wdm"};
+                                               "svc.2.wxp", "svc.1.wdm", "svc.2.wdm"};
 const std::vector<std::string> BOARD_DEVICES = {"dev.board", "dev.multi"};
 const std::vector<std::string> NT5_FILES = {"w2k.sys", "wxp.sys", "wdm.sys", "dll"};
-const std::vector<std::string> NT4_REMOVED = {"nt4.enum", "nt4.security", "nt4.service", "nt4.eventlog",
-                                              "nt4.sys", "dll"};
+const std::vector<std::string> NT4_REMOVED = {"nt4.enum",     "nt4.security", "nt4.service",
+                                              "nt4.eventlog", "nt4.sys",      "dll"};
 const std::vector<std::string> OEM_FIRST = {"oem.match1", "oem.match1.pnf"};
 const std::vector<std::string> OEM_DECOYS = {"oem.long", "oem.case", "oem.utf16", "oem.split", "oem.trail"};
 
 // OS classes as the program sees them.
 enum OsClass { WIN95, WIN98, NT4, W2K, WXP, VISTA, OTHER };
 
-std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts)
-{
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
     std::vector<std::string> all;
-    for (const auto &p : parts)
-        all.insert(all.end(), p.begin(), p.end());
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
     return all;
 }
 
-std::vector<std::string> Without(std::vector<std::string> labels, const std::vector<std::string> &drop)
-{
-    labels.erase(std::remove_if(labels.begin(), labels.end(),
-                                [&](const std::string &l) {
-                                    return std::find(drop.begin(), drop.end(), l) != drop.end();
-                                }),
-                 labels.end());
+std::vector<std::string> Without(std::vector<std::string> labels, const std::vector<std::string>& drop) {
+    labels.erase(
+        std::remove_if(labels.begin(), labels.end(),
+                       [&](const std::string& l) { return std::find(drop.begin(), drop.end(), l) != drop.end(); }),
+        labels.end());
     return labels;
 }
 
-std::string Describe(const std::set<std::string> &entries)
-{
+std::string Describe(const std::set<std::string>& entries) {
     std::string s;
-    for (const std::string &e : entries)
-        s += "\n    " + e;
+    for (const std::string& e : entries) s += "\n    " + e;
     return s.empty() ? " (none)" : s;
 }
 
-std::string DescribeBoxes(const RemoverRun &run)
-{
+std::string DescribeBoxes(const RemoverRun& run) {
     std::string s;
-    for (const RecordedBox &b : run.boxes)
-        s += "\n    style " + std::to_string(b.style) + " answer " + std::to_string(b.answer) + ": " +
-             ToUtf8(b.text);
+    for (const RecordedBox& b : run.boxes)
+        s += "\n    style " + std::to_string(b.style) + " answer " + std::to_string(b.answer) + ": " + ToUtf8(b.text);
     return s.empty() ? " (none)" : s;
 }
 
-void ExpectBoxes(const RemoverRun &run, const std::vector<ExpectedBox> &expected)
-{
+void ExpectBoxes(const RemoverRun& run, const std::vector<ExpectedBox>& expected) {
     ASSERT_EQ(expected.size(), run.boxes.size()) << "boxes shown:" << DescribeBoxes(run);
     std::wstring caption = FromCodePage(CP_UTF8, CAPTION);
     for (size_t i = 0; i < expected.size(); ++i) {
-        const RecordedBox &got = run.boxes[i];
+        const RecordedBox& got = run.boxes[i];
         std::wstring text = FromCodePage(CP_UTF8, expected[i].text);
         EXPECT_EQ(ToUtf8(text), ToUtf8(got.text)) << "text of box " << i << " (string " << expected[i].id << ")";
         EXPECT_EQ(ToUtf8(caption), ToUtf8(got.caption)) << "caption of box " << i;
@@ -92,33 +83,26 @@ void ExpectBoxes(const RemoverRun &run, const std::vector<ExpectedBox> &expected
     }
 }
 
-bool LoadedSetupApi(const RemoverRun &run)
-{
-    for (const std::string &name : run.loadedLibraries)
-        if (lstrcmpiA(name.c_str(), "SETUPAPI.DLL") == 0 || lstrcmpiA(name.c_str(), "setupapi") == 0)
-            return true;
+bool LoadedSetupApi(const RemoverRun& run) {
+    for (const std::string& name : run.loadedLibraries)
+        if (lstrcmpiA(name.c_str(), "SETUPAPI.DLL") == 0 || lstrcmpiA(name.c_str(), "setupapi") == 0) return true;
     return false;
 }
 
-std::string Describe(const std::vector<std::string> &list)
-{
+std::string Describe(const std::vector<std::string>& list) {
     std::string s;
-    for (const std::string &e : list)
-        s += " " + e;
+    for (const std::string& e : list) s += " " + e;
     return s.empty() ? " (none)" : s;
 }
 
-std::vector<std::string> Upper(std::vector<std::string> list)
-{
-    for (std::string &s : list)
-        CharUpperBuffA(&s[0], (DWORD)s.size());
+std::vector<std::string> Upper(std::vector<std::string> list) {
+    for (std::string& s : list) CharUpperBuffA(&s[0], (DWORD)s.size());
     return list;
 }
 
 class RemovalTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_EQ(932u, GetACP()) << "the suite needs the Japanese code page (LANG=ja_JP.UTF-8)";
         CleanArtefacts();
     }
@@ -126,9 +110,8 @@ protected:
 
     // Runs the program on the seeded prefix as the given Windows version; the snapshots before
     // and after tell what it removed.
-    RemoverRun Run(const std::string &wineVersion, const RemoverOptions &options,
-                   void (*onStarted)(unsigned long, void *) = nullptr, void *context = nullptr)
-    {
+    RemoverRun Run(const std::string& wineVersion, const RemoverOptions& options,
+                   void (*onStarted)(unsigned long, void*) = nullptr, void* context = nullptr) {
         before_ = TakeSnapshot();
         // The version is read when the process initialises; the value goes again before the
         // program's main thread runs, so that nothing else in the session sees it.
@@ -145,38 +128,32 @@ protected:
         return run;
     }
 
-    std::set<std::string> Removed() const
-    {
+    std::set<std::string> Removed() const {
         std::set<std::string> gone;
-        for (const std::string &e : before_)
-            if (!after_.count(e))
-                gone.insert(e);
+        for (const std::string& e : before_)
+            if (!after_.count(e)) gone.insert(e);
         return gone;
     }
 
-    std::set<std::string> Added() const
-    {
+    std::set<std::string> Added() const {
         std::set<std::string> added;
-        for (const std::string &e : after_)
-            if (!before_.count(e))
-                added.insert(e);
+        for (const std::string& e : after_)
+            if (!before_.count(e)) added.insert(e);
         return added;
     }
 
     // Exactly the labelled artefacts (with everything below a key) are gone, nothing else.
-    void ExpectRemovedExactly(const std::vector<std::string> &labels)
-    {
+    void ExpectRemovedExactly(const std::vector<std::string>& labels) {
         std::set<std::string> expected = EntriesOf(before_, labels);
-        for (const std::string &label : labels)
+        for (const std::string& label : labels)
             EXPECT_FALSE(EntriesOf(before_, {label}).empty()) << label << " was not there before the run";
         std::set<std::string> removed = Removed();
-        EXPECT_EQ(expected, removed) << "expected gone:" << Describe(expected) << "\n  actually gone:"
-                                     << Describe(removed);
+        EXPECT_EQ(expected, removed) << "expected gone:" << Describe(expected)
+                                     << "\n  actually gone:" << Describe(removed);
         EXPECT_TRUE(Added().empty()) << "appeared:" << Describe(Added());
     }
 
-    void ExpectRestart(const RemoverRun &run, bool requested, int privilege)
-    {
+    void ExpectRestart(const RemoverRun& run, bool requested, int privilege) {
         if (!requested) {
             EXPECT_TRUE(run.restartFlags.empty()) << "ExitWindowsEx called " << run.restartFlags.size() << " times";
             return;
@@ -189,13 +166,12 @@ protected:
     // The device walk ran to its end: all classes listed once, the hardware ids of every
     // device there before the run read, each board device removed exactly once, the list
     // destroyed and the API released.
-    void ExpectCompleteDeviceWalk(const RemoverRun &run)
-    {
+    void ExpectCompleteDeviceWalk(const RemoverRun& run) {
         EXPECT_EQ(std::vector<unsigned long>{4ul /* DIGCF_ALLCLASSES */}, run.classDevsFlags)
             << "SetupDiGetClassDevsA flags";
         std::vector<std::string> read = Upper(run.propertyReads);
         std::vector<std::string> unread;
-        for (const std::string &entry : before_)
+        for (const std::string& entry : before_)
             if (entry.rfind("DEV:", 0) == 0 && std::find(read.begin(), read.end(), entry.substr(4)) == read.end())
                 unread.push_back(entry.substr(4));
         EXPECT_TRUE(unread.empty()) << "devices whose hardware ids were not read:" << Describe(unread);
@@ -213,36 +189,34 @@ protected:
 // A complete installation, removed on each Windows version Wine can report.
 
 struct VersionCase {
-    const char *name;
-    const char *wineVersion;    // HKCU\Software\Wine\Version
-    const char *reported;       // GetVersionExA answer instead of Wine's, or ""
+    const char* name;
+    const char* wineVersion;  // HKCU\Software\Wine\Version
+    const char* reported;     // GetVersionExA answer instead of Wine's, or ""
     OsClass osClass;
 };
 
-std::vector<std::string> RemovedFromFullInstall(OsClass c, const std::string &firstOem)
-{
+std::vector<std::string> RemovedFromFullInstall(OsClass c, const std::string& firstOem) {
     switch (c) {
-    case WIN95: return {firstOem, "vxd", "dll", "9x.full"};
-    case WIN98: return {"98.inf", "vxd", "dll", "9x.full"};
-    case NT4: return NT4_REMOVED;
-    case W2K:
-    case WXP:
-    case VISTA: return Join({NT5_SERVICES, BOARD_DEVICES, {firstOem, firstOem + ".pnf"}, NT5_FILES});
-    default: return {};
+        case WIN95: return {firstOem, "vxd", "dll", "9x.full"};
+        case WIN98: return {"98.inf", "vxd", "dll", "9x.full"};
+        case NT4: return NT4_REMOVED;
+        case W2K:
+        case WXP:
+        case VISTA: return Join({NT5_SERVICES, BOARD_DEVICES, {firstOem, firstOem + ".pnf"}, NT5_FILES});
+        default: return {};
     }
 }
 
-void PrintTo(const VersionCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
 
 class FullRemoval : public RemovalTest, public ::testing::WithParamInterface<VersionCase> {};
 
-TEST_P(FullRemoval, RemovesExactlyTheClassArtefactsAndRestarts)
-{
-    const VersionCase &c = GetParam();
+TEST_P(FullRemoval, RemovesExactlyTheClassArtefactsAndRestarts) {
+    const VersionCase& c = GetParam();
     SeedArtefacts();
     std::string firstOem = FirstInSearchOrder({"oem.match1", "oem.match2"});
     ASSERT_EQ("oem.match1", firstOem) << "seeded search order";
-    for (const std::string &decoy : OEM_DECOYS)
+    for (const std::string& decoy : OEM_DECOYS)
         ASSERT_LT(SearchPosition(decoy), SearchPosition(firstOem)) << decoy << " must be read before the match";
 
     RemoverOptions options;
@@ -272,16 +246,11 @@ TEST_P(FullRemoval, RemovesExactlyTheClassArtefactsAndRestarts)
 
 INSTANTIATE_TEST_SUITE_P(
     Versions, FullRemoval,
-    ::testing::Values(VersionCase{"win95", "win95", "", WIN95},
-                      VersionCase{"win98", "win98", "", WIN98},
-                      VersionCase{"nt40", "nt40", "", NT4},
-                      VersionCase{"win2k", "win2k", "", W2K},
-                      VersionCase{"winxp", "winxp", "", WXP},
-                      VersionCase{"win2003_is_5_2", "win2003", "", WXP},
-                      VersionCase{"vista", "vista", "", VISTA},
-                      VersionCase{"win7_is_6_1", "win7", "", VISTA},
-                      VersionCase{"win81_is_6_2", "win81", "", VISTA},
-                      VersionCase{"win10", "win10", "", VISTA},
+    ::testing::Values(VersionCase{"win95", "win95", "", WIN95}, VersionCase{"win98", "win98", "", WIN98},
+                      VersionCase{"nt40", "nt40", "", NT4}, VersionCase{"win2k", "win2k", "", W2K},
+                      VersionCase{"winxp", "winxp", "", WXP}, VersionCase{"win2003_is_5_2", "win2003", "", WXP},
+                      VersionCase{"vista", "vista", "", VISTA}, VersionCase{"win7_is_6_1", "win7", "", VISTA},
+                      VersionCase{"win81_is_6_2", "win81", "", VISTA}, VersionCase{"win10", "win10", "", VISTA},
                       // Versions Wine does not report by itself.
                       VersionCase{"reported_6_3", "win10", "2,6,3,9600", VISTA},
                       VersionCase{"reported_10_0", "win10", "2,10,0,19045", VISTA},
@@ -291,23 +260,22 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionCase{"reported_nt_5_3", "winxp", "2,5,3,3000", OTHER},
                       VersionCase{"reported_platform_3", "win10", "3,5,0,0", OTHER},
                       VersionCase{"reported_platform_0", "win10", "0,3,10,0", OTHER}),
-    [](const ::testing::TestParamInfo<VersionCase> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<VersionCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------
 // Declining the confirmation touches nothing.
 
 struct DeclineCase {
-    const char *name;
-    const char *wineVersion;
+    const char* name;
+    const char* wineVersion;
     int answer;
 };
 
-void PrintTo(const DeclineCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const DeclineCase& c, std::ostream* os) { *os << c.name; }
 
 class Decline : public RemovalTest, public ::testing::WithParamInterface<DeclineCase> {};
 
-TEST_P(Decline, LeavesEverythingAndShowsNoFurtherBox)
-{
+TEST_P(Decline, LeavesEverythingAndShowsNoFurtherBox) {
     SeedArtefacts();
     RemoverOptions options;
     options.answers = std::to_string(GetParam().answer);
@@ -318,17 +286,13 @@ TEST_P(Decline, LeavesEverythingAndShowsNoFurtherBox)
     EXPECT_FALSE(LoadedSetupApi(run));
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, Decline,
-                         ::testing::Values(DeclineCase{"win95_cancel", "win95", ID_CANCEL},
-                                           DeclineCase{"win98_cancel", "win98", ID_CANCEL},
-                                           DeclineCase{"nt40_cancel", "nt40", ID_CANCEL},
-                                           DeclineCase{"win2k_cancel", "win2k", ID_CANCEL},
-                                           DeclineCase{"winxp_cancel", "winxp", ID_CANCEL},
-                                           DeclineCase{"win10_cancel", "win10", ID_CANCEL},
-                                           DeclineCase{"win10_box_failed", "win10", 0}),
-                         [](const ::testing::TestParamInfo<DeclineCase> &info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Answers, Decline,
+    ::testing::Values(DeclineCase{"win95_cancel", "win95", ID_CANCEL}, DeclineCase{"win98_cancel", "win98", ID_CANCEL},
+                      DeclineCase{"nt40_cancel", "nt40", ID_CANCEL}, DeclineCase{"win2k_cancel", "win2k", ID_CANCEL},
+                      DeclineCase{"winxp_cancel", "winxp", ID_CANCEL}, DeclineCase{"win10_cancel", "win10", ID_CANCEL},
+                      DeclineCase{"win10_box_failed", "win10", 0}),
+    [](const ::testing::TestParamInfo<DeclineCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------
 // Partial installations: which failures count, and which box they lead to. Results 0, 2
@@ -336,26 +300,24 @@ INSTANTIATE_TEST_SUITE_P(Answers, Decline,
 // the other kind (box 106 instead of 102).
 
 struct PartialCase {
-    const char *name;
-    const char *wineVersion;
-    std::vector<std::string> missing;     // artefacts not installed
-    std::vector<std::string> extra;       // artefacts installed beyond the full set
-    bool setupApiFails;                   // LoadLibraryA("SETUPAPI.DLL") fails
-    bool failureBox;                      // 106 instead of 102 and the restart
+    const char* name;
+    const char* wineVersion;
+    std::vector<std::string> missing;  // artefacts not installed
+    std::vector<std::string> extra;    // artefacts installed beyond the full set
+    bool setupApiFails;                // LoadLibraryA("SETUPAPI.DLL") fails
+    bool failureBox;                   // 106 instead of 102 and the restart
     std::vector<std::string> removed;
 };
 
-void PrintTo(const PartialCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const PartialCase& c, std::ostream* os) { *os << c.name; }
 
 class Partial : public RemovalTest, public ::testing::WithParamInterface<PartialCase> {};
 
-TEST_P(Partial, ShowsTheBoxOfItsResultAndRemovesWhatIsThere)
-{
-    const PartialCase &c = GetParam();
+TEST_P(Partial, ShowsTheBoxOfItsResultAndRemovesWhatIsThere) {
+    const PartialCase& c = GetParam();
     SeedArtefacts(Join({Without(AllArtefactLabels(), c.missing), c.extra}));
     RemoverOptions options;
-    if (c.setupApiFails)
-        options.failLoad = "SETUPAPI.DLL";
+    if (c.setupApiFails) options.failLoad = "SETUPAPI.DLL";
     RemoverRun run = Run(c.wineVersion, options);
     bool nt = std::string(c.wineVersion) != "win95" && std::string(c.wineVersion) != "win98";
     if (c.failureBox) {
@@ -375,96 +337,168 @@ INSTANTIATE_TEST_SUITE_P(
     Installations, Partial,
     ::testing::Values(
         // NT 5.1: device and services already gone, only uncounted steps fail: result 0.
-        PartialCase{"winxp_device_and_services_gone", "winxp", Join({NT5_SERVICES, BOARD_DEVICES}), {}, false,
-                    false, Join({OEM1, NT5_FILES})},
+        PartialCase{"winxp_device_and_services_gone",
+                    "winxp",
+                    Join({NT5_SERVICES, BOARD_DEVICES}),
+                    {},
+                    false,
+                    false,
+                    Join({OEM1, NT5_FILES})},
         // Without the setup API the service keys and devices stay: result 4 alone.
         PartialCase{"win2k_no_setupapi", "win2k", {}, {}, true, false, Join({OEM1, NT5_FILES})},
         // Own driver file missing: counted.
-        PartialCase{"win2k_own_file_missing", "win2k", {"w2k.sys"}, {}, true, true,
+        PartialCase{"win2k_own_file_missing",
+                    "win2k",
+                    {"w2k.sys"},
+                    {},
+                    true,
+                    true,
                     Join({OEM1, {"wxp.sys", "wdm.sys", "dll"}})},
-        PartialCase{"win2k_other_files_missing", "win2k", {"wxp.sys", "wdm.sys"}, {}, true, false,
+        PartialCase{"win2k_other_files_missing",
+                    "win2k",
+                    {"wxp.sys", "wdm.sys"},
+                    {},
+                    true,
+                    false,
                     Join({OEM1, {"w2k.sys", "dll"}})},
-        PartialCase{"winxp_own_file_missing", "winxp", {"wxp.sys"}, {}, true, true,
+        PartialCase{"winxp_own_file_missing",
+                    "winxp",
+                    {"wxp.sys"},
+                    {},
+                    true,
+                    true,
                     Join({OEM1, {"w2k.sys", "wdm.sys", "dll"}})},
-        PartialCase{"winxp_other_files_missing", "winxp", {"w2k.sys", "wdm.sys"}, {}, true, false,
+        PartialCase{"winxp_other_files_missing",
+                    "winxp",
+                    {"w2k.sys", "wdm.sys"},
+                    {},
+                    true,
+                    false,
                     Join({OEM1, {"wxp.sys", "dll"}})},
-        PartialCase{"vista_own_file_wdm_missing", "vista", {"wdm.sys"}, {}, true, true,
+        PartialCase{"vista_own_file_wdm_missing",
+                    "vista",
+                    {"wdm.sys"},
+                    {},
+                    true,
+                    true,
                     Join({OEM1, {"w2k.sys", "wxp.sys", "dll"}})},
-        PartialCase{"vista_other_files_missing", "vista", {"w2k.sys", "wxp.sys"}, {}, true, false,
+        PartialCase{"vista_other_files_missing",
+                    "vista",
+                    {"w2k.sys", "wxp.sys"},
+                    {},
+                    true,
+                    false,
                     Join({OEM1, {"wdm.sys", "dll"}})},
-        PartialCase{"win7_own_file_wdm_missing", "win7", {"wdm.sys"}, {}, true, true,
+        PartialCase{"win7_own_file_wdm_missing",
+                    "win7",
+                    {"wdm.sys"},
+                    {},
+                    true,
+                    true,
                     Join({OEM1, {"w2k.sys", "wxp.sys", "dll"}})},
         // A missing own file alone: result 2, still completion and restart.
-        PartialCase{"vista_own_file_missing_only", "vista", {"wdm.sys"}, {}, false, false,
+        PartialCase{"vista_own_file_missing_only",
+                    "vista",
+                    {"wdm.sys"},
+                    {},
+                    false,
+                    false,
                     Join({NT5_SERVICES, BOARD_DEVICES, OEM1, {"w2k.sys", "wxp.sys", "dll"}})},
-        PartialCase{"vista_library_missing", "vista", {"dll"}, {}, true, true,
-                    Join({OEM1, {"w2k.sys", "wxp.sys", "wdm.sys"}})},
+        PartialCase{
+            "vista_library_missing", "vista", {"dll"}, {}, true, true, Join({OEM1, {"w2k.sys", "wxp.sys", "wdm.sys"}})},
         // The .PNF copy is a counted deletion too.
-        PartialCase{"vista_pnf_missing", "vista", {"oem.match1.pnf"}, {}, true, true,
-                    Join({{"oem.match1"}, NT5_FILES})},
+        PartialCase{
+            "vista_pnf_missing", "vista", {"oem.match1.pnf"}, {}, true, true, Join({{"oem.match1"}, NT5_FILES})},
         // No setup-information file with the mark: nothing to delete, no failure.
         PartialCase{"vista_no_marked_inf", "vista", Join({OEM1, OEM2}), {}, true, false, NT5_FILES},
         // The first marked file gone: the next one is the board's.
         PartialCase{"vista_second_marked_inf", "vista", OEM1, {}, true, false, Join({OEM2, NT5_FILES})},
         // NT 4: a key with a subkey of its own stays; the later steps still run.
-        PartialCase{"nt40_service_with_extra_subkey", "nt40", {}, {"nt4.parameters"}, false, false,
+        PartialCase{"nt40_service_with_extra_subkey",
+                    "nt40",
+                    {},
+                    {"nt4.parameters"},
+                    false,
+                    false,
                     {"nt4.enum", "nt4.security", "nt4.eventlog", "nt4.sys", "dll"}},
-        PartialCase{"nt40_extra_subkey_and_driver_missing", "nt40", {"nt4.sys"}, {"nt4.parameters"}, false, true,
+        PartialCase{"nt40_extra_subkey_and_driver_missing",
+                    "nt40",
+                    {"nt4.sys"},
+                    {"nt4.parameters"},
+                    false,
+                    true,
                     {"nt4.enum", "nt4.security", "nt4.eventlog", "dll"}},
-        PartialCase{"nt40_eventlog_and_driver_missing", "nt40", {"nt4.eventlog", "nt4.sys"}, {}, false, true,
+        PartialCase{"nt40_eventlog_and_driver_missing",
+                    "nt40",
+                    {"nt4.eventlog", "nt4.sys"},
+                    {},
+                    false,
+                    true,
                     {"nt4.enum", "nt4.security", "nt4.service", "dll"}},
-        PartialCase{"nt40_driver_missing_only", "nt40", {"nt4.sys"}, {}, false, false,
+        PartialCase{"nt40_driver_missing_only",
+                    "nt40",
+                    {"nt4.sys"},
+                    {},
+                    false,
+                    false,
                     {"nt4.enum", "nt4.security", "nt4.service", "nt4.eventlog", "dll"}},
         // Windows 9x: the shorter device key goes only when the full one is not there.
-        PartialCase{"win95_full_key_missing", "win95", {"9x.full"}, {}, false, false,
-                    {"oem.match1", "vxd", "dll", "9x.short"}},
-        PartialCase{"win95_keys_missing", "win95", {"9x.full", "9x.short"}, {}, false, false,
-                    {"oem.match1", "vxd", "dll"}},
-        PartialCase{"win95_keys_and_vxd_missing", "win95", {"9x.full", "9x.short", "vxd"}, {}, false, true,
+        PartialCase{
+            "win95_full_key_missing", "win95", {"9x.full"}, {}, false, false, {"oem.match1", "vxd", "dll", "9x.short"}},
+        PartialCase{
+            "win95_keys_missing", "win95", {"9x.full", "9x.short"}, {}, false, false, {"oem.match1", "vxd", "dll"}},
+        PartialCase{"win95_keys_and_vxd_missing",
+                    "win95",
+                    {"9x.full", "9x.short", "vxd"},
+                    {},
+                    false,
+                    true,
                     {"oem.match1", "dll"}},
-        PartialCase{"win95_keys_missing_no_marked_inf", "win95", Join({{"9x.full", "9x.short"}, OEM1, OEM2}), {},
-                    false, false, {"vxd", "dll"}},
-        PartialCase{"win98_keys_and_inf_missing", "win98", {"9x.full", "9x.short", "98.inf"}, {}, false, true,
+        PartialCase{"win95_keys_missing_no_marked_inf",
+                    "win95",
+                    Join({{"9x.full", "9x.short"}, OEM1, OEM2}),
+                    {},
+                    false,
+                    false,
                     {"vxd", "dll"}},
-        PartialCase{"win98_keys_missing", "win98", {"9x.full", "9x.short"}, {}, false, false,
-                    {"98.inf", "vxd", "dll"}}),
-    [](const ::testing::TestParamInfo<PartialCase> &info) { return std::string(info.param.name); });
+        PartialCase{
+            "win98_keys_and_inf_missing", "win98", {"9x.full", "9x.short", "98.inf"}, {}, false, true, {"vxd", "dll"}},
+        PartialCase{
+            "win98_keys_missing", "win98", {"9x.full", "9x.short"}, {}, false, false, {"98.inf", "vxd", "dll"}}),
+    [](const ::testing::TestParamInfo<PartialCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------
 // The setup API failing in each way the device removal knows. Every case also lacks the
 // class's own driver file, so box 106 shows that the device bit was set as well.
 
 struct SetupFaultCase {
-    const char *name;
-    const char *wineVersion;
-    const char *ownFile;
-    std::string fault;                    // RemoverOptions::setupFault; "device:<label>" for a read fault
-    bool listMade;                        // SetupDiGetClassDevsA gave a list
-    std::vector<std::string> removed;     // besides the other files and the marked .INF
-    std::vector<std::string> notRead;     // devices whose hardware ids must not be read
+    const char* name;
+    const char* wineVersion;
+    const char* ownFile;
+    std::string fault;                 // RemoverOptions::setupFault; "device:<label>" for a read fault
+    bool listMade;                     // SetupDiGetClassDevsA gave a list
+    std::vector<std::string> removed;  // besides the other files and the marked .INF
+    std::vector<std::string> notRead;  // devices whose hardware ids must not be read
 };
 
-void PrintTo(const SetupFaultCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const SetupFaultCase& c, std::ostream* os) { *os << c.name; }
 
 class SetupFault : public RemovalTest, public ::testing::WithParamInterface<SetupFaultCase> {};
 
-TEST_P(SetupFault, SetsTheDeviceBitAndStopsWhereTheWalkFailed)
-{
-    const SetupFaultCase &c = GetParam();
+TEST_P(SetupFault, SetsTheDeviceBitAndStopsWhereTheWalkFailed) {
+    const SetupFaultCase& c = GetParam();
     SeedArtefacts(Without(AllArtefactLabels(), {c.ownFile}));
     std::vector<std::string> walk = DeviceWalkOrder();
     std::vector<size_t> positions;
-    for (const char *label : {"dev.noids", "dev.lower", "dev.mixed", "dev.longer", "dev.board", "dev.multi"})
+    for (const char* label : {"dev.noids", "dev.lower", "dev.mixed", "dev.longer", "dev.board", "dev.multi"})
         positions.push_back(std::find(walk.begin(), walk.end(), DeviceInstance(label)) - walk.begin());
     ASSERT_TRUE(std::is_sorted(positions.begin(), positions.end()) && positions.back() < walk.size())
         << "the seeded devices must be walked in the order of their instance numbers";
 
     RemoverOptions options;
     options.setupFault = c.fault;
-    if (c.fault.rfind("device:", 0) == 0)
-        options.setupFault = "property:" + DeviceInstance(c.fault.substr(7));
-    if (c.fault.rfind("stuck:", 0) == 0)
-        options.setupFault = "stuck:" + DeviceInstance(c.fault.substr(6));
+    if (c.fault.rfind("device:", 0) == 0) options.setupFault = "property:" + DeviceInstance(c.fault.substr(7));
+    if (c.fault.rfind("stuck:", 0) == 0) options.setupFault = "stuck:" + DeviceInstance(c.fault.substr(6));
     RemoverRun run = Run(c.wineVersion, options);
     ExpectBoxes(run, {BOX_CONFIRM, BOX_FAILED});
     ExpectRestart(run, false, 0);
@@ -472,7 +506,7 @@ TEST_P(SetupFault, SetsTheDeviceBitAndStopsWhereTheWalkFailed)
     EXPECT_EQ(1, run.setupApiReleased) << "FreeLibrary of the setup API";
     EXPECT_EQ(c.listMade ? 1 : 0, run.listsDestroyed) << "SetupDiDestroyDeviceInfoList calls";
     std::vector<std::string> read = Upper(run.propertyReads);
-    for (const std::string &label : c.notRead)
+    for (const std::string& label : c.notRead)
         EXPECT_EQ(read.end(), std::find(read.begin(), read.end(), DeviceInstance(label)))
             << label << " was examined after the walk had failed";
 }
@@ -480,42 +514,63 @@ TEST_P(SetupFault, SetsTheDeviceBitAndStopsWhereTheWalkFailed)
 INSTANTIATE_TEST_SUITE_P(
     Faults, SetupFault,
     ::testing::Values(
-        SetupFaultCase{"win2k_no_class_devs_function", "win2k", "w2k.sys", "missing:SetupDiGetClassDevsA", false, {}, {}},
+        SetupFaultCase{
+            "win2k_no_class_devs_function", "win2k", "w2k.sys", "missing:SetupDiGetClassDevsA", false, {}, {}},
         SetupFaultCase{"winxp_no_enum_function", "winxp", "wxp.sys", "missing:SetupDiEnumDeviceInfo", false, {}, {}},
-        SetupFaultCase{"vista_no_property_function", "vista", "wdm.sys", "missing:SetupDiGetDeviceRegistryPropertyA",
-                       false, {}, {}},
-        SetupFaultCase{"win7_no_installer_function", "win7", "wdm.sys", "missing:SetupDiCallClassInstaller", false, {}, {}},
-        SetupFaultCase{"win10_no_destroy_function", "win10", "wdm.sys", "missing:SetupDiDestroyDeviceInfoList", false, {},
+        SetupFaultCase{"vista_no_property_function",
+                       "vista",
+                       "wdm.sys",
+                       "missing:SetupDiGetDeviceRegistryPropertyA",
+                       false,
+                       {},
                        {}},
+        SetupFaultCase{
+            "win7_no_installer_function", "win7", "wdm.sys", "missing:SetupDiCallClassInstaller", false, {}, {}},
+        SetupFaultCase{
+            "win10_no_destroy_function", "win10", "wdm.sys", "missing:SetupDiDestroyDeviceInfoList", false, {}, {}},
         SetupFaultCase{"winxp_no_device_list", "winxp", "wxp.sys", "classdevs", false, {}, {}},
         // A failed hardware-id read ends the walk: the service keys are gone already, the
         // board's devices after the failing one stay.
-        SetupFaultCase{"winxp_read_fails_before_the_board", "winxp", "wxp.sys", "device:dev.lower", true, NT5_SERVICES,
+        SetupFaultCase{"winxp_read_fails_before_the_board",
+                       "winxp",
+                       "wxp.sys",
+                       "device:dev.lower",
+                       true,
+                       NT5_SERVICES,
                        {"dev.mixed", "dev.longer", "dev.board", "dev.multi"}},
-        SetupFaultCase{"vista_read_fails_between_board_devices", "vista", "wdm.sys", "device:dev.multi", true,
-                       Join({NT5_SERVICES, {"dev.board"}}), {}},
+        SetupFaultCase{"vista_read_fails_between_board_devices",
+                       "vista",
+                       "wdm.sys",
+                       "device:dev.multi",
+                       true,
+                       Join({NT5_SERVICES, {"dev.board"}}),
+                       {}},
         // A read that asks for more room again and again without wanting more ends the
         // walk like any other failed read instead of going round for ever.
-        SetupFaultCase{"win2k_read_never_settles", "win2k", "w2k.sys", "stuck:dev.mixed", true, NT5_SERVICES,
+        SetupFaultCase{"win2k_read_never_settles",
+                       "win2k",
+                       "w2k.sys",
+                       "stuck:dev.mixed",
+                       true,
+                       NT5_SERVICES,
                        {"dev.longer", "dev.board", "dev.multi"}}),
-    [](const ::testing::TestParamInfo<SetupFaultCase> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<SetupFaultCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------
 // Running the program a second time.
 
 struct SecondRunCase {
-    const char *name;
-    const char *wineVersion;
-    bool completion;     // box 102 and the restart again, else box 106
+    const char* name;
+    const char* wineVersion;
+    bool completion;  // box 102 and the restart again, else box 106
 };
 
-void PrintTo(const SecondRunCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const SecondRunCase& c, std::ostream* os) { *os << c.name; }
 
 class SecondRun : public RemovalTest, public ::testing::WithParamInterface<SecondRunCase> {};
 
-TEST_P(SecondRun, RepeatsEveryDeletion)
-{
-    const SecondRunCase &c = GetParam();
+TEST_P(SecondRun, RepeatsEveryDeletion) {
+    const SecondRunCase& c = GetParam();
     // One device key and one marked setup-information file, as a real installation has.
     SeedArtefacts(Without(AllArtefactLabels(), Join({{"9x.short"}, OEM2})));
     RemoverRun first = Run(c.wineVersion, RemoverOptions());
@@ -535,20 +590,17 @@ TEST_P(SecondRun, RepeatsEveryDeletion)
 
 INSTANTIATE_TEST_SUITE_P(Versions, SecondRun,
                          ::testing::Values(SecondRunCase{"win95", "win95", false},
-                                           SecondRunCase{"win98", "win98", false},
-                                           SecondRunCase{"nt40", "nt40", false},
-                                           SecondRunCase{"win2k", "win2k", true},
-                                           SecondRunCase{"winxp", "winxp", true},
+                                           SecondRunCase{"win98", "win98", false}, SecondRunCase{"nt40", "nt40", false},
+                                           SecondRunCase{"win2k", "win2k", true}, SecondRunCase{"winxp", "winxp", true},
                                            SecondRunCase{"win10", "win10", true}),
-                         [](const ::testing::TestParamInfo<SecondRunCase> &info) {
+                         [](const ::testing::TestParamInfo<SecondRunCase>& info) {
                              return std::string(info.param.name);
                          });
 
 // ---------------------------------------------------------------------------------------
 // The end of the program.
 
-TEST_F(RemovalTest, FailedRestartStillEndsWithExitCodeZero)
-{
+TEST_F(RemovalTest, FailedRestartStillEndsWithExitCodeZero) {
     SeedArtefacts();
     RemoverOptions options;
     options.restartSucceeds = false;
@@ -557,8 +609,7 @@ TEST_F(RemovalTest, FailedRestartStillEndsWithExitCodeZero)
     ExpectRestart(run, true, 1);
 }
 
-TEST_F(RemovalTest, FailedCompletionBoxDoesNotRestart)
-{
+TEST_F(RemovalTest, FailedCompletionBoxDoesNotRestart) {
     SeedArtefacts();
     RemoverOptions options;
     options.answers = "1,0";
@@ -567,8 +618,7 @@ TEST_F(RemovalTest, FailedCompletionBoxDoesNotRestart)
     ExpectRestart(run, false, 0);
 }
 
-TEST_F(RemovalTest, UnopenableTokenIsIgnored)
-{
+TEST_F(RemovalTest, UnopenableTokenIsIgnored) {
     SeedArtefacts();
     RemoverOptions options;
     options.noToken = true;
@@ -579,8 +629,7 @@ TEST_F(RemovalTest, UnopenableTokenIsIgnored)
     ExpectRemovedExactly(RemovedFromFullInstall(W2K, "oem.match1"));
 }
 
-TEST_F(RemovalTest, CommandLineIsIgnored)
-{
+TEST_F(RemovalTest, CommandLineIsIgnored) {
     SeedArtefacts();
     RemoverOptions options;
     options.arguments = "/q /s /uninstall=none -?";
@@ -593,8 +642,7 @@ TEST_F(RemovalTest, CommandLineIsIgnored)
 // ---------------------------------------------------------------------------------------
 // Paths that do not fit in 260 characters are never built; their deletions count as failed.
 
-TEST_F(RemovalTest, WindowsDirectoryTooLongForThePathsFailsThoseDeletions)
-{
+TEST_F(RemovalTest, WindowsDirectoryTooLongForThePathsFailsThoseDeletions) {
     SeedArtefacts();
     RemoverOptions options;
     // 250 characters: Windows directory + "\System32\Drivers\..." cannot be built.
@@ -606,8 +654,7 @@ TEST_F(RemovalTest, WindowsDirectoryTooLongForThePathsFailsThoseDeletions)
     ExpectRemovedExactly(Join({NT5_SERVICES, BOARD_DEVICES}));
 }
 
-TEST_F(RemovalTest, WindowsDirectoryTooLongWithSetupApiMissingIsAFailure)
-{
+TEST_F(RemovalTest, WindowsDirectoryTooLongWithSetupApiMissingIsAFailure) {
     SeedArtefacts();
     RemoverOptions options;
     options.windowsDirectory = "C:\\" + std::string(247, 'w');
@@ -623,40 +670,37 @@ TEST_F(RemovalTest, WindowsDirectoryTooLongWithSetupApiMissingIsAFailure)
 // than the directory; it fits the 260-character buffer (with its terminating zero) up to
 // 259 characters.
 struct LongDirectoryCase {
-    const char *name;
+    const char* name;
     size_t directoryLength;
     bool driverDeleted;
 };
 
-void PrintTo(const LongDirectoryCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const LongDirectoryCase& c, std::ostream* os) { *os << c.name; }
 
 class LongWindowsDirectory : public RemovalTest, public ::testing::WithParamInterface<LongDirectoryCase> {
 protected:
-    std::wstring Wide(const std::string &path) { return L"\\\\?\\" + FromCodePage(CP_ACP, path); }
-    bool Exists(const std::string &path) { return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
-    void MakeFile(const std::string &path)
-    {
-        HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_READONLY, nullptr);
+    std::wstring Wide(const std::string& path) { return L"\\\\?\\" + FromCodePage(CP_ACP, path); }
+    bool Exists(const std::string& path) { return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+    void MakeFile(const std::string& path) {
+        HANDLE file =
+            CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, file) << "could not make " << path;
         CloseHandle(file);
     }
-    void TearDown() override
-    {
-        for (const std::string &file : {driver_, library_}) {
+    void TearDown() override {
+        for (const std::string& file : {driver_, library_}) {
             SetFileAttributesW(Wide(file).c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileW(Wide(file).c_str());
         }
-        for (const std::string &dir : {directory_ + "\\System32\\Drivers", directory_ + "\\System32", directory_})
+        for (const std::string& dir : {directory_ + "\\System32\\Drivers", directory_ + "\\System32", directory_})
             RemoveDirectoryW(Wide(dir).c_str());
         RemovalTest::TearDown();
     }
     std::string directory_, driver_, library_;
 };
 
-TEST_P(LongWindowsDirectory, DriverPathFitsOnlyUpTo259Characters)
-{
-    const LongDirectoryCase &c = GetParam();
+TEST_P(LongWindowsDirectory, DriverPathFitsOnlyUpTo259Characters) {
+    const LongDirectoryCase& c = GetParam();
     directory_ = "C:\\" + std::string(c.directoryLength - 3, 'd');
     driver_ = directory_ + "\\System32\\Drivers\\TELLAMIO.SYS";
     library_ = directory_ + "\\System32\\TELLAMIO.DLL";
@@ -687,7 +731,7 @@ TEST_P(LongWindowsDirectory, DriverPathFitsOnlyUpTo259Characters)
 INSTANTIATE_TEST_SUITE_P(Lengths, LongWindowsDirectory,
                          ::testing::Values(LongDirectoryCase{"driver_path_259", 229, true},
                                            LongDirectoryCase{"driver_path_260", 230, false}),
-                         [](const ::testing::TestParamInfo<LongDirectoryCase> &info) {
+                         [](const ::testing::TestParamInfo<LongDirectoryCase>& info) {
                              return std::string(info.param.name);
                          });
 
@@ -714,9 +758,8 @@ struct WindowSearch {
     HWND found;
 };
 
-BOOL CALLBACK FindBoxWindow(HWND window, LPARAM param)
-{
-    WindowSearch *search = (WindowSearch *)param;
+BOOL CALLBACK FindBoxWindow(HWND window, LPARAM param) {
+    WindowSearch* search = (WindowSearch*)param;
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
     char className[64];
@@ -728,34 +771,30 @@ BOOL CALLBACK FindBoxWindow(HWND window, LPARAM param)
     return TRUE;
 }
 
-BOOL CALLBACK CollectStaticText(HWND child, LPARAM param)
-{
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
     char className[64];
     GetClassNameA(child, className, sizeof(className));
     wchar_t text[512];
     if (lstrcmpiA(className, "Static") == 0 && GetWindowTextW(child, text, 512) > 0) {
-        std::wstring *all = (std::wstring *)param;
+        std::wstring* all = (std::wstring*)param;
         *all += text;
     }
     return TRUE;
 }
 
-bool ButtonShown(HWND box, int id)
-{
+bool ButtonShown(HWND box, int id) {
     HWND button = GetDlgItem(box, id);
     return button != nullptr && IsWindowVisible(button);
 }
 
 // Waits for each box of the program in turn, reads it and answers it as the script says.
-void AnswerOnScreen(unsigned long processId, void *context)
-{
-    ScreenScript *script = (ScreenScript *)context;
+void AnswerOnScreen(unsigned long processId, void* context) {
+    ScreenScript* script = (ScreenScript*)context;
     for (Answer answer : script->answers) {
         WindowSearch search = {processId, nullptr};
         for (int i = 0; i < 400 && !search.found; ++i) {
             EnumWindows(FindBoxWindow, (LPARAM)&search);
-            if (!search.found)
-                Sleep(50);
+            if (!search.found) Sleep(50);
         }
         ScreenBox box;
         if (!search.found) {
@@ -763,7 +802,7 @@ void AnswerOnScreen(unsigned long processId, void *context)
             return;
         }
         HWND window = search.found;
-        Sleep(100);     // let the box finish laying itself out
+        Sleep(100);  // let the box finish laying itself out
         box.seen = true;
         wchar_t caption[256];
         GetWindowTextW(window, caption, 256);
@@ -773,25 +812,19 @@ void AnswerOnScreen(unsigned long processId, void *context)
         box.cancelButton = ButtonShown(window, IDCANCEL);
         script->seen.push_back(box);
         switch (answer) {
-        case Answer::EscapeKey:
-            // The key goes to the focused button; the box's dialog loop turns it into IDCANCEL.
-            PostMessageW(GetDlgItem(window, IDOK), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-            PostMessageW(GetDlgItem(window, IDOK), WM_KEYUP, VK_ESCAPE, 0xC0010001);
-            break;
-        case Answer::ClickOk:
-            PostMessageW(GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
-            break;
-        case Answer::CloseBox:
-            PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-            break;
+            case Answer::EscapeKey:
+                // The key goes to the focused button; the box's dialog loop turns it into IDCANCEL.
+                PostMessageW(GetDlgItem(window, IDOK), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+                PostMessageW(GetDlgItem(window, IDOK), WM_KEYUP, VK_ESCAPE, 0xC0010001);
+                break;
+            case Answer::ClickOk: PostMessageW(GetDlgItem(window, IDOK), BM_CLICK, 0, 0); break;
+            case Answer::CloseBox: PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); break;
         }
-        for (int i = 0; i < 200 && IsWindow(window) && IsWindowVisible(window); ++i)
-            Sleep(25);
+        for (int i = 0; i < 200 && IsWindow(window) && IsWindowVisible(window); ++i) Sleep(25);
     }
 }
 
-void ExpectScreenBox(const ScreenBox &got, const ExpectedBox &expected, bool cancelButton)
-{
+void ExpectScreenBox(const ScreenBox& got, const ExpectedBox& expected, bool cancelButton) {
     ASSERT_TRUE(got.seen) << "box " << expected.id << " did not appear on the screen";
     EXPECT_EQ(ToUtf8(FromCodePage(CP_UTF8, CAPTION)), ToUtf8(got.caption)) << "caption on screen";
     std::wstring text = FromCodePage(CP_UTF8, expected.text);
@@ -803,8 +836,7 @@ void ExpectScreenBox(const ScreenBox &got, const ExpectedBox &expected, bool can
     EXPECT_EQ(cancelButton, got.cancelButton) << "Cancel button of box " << expected.id;
 }
 
-TEST_F(RemovalTest, EscapeAtTheConfirmationOnScreenRemovesNothing)
-{
+TEST_F(RemovalTest, EscapeAtTheConfirmationOnScreenRemovesNothing) {
     SeedArtefacts();
     RemoverOptions options;
     options.realBoxes = true;
@@ -819,8 +851,7 @@ TEST_F(RemovalTest, EscapeAtTheConfirmationOnScreenRemovesNothing)
     ExpectRemovedExactly({});
 }
 
-TEST_F(RemovalTest, ClosingTheConfirmationOnScreenRemovesNothing)
-{
+TEST_F(RemovalTest, ClosingTheConfirmationOnScreenRemovesNothing) {
     SeedArtefacts();
     RemoverOptions options;
     options.realBoxes = true;
@@ -834,19 +865,18 @@ TEST_F(RemovalTest, ClosingTheConfirmationOnScreenRemovesNothing)
 }
 
 struct CompletionAnswerCase {
-    const char *name;
+    const char* name;
     Answer answer;
 };
 
 class CompletionOnScreen : public RemovalTest, public ::testing::WithParamInterface<CompletionAnswerCase> {};
 
-void PrintTo(const CompletionAnswerCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const CompletionAnswerCase& c, std::ostream* os) { *os << c.name; }
 
 // The completion box has only an OK button. The restart follows when the box returns IDOK;
 // Windows returns IDOK for Esc and for closing such a box as well, Wine 8 returns IDCANCEL,
 // and then the program ends without a restart.
-TEST_P(CompletionOnScreen, RestartsWhenTheBoxReturnsOk)
-{
+TEST_P(CompletionOnScreen, RestartsWhenTheBoxReturnsOk) {
     SeedArtefacts();
     RemoverOptions options;
     options.realBoxes = true;
@@ -858,8 +888,7 @@ TEST_P(CompletionOnScreen, RestartsWhenTheBoxReturnsOk)
     ExpectScreenBox(script.seen[1], BOX_COMPLETED, false);
     ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
     int returned = run.boxes[1].answer;
-    if (GetParam().answer == Answer::ClickOk)
-        EXPECT_EQ(ID_OK, returned) << "what the box returned for its OK button";
+    if (GetParam().answer == Answer::ClickOk) EXPECT_EQ(ID_OK, returned) << "what the box returned for its OK button";
     EXPECT_NE(0, returned) << "the box failed";
     SCOPED_TRACE("the completion box returned " + std::to_string(returned));
     ExpectRestart(run, returned == ID_OK, 1);
@@ -870,12 +899,11 @@ INSTANTIATE_TEST_SUITE_P(Answers, CompletionOnScreen,
                          ::testing::Values(CompletionAnswerCase{"ok", Answer::ClickOk},
                                            CompletionAnswerCase{"escape", Answer::EscapeKey},
                                            CompletionAnswerCase{"close", Answer::CloseBox}),
-                         [](const ::testing::TestParamInfo<CompletionAnswerCase> &info) {
+                         [](const ::testing::TestParamInfo<CompletionAnswerCase>& info) {
                              return std::string(info.param.name);
                          });
 
-TEST_F(RemovalTest, FailureBoxOnScreen)
-{
+TEST_F(RemovalTest, FailureBoxOnScreen) {
     SeedArtefacts(Without(AllArtefactLabels(), {"nt4.sys", "nt4.eventlog"}));
     RemoverOptions options;
     options.realBoxes = true;
@@ -888,8 +916,7 @@ TEST_F(RemovalTest, FailureBoxOnScreen)
     ExpectRestart(run, false, 0);
 }
 
-TEST_F(RemovalTest, UnknownSystemBoxOnScreen)
-{
+TEST_F(RemovalTest, UnknownSystemBoxOnScreen) {
     SeedArtefacts();
     RemoverOptions options;
     options.realBoxes = true;
@@ -904,4 +931,4 @@ TEST_F(RemovalTest, UnknownSystemBoxOnScreen)
     ExpectRemovedExactly({});
 }
 
-} // namespace
+}  // namespace

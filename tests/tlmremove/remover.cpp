@@ -10,44 +10,37 @@ namespace {
 
 const DWORD RUN_TIME_LIMIT_MS = 60000;
 
-std::string ReadFileBytes(const std::string &path)
-{
+std::string ReadFileBytes(const std::string& path) {
     std::string data;
-    FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return data;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return data;
     char buffer[4096];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0)
-        data.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0) data.append(buffer, n);
     std::fclose(file);
     return data;
 }
 
-std::string FromHex(const std::string &hex)
-{
+std::string FromHex(const std::string& hex) {
     std::string bytes;
     for (size_t i = 0; i + 1 < hex.size(); i += 2)
         bytes.push_back((char)std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
     return bytes;
 }
 
-std::vector<std::string> SplitTabs(const std::string &line)
-{
+std::vector<std::string> SplitTabs(const std::string& line) {
     std::vector<std::string> fields;
     size_t start = 0;
     for (;;) {
         size_t tab = line.find('\t', start);
         fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-        if (tab == std::string::npos)
-            break;
+        if (tab == std::string::npos) break;
         start = tab + 1;
     }
     return fields;
 }
 
-void ParseLog(RemoverRun &run)
-{
+void ParseLog(RemoverRun& run) {
     std::istringstream lines(run.log);
     std::string line;
     while (std::getline(lines, line)) {
@@ -74,7 +67,7 @@ void ParseLog(RemoverRun &run)
         } else if (f[0] == "classdevs" && f.size() >= 4) {
             run.classDevsFlags.push_back(std::strtoul(f[3].c_str(), nullptr, 0));
         } else if (f[0] == "property" && f.size() >= 4) {
-            if (f[2] == "1" && f[3] == "0")      // the first read of a device: size only
+            if (f[2] == "1" && f[3] == "0")  // the first read of a device: size only
                 run.propertyReads.push_back(f[1]);
         } else if (f[0] == "installer" && f.size() >= 3) {
             if (f[1] == "5")
@@ -91,35 +84,29 @@ void ParseLog(RemoverRun &run)
     }
 }
 
-void SetOrClear(const char *name, const std::string &value, bool set)
-{
+void SetOrClear(const char* name, const std::string& value, bool set) {
     SetEnvironmentVariableA(name, set ? value.c_str() : nullptr);
 }
 
-} // namespace
+}  // namespace
 
-std::wstring FromCodePage(unsigned codePage, const std::string &bytes)
-{
-    if (bytes.empty())
-        return std::wstring();
+std::wstring FromCodePage(unsigned codePage, const std::string& bytes) {
+    if (bytes.empty()) return std::wstring();
     int n = MultiByteToWideChar(codePage, 0, bytes.data(), (int)bytes.size(), nullptr, 0);
     std::wstring text(n, L'\0');
     MultiByteToWideChar(codePage, 0, bytes.data(), (int)bytes.size(), &text[0], n);
     return text;
 }
 
-std::string ToUtf8(const std::wstring &text)
-{
-    if (text.empty())
-        return std::string();
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
     int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
     std::string bytes(n, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &bytes[0], n, nullptr, nullptr);
     return bytes;
 }
 
-std::string BinaryDirectory()
-{
+std::string BinaryDirectory() {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string dir(path, n);
@@ -127,10 +114,8 @@ std::string BinaryDirectory()
     return slash == std::string::npos ? std::string(".") : dir.substr(0, slash);
 }
 
-RemoverRun RunRemover(const RemoverOptions &options,
-                      void (*onStarted)(unsigned long processId, void *context), void *context,
-                      void (*onInitialised)())
-{
+RemoverRun RunRemover(const RemoverOptions& options, void (*onStarted)(unsigned long processId, void* context),
+                      void* context, void (*onInitialised)()) {
     RemoverRun run;
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
@@ -155,13 +140,12 @@ RemoverRun RunRemover(const RemoverOptions &options,
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     std::string commandLine = "\"" + exe + "\"";
-    if (!options.arguments.empty())
-        commandLine += " " + options.arguments;
-    BOOL created = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                                  CREATE_SUSPENDED, nullptr, dir.c_str(), &startup, &process);
-    for (const char *name : {"TLMREMOVE_REC_LOG", "TLMREMOVE_REC_ANSWERS", "TLMREMOVE_REC_REAL_BOXES",
-                             "TLMREMOVE_REC_EXIT_RESULT", "TLMREMOVE_REC_FAIL_LOAD",
-                             "TLMREMOVE_REC_VERSION", "TLMREMOVE_REC_WINDIR", "TLMREMOVE_REC_SETUP_FAULT", "TLMREMOVE_REC_NO_TOKEN"})
+    if (!options.arguments.empty()) commandLine += " " + options.arguments;
+    BOOL created = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                                  dir.c_str(), &startup, &process);
+    for (const char* name : {"TLMREMOVE_REC_LOG", "TLMREMOVE_REC_ANSWERS", "TLMREMOVE_REC_REAL_BOXES",
+                             "TLMREMOVE_REC_EXIT_RESULT", "TLMREMOVE_REC_FAIL_LOAD", "TLMREMOVE_REC_VERSION",
+                             "TLMREMOVE_REC_WINDIR", "TLMREMOVE_REC_SETUP_FAULT", "TLMREMOVE_REC_NO_TOKEN"})
         SetEnvironmentVariableA(name, nullptr);
     if (!created) {
         run.log = "CreateProcessA failed: " + std::to_string(GetLastError());
@@ -169,11 +153,10 @@ RemoverRun RunRemover(const RemoverOptions &options,
     }
 
     // Load the recorder into the suspended program: a remote thread running LoadLibraryA.
-    void *remoteName = VirtualAllocEx(process.hProcess, nullptr, recorder.size() + 1,
-                                      MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    void* remoteName =
+        VirtualAllocEx(process.hProcess, nullptr, recorder.size() + 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     WriteProcessMemory(process.hProcess, remoteName, recorder.c_str(), recorder.size() + 1, nullptr);
-    auto loadLibrary = (LPTHREAD_START_ROUTINE)(void *)GetProcAddress(
-        GetModuleHandleA("kernel32.dll"), "LoadLibraryA");
+    auto loadLibrary = (LPTHREAD_START_ROUTINE)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA");
     HANDLE loader = CreateRemoteThread(process.hProcess, nullptr, 0, loadLibrary, remoteName, 0, nullptr);
     if (loader) {
         WaitForSingleObject(loader, RUN_TIME_LIMIT_MS);
@@ -189,11 +172,9 @@ RemoverRun RunRemover(const RemoverOptions &options,
         return run;
     }
 
-    if (onInitialised)
-        onInitialised();
+    if (onInitialised) onInitialised();
     ResumeThread(process.hThread);
-    if (onStarted)
-        onStarted(process.dwProcessId, context);
+    if (onStarted) onStarted(process.dwProcessId, context);
     if (WaitForSingleObject(process.hProcess, RUN_TIME_LIMIT_MS) == WAIT_OBJECT_0) {
         run.finished = true;
         GetExitCodeProcess(process.hProcess, &run.exitCode);

@@ -73,8 +73,7 @@ TEST_F(SimControlTest, OnlyTheDriversOwnFunctionRangeIsPrivate) {
     };
     const Case cases[] = {{0x222000, false}, {0x222018, false}, {0x2223FC, false}, {0x222400, true},
                           {0x222434, true},  {0x222438, false}, {0x222401, false}, {0x226400, false}};
-    for (const Case& c : cases)
-        EXPECT_EQ(c.isPrivate, IsSimControlCode(c.code)) << std::hex << "code 0x" << c.code;
+    for (const Case& c : cases) EXPECT_EQ(c.isPrivate, IsSimControlCode(c.code)) << std::hex << "code 0x" << c.code;
 }
 
 TEST_F(SimControlTest, BoardRecordsAreCheckedBeforeAnythingChanges) {
@@ -110,8 +109,7 @@ TEST_F(SimControlTest, BoardRecordsAreCheckedBeforeAnythingChanges) {
             c.status == kStatusSuccess ? c.boards : std::vector<TlmSimBoardConfig>{Board(7, 7)};
         ASSERT_EQ(want.size(), n);
         EXPECT_EQ(4 + 36 * n, returned);
-        for (uint32_t i = 0; i < n; ++i)
-            EXPECT_EQ(0, memcmp(&want[i], out + 4 + 36 * i, 36)) << "record " << i;
+        for (uint32_t i = 0; i < n; ++i) EXPECT_EQ(0, memcmp(&want[i], out + 4 + 36 * i, 36)) << "record " << i;
     }
 }
 
@@ -139,14 +137,10 @@ TEST_F(SimControlTest, TheClockFreezesAdvancesAndRunsOnWithoutGoingBack) {
         uint32_t wantFrozen;
     };
     const Step steps[] = {
-        {TLMSIM_CLOCK_QUERY, 0, kStart + 100, 100, 0},
-        {TLMSIM_CLOCK_FREEZE, 0, kStart + 200, 200, 1},
-        {TLMSIM_CLOCK_QUERY, 0, kStart + 900, 200, 1},
-        {TLMSIM_CLOCK_ADVANCE, 50, kStart + 1000, 250, 1},
-        {TLMSIM_CLOCK_RUN, 0, kStart + 2000, 250, 0},
-        {TLMSIM_CLOCK_QUERY, 0, kStart + 2010, 260, 0},
-        {TLMSIM_CLOCK_ADVANCE, 1000, kStart + 2020, 1270, 0},
-        {TLMSIM_CLOCK_QUERY, 0, kStart + 2030, 1280, 0},
+        {TLMSIM_CLOCK_QUERY, 0, kStart + 100, 100, 0},        {TLMSIM_CLOCK_FREEZE, 0, kStart + 200, 200, 1},
+        {TLMSIM_CLOCK_QUERY, 0, kStart + 900, 200, 1},        {TLMSIM_CLOCK_ADVANCE, 50, kStart + 1000, 250, 1},
+        {TLMSIM_CLOCK_RUN, 0, kStart + 2000, 250, 0},         {TLMSIM_CLOCK_QUERY, 0, kStart + 2010, 260, 0},
+        {TLMSIM_CLOCK_ADVANCE, 1000, kStart + 2020, 1270, 0}, {TLMSIM_CLOCK_QUERY, 0, kStart + 2030, 1280, 0},
     };
     int i = 0;
     for (const Step& st : steps) {
@@ -166,8 +160,7 @@ TEST_F(SimControlTest, TheTraceIsReadInPagesAndPrivateRequestsAreNotInIt) {
     uint32_t control = Open(kDeviceControl);
     for (int i = 0; i < 5; ++i) {
         uint32_t count = 0, got = 0;
-        ASSERT_EQ(kStatusSuccess,
-                  DriverIoctl(&driver, control, kIoctlGetDeviceCount, nullptr, 0, &count, 4, &got, 0));
+        ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, control, kIoctlGetDeviceCount, nullptr, 0, &count, 4, &got, 0));
     }
     TlmSimState state;
     ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_GET_STATE, nullptr, 0, &state, sizeof state));
@@ -181,8 +174,8 @@ TEST_F(SimControlTest, TheTraceIsReadInPagesAndPrivateRequestsAreNotInIt) {
     for (const Page& p : pages) {
         SCOPED_TRACE(testing::Message() << "from " << p.first << ", room " << p.room);
         std::vector<uint8_t> out(12 + 28 * p.room);
-        ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_READ_TRACE, &p.first, 4, out.data(),
-                                       static_cast<uint32_t>(out.size())));
+        ASSERT_EQ(kStatusSuccess,
+                  Call(TLMSIM_IOCTL_READ_TRACE, &p.first, 4, out.data(), static_cast<uint32_t>(out.size())));
         TlmSimTraceHeader h;
         memcpy(&h, out.data(), sizeof h);
         EXPECT_EQ(5u, h.requestCount);
@@ -274,8 +267,7 @@ TEST_F(SimControlTest, TheCarriageCanBeMovedAndReadBack) {
     ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_SET_MACHINE_POSITION, &set, sizeof set, nullptr, 0));
     TlmSimAxisRef ref = {0, 3};
     int64_t position = 0;
-    ASSERT_EQ(kStatusSuccess,
-              Call(TLMSIM_IOCTL_GET_MACHINE_POSITION, &ref, sizeof ref, &position, sizeof position));
+    ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_GET_MACHINE_POSITION, &ref, sizeof ref, &position, sizeof position));
     EXPECT_EQ(-12345, position);
     EXPECT_EQ(8u, returned);
     TlmSimAxisRef bad = {0, 6};

@@ -67,8 +67,8 @@ TEST_F(TellamioWine, EnumeratesTheBoardsTheDriverHas) {
     for (size_t i = 0; i < boards.size(); ++i) {
         DeviceInfo want = InfoOf(boards[i]);
         EXPECT_EQ(0, memcmp(&want, &info[i], sizeof want))
-            << "record " << i << ": management number " << info[i].ManagementNumber << ", board ID "
-            << info[i].BoardId << "; expected " << want.ManagementNumber << ", " << want.BoardId;
+            << "record " << i << ": management number " << info[i].ManagementNumber << ", board ID " << info[i].BoardId
+            << "; expected " << want.ManagementNumber << ", " << want.BoardId;
     }
     TlmSimState s = State();
     EXPECT_EQ(1u, s.openFiles) << "the library left driver handles open after enumerating";
@@ -106,8 +106,8 @@ TEST_F(TellamioWine, MovesAnAxisAndFollowsItsPositionInRealTime) {
     ASSERT_NE(0, tlmio_CmdWrite(h, axis, 0xC1, 1, 2000));  // FL 2000 pps
     ASSERT_NE(0, tlmio_CmdWrite(h, axis, 0xC0, 1, 800));   // preset 800 pulses: 0.4 s
     ASSERT_EQ(0u, sim.ResetTrace());
-    ASSERT_NE(0, tlmio_DousaWrite(h, axis, 0x28));         // + preset feed
-    ASSERT_NE(0, tlmio_CmdWrite(h, axis, 0x10, 0, 0));     // start at FL
+    ASSERT_NE(0, tlmio_DousaWrite(h, axis, 0x28));      // + preset feed
+    ASSERT_NE(0, tlmio_CmdWrite(h, axis, 0x10, 0, 0));  // start at FL
 
     std::vector<TlmSimTraceEntry> trace;
     ASSERT_EQ(0u, sim.Trace(&trace));
@@ -186,11 +186,11 @@ TEST_F(TellamioWine, ADriverFailureReachesTheCallerAsTheRightLastError) {
         BYTE byte = 0x77;
         DWORD word = 0x77777777;
         switch (c.call) {
-        case 0: ok = tlmio_status1Read(h, 1, &byte); break;
-        case 1: ok = tlmio_DousaWrite(h, 1, 0x28); break;
-        case 2: ok = tlmio_regRead(h, 1, 0x89, &word); break;
-        case 3: ok = tlmio_CmdWrite(h, 1, 0xC2, 1, 5000); break;
-        case 4: ok = tlmio_ElstRead(h, &byte); break;
+            case 0: ok = tlmio_status1Read(h, 1, &byte); break;
+            case 1: ok = tlmio_DousaWrite(h, 1, 0x28); break;
+            case 2: ok = tlmio_regRead(h, 1, 0x89, &word); break;
+            case 3: ok = tlmio_CmdWrite(h, 1, 0xC2, 1, 5000); break;
+            case 4: ok = tlmio_ElstRead(h, &byte); break;
         }
         DWORD error = GetLastError();
         EXPECT_EQ(0, ok);

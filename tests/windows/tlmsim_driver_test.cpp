@@ -34,8 +34,7 @@ struct Handle {
 };
 
 // One request; 0 or the last-error value.
-DWORD Ioctl(HANDLE h, uint32_t code, const void* in, DWORD inLength, void* out, DWORD outLength,
-            DWORD* returned) {
+DWORD Ioctl(HANDLE h, uint32_t code, const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned) {
     *returned = 0xDEADBEEF;
     return DeviceIoControl(h, code, const_cast<void*>(in), inLength, out, outLength, returned, nullptr)
                ? 0
@@ -93,9 +92,7 @@ DWORD ReadRegister(HANDLE h, uint32_t axis, uint32_t reg, uint32_t* value) {
     return 0;
 }
 
-std::string DeviceName(int32_t managementNumber) {
-    return "\\\\.\\TLMDRV" + std::to_string(managementNumber);
-}
+std::string DeviceName(int32_t managementNumber) { return "\\\\.\\TLMDRV" + std::to_string(managementNumber); }
 
 class TlmsimDriver : public ::testing::Test {
 protected:
@@ -115,9 +112,9 @@ protected:
 
 struct DeviceCase {
     const char* what;
-    std::vector<int32_t> boards;  // management numbers configured
-    std::vector<int32_t> present; // TLMDRV<n> that must open
-    std::vector<int32_t> absent;  // TLMDRV<n> that must fail with ERROR_FILE_NOT_FOUND
+    std::vector<int32_t> boards;   // management numbers configured
+    std::vector<int32_t> present;  // TLMDRV<n> that must open
+    std::vector<int32_t> absent;   // TLMDRV<n> that must fail with ERROR_FILE_NOT_FOUND
 };
 
 TEST_F(TlmsimDriver, PerBoardDevicesFollowTheConfiguredBoards) {
@@ -156,8 +153,8 @@ TEST_F(TlmsimDriver, PerBoardDevicesFollowTheConfiguredBoards) {
 // included, refuses creation disposition 0 with ERROR_INVALID_PARAMETER before any driver
 // sees the request; the device itself answers an ordinary open.
 TEST_F(TlmsimDriver, TheWindows9xDeviceAnswersOrdinaryOpensOnly) {
-    HANDLE h = CreateFileA("\\\\.\\TELLAMIO.VXD", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OVERLAPPED,
-                           nullptr);
+    HANDLE h =
+        CreateFileA("\\\\.\\TELLAMIO.VXD", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OVERLAPPED, nullptr);
     DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), error) << "the Windows 9x form of the open";
@@ -206,7 +203,9 @@ TEST_F(TlmsimDriver, CountsOpenHandlesByDevice) {
         const char* what;
         int control, board, vxd;  // handles to hold open besides the client's own
     };
-    const Step steps[] = {{"nothing", 0, 0, 0}, {"two board handles", 0, 2, 0}, {"one of each", 1, 1, 1},
+    const Step steps[] = {{"nothing", 0, 0, 0},
+                          {"two board handles", 0, 2, 0},
+                          {"one of each", 1, 1, 1},
                           {"three control handles", 3, 0, 0}};
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
@@ -231,8 +230,7 @@ TEST_F(TlmsimDriver, CountsOpenHandlesByDevice) {
 // Requests
 
 TEST_F(TlmsimDriver, EnumerationRequestsAnswerTheConfiguredBoards) {
-    std::vector<TlmSimBoardConfig> boards = {SimDriver::Board(2, 7), SimDriver::Board(0, 3, 4),
-                                             SimDriver::Board(9, 7)};
+    std::vector<TlmSimBoardConfig> boards = {SimDriver::Board(2, 7), SimDriver::Board(0, 3, 4), SimDriver::Board(9, 7)};
     ASSERT_EQ(0u, sim.SetBoards(boards));
     Handle control("\\\\.\\TLMDRV", FILE_FLAG_OVERLAPPED);  // as the library opens it
     ASSERT_TRUE(control.ok()) << control.error;
@@ -255,8 +253,7 @@ TEST_F(TlmsimDriver, EnumerationRequestsAnswerTheConfiguredBoards) {
         int32_t rec[6];
         memcpy(rec, reply + 4 + 24 * i, 24);
         const TlmSimBoardConfig& b = boards[i];
-        const int32_t want[6] = {b.BusNumber, b.DeviceNumber, b.IoAddress, b.IrqNumber, b.ManagementNumber,
-                                 b.BoardId};
+        const int32_t want[6] = {b.BusNumber, b.DeviceNumber, b.IoAddress, b.IrqNumber, b.ManagementNumber, b.BoardId};
         for (int f = 0; f < 6; ++f) EXPECT_EQ(want[f], rec[f]) << "record " << i << " field " << f;
     }
 }
@@ -360,18 +357,18 @@ TEST_F(TlmsimDriver, AFrozenClockMovesAnAxisOnlyWhenAdvanced) {
     ASSERT_EQ(0u, sim.FreezeClock());
 
     const uint32_t axis = 1;
-    ASSERT_EQ(0u, WriteRegister(board.h, axis, 1, 1000));  // FL 1000 pps
-    ASSERT_EQ(0u, WriteRegister(board.h, axis, 0, 500));   // preset 500 pulses
-    ASSERT_EQ(0u, WriteByte(board.h, axis * 16 + 1, 0x28)); // + preset feed
-    ASSERT_EQ(0u, WriteByte(board.h, axis * 16, 0x10));     // start at FL
+    ASSERT_EQ(0u, WriteRegister(board.h, axis, 1, 1000));    // FL 1000 pps
+    ASSERT_EQ(0u, WriteRegister(board.h, axis, 0, 500));     // preset 500 pulses
+    ASSERT_EQ(0u, WriteByte(board.h, axis * 16 + 1, 0x28));  // + preset feed
+    ASSERT_EQ(0u, WriteByte(board.h, axis * 16, 0x10));      // start at FL
 
     struct Check {
         uint64_t advanceMs;
         int32_t minPosition, maxPosition;
         bool operating;
     };
-    const Check checks[] = {{0, 0, 1, true},       {100, 99, 101, true}, {0, 99, 101, true},
-                            {150, 249, 251, true}, {1000, 500, 500, false}};
+    const Check checks[] = {
+        {0, 0, 1, true}, {100, 99, 101, true}, {0, 99, 101, true}, {150, 249, 251, true}, {1000, 500, 500, false}};
     uint64_t elapsed = 0;
     for (const Check& c : checks) {
         ASSERT_EQ(0u, sim.Advance(c.advanceMs * 1000000));

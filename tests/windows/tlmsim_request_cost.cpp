@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
 
     HANDLE raw = CreateFileA("\\\\.\\TLMDRV0", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD got = 0;
-    if (raw == INVALID_HANDLE_VALUE || !DeviceIoControl(raw, tlmwin::kSelectBoard, &d, sizeof d, nullptr, 0, &got, nullptr)) {
+    if (raw == INVALID_HANDLE_VALUE ||
+        !DeviceIoControl(raw, tlmwin::kSelectBoard, &d, sizeof d, nullptr, 0, &got, nullptr)) {
         printf("raw open or select failed, error %lu\n", GetLastError());
         return 1;
     }

@@ -15,11 +15,11 @@
 using pagetest::Cmd;
 using pagetest::CmdData;
 using pagetest::Id;
-using pagetest::Mode;
 using pagetest::Join;
 using pagetest::Joined;
 using pagetest::kMs;
 using pagetest::kTimeout;
+using pagetest::Mode;
 using simctl::AxisMover;
 using simctl::Call;
 
@@ -44,16 +44,13 @@ std::string Right11(long value) {
 // The calls of the program that address an axis of the board (board-wide bytes excluded).
 bool AddressesAxis(const Call& c) {
     switch (c.kind) {
-    case Call::Command:
-    case Call::OperationMode:
-    case Call::ControlMode:
-    case Call::RegisterRead:
-        return true;
-    case Call::ByteRead:
-    case Call::ByteWrite:
-        return c.code < 0x80;
-    default:
-        return false;
+        case Call::Command:
+        case Call::OperationMode:
+        case Call::ControlMode:
+        case Call::RegisterRead: return true;
+        case Call::ByteRead:
+        case Call::ByteWrite: return c.code < 0x80;
+        default: return false;
     }
 }
 
@@ -105,7 +102,6 @@ protected:
         std::snprintf(t, sizeof t, "axis %d read 0x86 -> 0x%X", axis, value);
         return t;
     }
-
 };
 
 // ---- Start-up ----
@@ -160,7 +156,8 @@ TEST_F(Tlmtest4, DrivesASixAxisBoardThroughItsFirstFourAxes) {
     for (const Call& c : calls)
         if (AddressesAxis(c)) ++perAxis[c.axis < 8 ? c.axis : 7];
     for (int axis = 0; axis < 4; ++axis) EXPECT_GT(perAxis[axis], 0) << "axis " << axis << " never addressed";
-    for (int axis = 4; axis < 8; ++axis) EXPECT_EQ(perAxis[axis], 0) << "axis " << axis << " addressed:\n" << Join(calls);
+    for (int axis = 4; axis < 8; ++axis)
+        EXPECT_EQ(perAxis[axis], 0) << "axis " << axis << " addressed:\n" << Join(calls);
 }
 
 // ---- The counter-source button ----
@@ -184,8 +181,8 @@ TEST_F(Tlmtest4, CounterSourceButtonFlipsBit27ClearsThePositionAndKeepsPolling) 
             SCOPED_TRACE(s.label);
             ResetTrace();
             ASSERT_NO_FATAL_FAILURE(Click(Id(a, 17)));
-            EXPECT_EQ(Requests(a), (std::vector<std::string>{CmdData(a, 0xC6, s.reg6), ReadBack(a, s.reg6),
-                                                             CmdData(a, 0xC9, 0)}));
+            EXPECT_EQ(Requests(a),
+                      (std::vector<std::string>{CmdData(a, 0xC6, s.reg6), ReadBack(a, s.reg6), CmdData(a, 0xC9, 0)}));
             EXPECT_EQ(Text(Id(a, 17)), s.label);
             EXPECT_EQ(program_.FocusWindow(), GetDlgItem(program_.MainWindow(), 1001)) << "focus back on the tabs";
             EXPECT_TRUE(WaitUntil([&] { return Text(Id(a, 20)) == Right11(0); })) << "position " << Text(Id(a, 20));
@@ -253,7 +250,8 @@ TEST_F(Tlmtest4, AFailedCounterSourceWriteOrReadBackEndsTheProgram) {
         const char* message;  // the text begins with it
     };
     const Case cases[] = {
-        {"register write fails", {TLMSIM_FAULT_FAIL, 0, tlmwin::kWriteWord, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0},
+        {"register write fails",
+         {TLMSIM_FAULT_FAIL, 0, tlmwin::kWriteWord, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0},
          "レジスタ書込Error：(0x45d)"},
         {"read-back differs", {TLMSIM_FAULT_REPLY, 0, tlmwin::kReadWord, 0, 0x1300}, "レジスタ読込Error：(0x"},
     };
@@ -322,7 +320,8 @@ TEST_F(Tlmtest4, KeepsTheSettingsTabWhileAnEntryIsInvalid) {
     HWND settings = program_.VisiblePage();
     SendMessageW(GetDlgItem(settings, Id(2, 201)), WM_SETTEXT, 0, (LPARAM)L"");
     ASSERT_TRUE(program_.ClickTab(0, &error)) << error;
-    ASSERT_NO_FATAL_FAILURE(ExpectNotice("Z軸：[プリセット量]未入力のため、前回(1500)のデータを使用します。", settings));
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectNotice("Z軸：[プリセット量]未入力のため、前回(1500)のデータを使用します。", settings));
     Sleep(200);
     EXPECT_EQ(Boxes(), "none");
     EXPECT_EQ(program_.SelectedTab(), 1);

@@ -14,11 +14,11 @@
 using pagetest::Cmd;
 using pagetest::CmdData;
 using pagetest::Id;
-using pagetest::Mode;
 using pagetest::Join;
 using pagetest::Joined;
 using pagetest::kMs;
 using pagetest::kTimeout;
+using pagetest::Mode;
 using simctl::Call;
 
 namespace {
@@ -113,11 +113,11 @@ protected:
         Sleep(400);
         for (const Call& c : Calls()) {
             if ((int)c.axis != axis) continue;
-            if ((c.kind == Call::RegisterRead && c.code == 0x89) || (c.kind == Call::ByteRead && c.code == (uint32_t)(axis * 16 + 2)))
+            if ((c.kind == Call::RegisterRead && c.code == 0x89) ||
+                (c.kind == Call::ByteRead && c.code == (uint32_t)(axis * 16 + 2)))
                 ADD_FAILURE() << "still polled: " << c.ToString();
         }
     }
-
 };
 
 // ---- The page as first shown ----
@@ -131,11 +131,19 @@ TEST_F(OperationPage, ShowsEachIdleAxisOnceThenStopsPollingIt) {
         EXPECT_EQ(Text(Id(axis, 19)), "1500") << "preset amount";
         // Every button but the cycle start (no cycle count yet) is usable.
         EXPECT_EQ(ButtonStates(axis), "1111110111111111");
-        const std::pair<int, const char*> kLabels[] = {
-            {1, "＋定速ﾌﾟﾘｾｯﾄ送り"}, {2, "－定速ﾌﾟﾘｾｯﾄ送り"}, {3, "＋定速連続送り"}, {4, "－定速連続送り"},
-            {5, "原点復帰[OLS]"},   {6, "原点復帰[OLS+Z]"},   {7, "定速ｻｲｸﾙｽﾀｰﾄ"},   {8, "即停止"},
-            {12, "B接"},            {13, "B接"},             {14, "B接"},           {15, "B接"},
-            {16, "B接"}};
+        const std::pair<int, const char*> kLabels[] = {{1, "＋定速ﾌﾟﾘｾｯﾄ送り"},
+                                                       {2, "－定速ﾌﾟﾘｾｯﾄ送り"},
+                                                       {3, "＋定速連続送り"},
+                                                       {4, "－定速連続送り"},
+                                                       {5, "原点復帰[OLS]"},
+                                                       {6, "原点復帰[OLS+Z]"},
+                                                       {7, "定速ｻｲｸﾙｽﾀｰﾄ"},
+                                                       {8, "即停止"},
+                                                       {12, "B接"},
+                                                       {13, "B接"},
+                                                       {14, "B接"},
+                                                       {15, "B接"},
+                                                       {16, "B接"}};
         for (const auto& label : kLabels) EXPECT_EQ(Text(Id(axis, label.first)), label.second) << "x0" << label.first;
     }
     // One idle tick later no axis is polled any more; the lamp poll reads all six axes.
@@ -201,7 +209,9 @@ TEST_F(OperationPage, PresetFeedShowsPositionAndSpeedAndEnds) {
     EXPECT_EQ(ButtonStates(0), "0000000111111111");
     ASSERT_EQ(sim_.Advance(2500 * kMs), 0u);
     EXPECT_TRUE(WaitUntil([&] { return Text(Id(0, 20)) == Right11(1500) && Text(Id(0, 21)) == Right11(0); }))
-        << "position " << Text(Id(0, 20)) << ", speed " << Text(Id(0, 21)) << ", machine " << Machine(0) << "; writes:\n" << Joined(Writes(0));
+        << "position " << Text(Id(0, 20)) << ", speed " << Text(Id(0, 21)) << ", machine " << Machine(0)
+        << "; writes:\n"
+        << Joined(Writes(0));
     EXPECT_TRUE(WaitUntil([&] { return ButtonStates(0) == "1111110111111111"; })) << ButtonStates(0);
 
     // The - continuous feed goes below zero: the sign shows, right-aligned in 11 characters.
@@ -228,18 +238,21 @@ TEST_F(OperationPage, ServoButtonsToggleTheOutputsAndTheirLamps) {
     struct Step {
         int k;
         int command;
-        bool svon;  // lamp x022 lit afterwards
-        bool svrst; // lamp x023 lit afterwards
+        bool svon;   // lamp x022 lit afterwards
+        bool svrst;  // lamp x023 lit afterwards
     };
-    const Step steps[] = {{10, 0x58, true, false}, {11, 0x59, true, true}, {10, 0x48, false, true}, {11, 0x49, false, false}};
+    const Step steps[] = {
+        {10, 0x58, true, false}, {11, 0x59, true, true}, {10, 0x48, false, true}, {11, 0x49, false, false}};
     uintptr_t lit = 0;
     for (const Step& s : steps) {
         SCOPED_TRACE("button x0" + std::to_string(s.k));
         ResetTrace();
         ASSERT_NO_FATAL_FAILURE(Click(Id(a, s.k)));
         EXPECT_EQ(Writes(a), std::vector<std::string>{Cmd(a, s.command)});
-        EXPECT_TRUE(WaitUntil([&] { return (LampImage(a, 22) != off) == s.svon && (LampImage(a, 23) != off) == s.svrst; }))
-            << "x022 " << (LampImage(a, 22) != off ? "lit" : "off") << ", x023 " << (LampImage(a, 23) != off ? "lit" : "off");
+        EXPECT_TRUE(WaitUntil([&] {
+            return (LampImage(a, 22) != off) == s.svon && (LampImage(a, 23) != off) == s.svrst;
+        })) << "x022 "
+            << (LampImage(a, 22) != off ? "lit" : "off") << ", x023 " << (LampImage(a, 23) != off ? "lit" : "off");
         // Both servo lamps light with one image (green), the same as INPOS does below.
         for (int k : {22, 23})
             if (LampImage(a, k) != off) {
@@ -260,11 +273,8 @@ TEST_F(OperationPage, ContactButtonsSwitchAndRelabel) {
     };
     // Register 6 starts at 0x13000004; the ELS polarity byte at 0.
     const Case cases[] = {
-        {12, "write byte 0x80 := 0x08"},
-        {13, CmdData(a, 0xC6, 0x13000014)},
-        {14, CmdData(a, 0xC6, 0x13000034)},
-        {15, CmdData(a, 0xC6, 0x1300003C)},
-        {16, CmdData(a, 0xC6, 0x1300007C)},
+        {12, "write byte 0x80 := 0x08"},    {13, CmdData(a, 0xC6, 0x13000014)}, {14, CmdData(a, 0xC6, 0x13000034)},
+        {15, CmdData(a, 0xC6, 0x1300003C)}, {16, CmdData(a, 0xC6, 0x1300007C)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("button x0" + std::to_string(c.k));
@@ -292,9 +302,8 @@ TEST_F(OperationPage, LampsFollowTheInputs) {
     };
     // Limits and the servo alarm light red, the others green.
     const Case cases[] = {
-        {0, TLMSIM_INPUT_PLUS_ELS, 24, kRed},  {1, TLMSIM_INPUT_MINUS_ELS, 25, kRed},
-        {2, TLMSIM_INPUT_DLS, 26, kGreen},     {3, TLMSIM_INPUT_OLS, 27, kGreen},
-        {0, TLMSIM_INPUT_INPOS, 29, kGreen},   {1, TLMSIM_INPUT_SVALM, 30, kRed},
+        {0, TLMSIM_INPUT_PLUS_ELS, 24, kRed}, {1, TLMSIM_INPUT_MINUS_ELS, 25, kRed}, {2, TLMSIM_INPUT_DLS, 26, kGreen},
+        {3, TLMSIM_INPUT_OLS, 27, kGreen},    {0, TLMSIM_INPUT_INPOS, 29, kGreen},   {1, TLMSIM_INPUT_SVALM, 30, kRed},
         {2, TLMSIM_INPUT_Z, 28, kGreen},
     };
     const uintptr_t off = OffImage();
@@ -346,8 +355,7 @@ TEST_F(OperationPage, CycleRunMakesItsRoundTripsAndEnds) {
         EXPECT_EQ(ButtonStates(a), "0000000111111111");
         // The end of the feed: the program starts the next one, or ends the run after the sixth.
         ASSERT_EQ(sim_.Advance(1500 * kMs), 0u);
-        if (feed < 6)
-            ASSERT_TRUE(WaitUntil([&] { return Starts(a) == feed + 1; })) << "starts: " << Starts(a);
+        if (feed < 6) ASSERT_TRUE(WaitUntil([&] { return Starts(a) == feed + 1; })) << "starts: " << Starts(a);
     }
     EXPECT_TRUE(WaitUntil([&] { return ButtonStates(a) == "1111111111111111"; })) << ButtonStates(a);
     EXPECT_EQ(Text(Id(a, 7)), "定速ｻｲｸﾙｽﾀｰﾄ");
@@ -454,11 +462,12 @@ TEST_F(OperationPage, HighSpeedModeRelabelsTheButtonsAndStopsWithDeceleration) {
     const int a = 2;
     ASSERT_NO_FATAL_FAILURE(OnSettingsPage([&](HWND settings) {
         DWORD_PTR result = 0;
-        ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(settings, Id(a, 206)), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kTimeout, &result));
+        ASSERT_TRUE(
+            SendMessageTimeoutW(GetDlgItem(settings, Id(a, 206)), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kTimeout, &result));
     }));
     const std::pair<int, const char*> kLabels[] = {
         {1, "＋高速ﾌﾟﾘｾｯﾄ送り"}, {2, "－高速ﾌﾟﾘｾｯﾄ送り"}, {3, "＋高速連続送り"}, {4, "－高速連続送り"},
-        {5, "原点復帰[OLS]"},   {6, "原点復帰[OLS+Z]"},   {7, "高速ｻｲｸﾙｽﾀｰﾄ"},   {8, "減速停止"}};
+        {5, "原点復帰[OLS]"},    {6, "原点復帰[OLS+Z]"},  {7, "高速ｻｲｸﾙｽﾀｰﾄ"},   {8, "減速停止"}};
     for (const auto& label : kLabels) EXPECT_EQ(Text(Id(a, label.first)), label.second) << "x00" << label.first;
     EXPECT_EQ(Text(Id(1, 1)), "＋定速ﾌﾟﾘｾｯﾄ送り") << "the other axes keep constant speed";
 
@@ -485,8 +494,10 @@ TEST_F(OperationPage, SecondPageDrivesVAndW) {
         EXPECT_EQ(Writes(axis), (std::vector<std::string>{Mode(axis, 0x38), Cmd(axis, 0x10)}));
         EXPECT_EQ(ButtonStates(axis), "0000000111111111");
         ASSERT_EQ(sim_.Advance(3000 * kMs), 0u);
-        EXPECT_TRUE(WaitUntil([&] { return Text(Id(axis, 20)) == Right11(-1500) && ButtonStates(axis) == "1111110111111111"; }))
-            << Text(Id(axis, 20)) << " " << ButtonStates(axis);
+        EXPECT_TRUE(WaitUntil([&] {
+            return Text(Id(axis, 20)) == Right11(-1500) && ButtonStates(axis) == "1111110111111111";
+        })) << Text(Id(axis, 20))
+            << " " << ButtonStates(axis);
     }
     // The lamp poll of this page reads every axis of the board.
     ResetTrace();

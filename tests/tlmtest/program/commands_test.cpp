@@ -136,9 +136,15 @@ TEST_F(Commands, StartsWriteTheOperationModeThenTheStartCommand) {
         {"- preset, constant speed", StartMinusPresetFeed, 0x10, 0, {Mode(0, 0x38), Cmd(0, 0x10)}},
         {"+ continuous, high speed", StartPlusContinuousFeed, 0x13, 5, {Mode(5, 0x20), Cmd(5, 0x13)}},
         {"- continuous, high speed", StartMinusContinuousFeed, 0x13, 3, {Mode(3, 0x30), Cmd(3, 0x13)}},
-        {"origin OLS, high speed", StartOriginReturnOls, 0x13, 2,
+        {"origin OLS, high speed",
+         StartOriginReturnOls,
+         0x13,
+         2,
          {CmdData(2, 0xC7, 0xF0C40), Mode(2, 0x12), Cmd(2, 0x10)}},
-        {"origin OLS+Z, constant speed", StartOriginReturnOlsZ, 0x10, 4,
+        {"origin OLS+Z, constant speed",
+         StartOriginReturnOlsZ,
+         0x10,
+         4,
          {CmdData(4, 0xC7, 0xF0C60), Mode(4, 0x12), Cmd(4, 0x13)}},
     };
     for (const StartCase& c : cases) {
@@ -157,15 +163,21 @@ TEST_F(Commands, StopChoosesByTheStartCommandAtTheTimeOfTheStop) {
         const char* name;
         BYTE startedWith;  // g_startCommand when started (0: not started)
         WORD (*start)(HWND, WORD);
-        BYTE stopWith;     // g_startCommand when stopped
+        BYTE stopWith;  // g_startCommand when stopped
         std::vector<std::string> expected;
     };
     const Case cases[] = {
         {"standing, constant speed", 0, nullptr, 0x10, {Cmd(0, 0x09)}},
-        {"standing, high speed: the library checks the speed first", 0, nullptr, 0x13,
+        {"standing, high speed: the library checks the speed first",
+         0,
+         nullptr,
+         0x13,
          {ReadReg(0, 0x81, 500), ReadReg(0, 0x8C, 0), Cmd(0, 0x0A)}},
         {"OLS+Z origin return, axis in constant speed", 0x10, StartOriginReturnOlsZ, 0x10, {Cmd(0, 0x09)}},
-        {"high-speed feed, switched to constant speed before the stop", 0x13, StartPlusContinuousFeed, 0x10,
+        {"high-speed feed, switched to constant speed before the stop",
+         0x13,
+         StartPlusContinuousFeed,
+         0x10,
          {Cmd(0, 0x09)}},
     };
     for (const Case& c : cases) {
@@ -291,14 +303,14 @@ TEST_F(Commands, ReadBacksAreComparedOnlyWhereTheyMatter) {
     struct Case {
         const char* name;
         std::function<WORD(HWND)> operation;
-        uint32_t code;   // the read answered with `value`
+        uint32_t code;  // the read answered with `value`
         uint32_t value;
         WORD result;
         const char* box;  // nullptr: none
     };
     const Case cases[] = {
-        {"register 6 low word differs", [](HWND w) { return ToggleInposContact(w, 1); }, tlmwin::kReadWord, 0x0004,
-         0, "レジスタ読込Error："},
+        {"register 6 low word differs", [](HWND w) { return ToggleInposContact(w, 1); }, tlmwin::kReadWord, 0x0004, 0,
+         "レジスタ読込Error："},
         {"ELS bits of axes the board lacks", [](HWND w) { return ToggleElsContact(w, 0); }, tlmwin::kReadByte, 0xC1, 1,
          nullptr},
         {"ELS bit of another present axis", [](HWND w) { return ToggleElsContact(w, 0); }, tlmwin::kReadByte, 0x03, 0,

@@ -57,7 +57,9 @@ bool ReadTrace(std::vector<TlmSimTraceEntry>* entries, std::string* error) {
     return Check(Driver().Trace(entries), "reading the trace", error);
 }
 
-bool GetState(TlmSimState* state, std::string* error) { return Check(Driver().State(state), "reading the state", error); }
+bool GetState(TlmSimState* state, std::string* error) {
+    return Check(Driver().State(state), "reading the state", error);
+}
 
 BoardClient::BoardClient(int32_t managementNumber) {
     char name[32];
@@ -79,7 +81,8 @@ BoardClient::~BoardClient() {
 bool BoardClient::WriteByte(uint32_t port, uint8_t value) {
     uint32_t in[2] = {port, value};
     DWORD got = 0;
-    return device_ != INVALID_HANDLE_VALUE && DeviceIoControl(device_, tlmwin::kWriteByte, in, sizeof in, nullptr, 0, &got, nullptr);
+    return device_ != INVALID_HANDLE_VALUE &&
+           DeviceIoControl(device_, tlmwin::kWriteByte, in, sizeof in, nullptr, 0, &got, nullptr);
 }
 
 bool BoardClient::ReadByte(uint32_t port, uint8_t* value) {
@@ -91,21 +94,23 @@ bool BoardClient::ReadByte(uint32_t port, uint8_t* value) {
 std::string Call::ToString() const {
     char text[128];
     switch (kind) {
-    case Count: return "count";
-    case Info: return "info";
-    case Select: std::snprintf(text, sizeof text, "select(boardId %d, management %d)", (int)code, (int)value); break;
-    case Command:
-        if (hasData)
-            std::snprintf(text, sizeof text, "axis %u command 0x%02X data 0x%X", axis, code, value);
-        else
-            std::snprintf(text, sizeof text, "axis %u command 0x%02X", axis, code);
-        break;
-    case OperationMode: std::snprintf(text, sizeof text, "axis %u operation mode 0x%02X", axis, code); break;
-    case ControlMode: std::snprintf(text, sizeof text, "axis %u control mode 0x%02X", axis, code); break;
-    case RegisterRead: std::snprintf(text, sizeof text, "axis %u read 0x%02X -> 0x%X", axis, code, value); break;
-    case ByteRead: std::snprintf(text, sizeof text, "read byte 0x%02X -> 0x%02X", code, value); break;
-    case ByteWrite: std::snprintf(text, sizeof text, "write byte 0x%02X := 0x%02X", code, value); break;
-    default: std::snprintf(text, sizeof text, "other request 0x%X port 0x%X", code, value); break;
+        case Count: return "count";
+        case Info: return "info";
+        case Select:
+            std::snprintf(text, sizeof text, "select(boardId %d, management %d)", (int)code, (int)value);
+            break;
+        case Command:
+            if (hasData)
+                std::snprintf(text, sizeof text, "axis %u command 0x%02X data 0x%X", axis, code, value);
+            else
+                std::snprintf(text, sizeof text, "axis %u command 0x%02X", axis, code);
+            break;
+        case OperationMode: std::snprintf(text, sizeof text, "axis %u operation mode 0x%02X", axis, code); break;
+        case ControlMode: std::snprintf(text, sizeof text, "axis %u control mode 0x%02X", axis, code); break;
+        case RegisterRead: std::snprintf(text, sizeof text, "axis %u read 0x%02X -> 0x%X", axis, code, value); break;
+        case ByteRead: std::snprintf(text, sizeof text, "read byte 0x%02X -> 0x%02X", code, value); break;
+        case ByteWrite: std::snprintf(text, sizeof text, "write byte 0x%02X := 0x%02X", code, value); break;
+        default: std::snprintf(text, sizeof text, "other request 0x%X port 0x%X", code, value); break;
     }
     return text;
 }
@@ -139,10 +144,12 @@ std::vector<Call> Calls(const std::vector<TlmSimTraceEntry>& entries, uint32_t f
             c = {Call::ByteRead, 0, e.port, e.value, false};
         } else if (e.port >= 0x80 && e.code == tlmwin::kWriteByte) {
             c = {Call::ByteWrite, 0, e.port, e.value, false};
-        } else if (e.code == tlmwin::kWriteWord && k == 4 && at(i + 1, tlmwin::kWriteWord, base + 6) && at(i + 2, tlmwin::kWriteByte, base)) {
+        } else if (e.code == tlmwin::kWriteWord && k == 4 && at(i + 1, tlmwin::kWriteWord, base + 6) &&
+                   at(i + 2, tlmwin::kWriteByte, base)) {
             c = {Call::Command, base / 16, mine[i + 2].value, (mine[i + 1].value << 16) | e.value, true};
             i += 2;
-        } else if (e.code == tlmwin::kWriteByte && k == 0 && at(i + 1, tlmwin::kReadWord, base + 4) && at(i + 2, tlmwin::kReadWord, base + 6)) {
+        } else if (e.code == tlmwin::kWriteByte && k == 0 && at(i + 1, tlmwin::kReadWord, base + 4) &&
+                   at(i + 2, tlmwin::kReadWord, base + 6)) {
             c = {Call::RegisterRead, base / 16, e.value, (mine[i + 2].value << 16) | mine[i + 1].value, false};
             i += 2;
         } else if (e.code == tlmwin::kWriteByte && k == 0) {

@@ -11,8 +11,8 @@
 #include "simctl.h"
 #include "ui.h"
 
-using simctl::AxisMover;
 using pagetest::CloseAndExit;
+using simctl::AxisMover;
 using simctl::Call;
 
 namespace {
@@ -20,8 +20,7 @@ namespace {
 constexpr DWORD kTimeout = 15000;
 
 // Texts of the program's string table, as the user reads them.
-const wchar_t kDuplicateIds[] =
-    L"２つ以上のボードIDが重複しているため、ボードIDでのオープンは使用できません。";
+const wchar_t kDuplicateIds[] = L"２つ以上のボードIDが重複しているため、ボードIDでのオープンは使用できません。";
 const wchar_t kCannotSwitch[] = L"動作中のため、画面切替できません。";
 const wchar_t kNoVwAxes[] = L"V～B軸が存在しません。";
 const wchar_t kErrDeviceCount[] = L"デバイス個数取得Error：";
@@ -85,7 +84,8 @@ protected:
     // Starts the program and waits for its first page.
     void StartToFirstPage(ui::Program* program) {
         ASSERT_NO_FATAL_FAILURE(Start(program));
-        ASSERT_TRUE(program->WaitForPage(0, kTimeout)) << "page 0 was not shown; message boxes: " << pagetest::BoxesSeen(*program);
+        ASSERT_TRUE(program->WaitForPage(0, kTimeout))
+            << "page 0 was not shown; message boxes: " << pagetest::BoxesSeen(*program);
     }
 
     // Expects one plain message box (empty caption, OK only, no icon, owned by the main
@@ -233,13 +233,16 @@ TEST_F(Tlmtest6, InitialisesEveryAxisWithTheDefaults) {
     RecordProperty("startup_requests", std::to_string(entries.size()));
 
     std::vector<std::string> expected = {"count", "info", "select(boardId -1, management 0)"};
-    const std::pair<uint32_t, uint32_t> registers[] = {
-        {0, 1500}, {1, 500}, {2, 5000}, {3, 545}, {4, 299}, {5, 0}, {6, 0x13000004}, {7, 0xF0C40}, {8, 0x4000},
-        {9, 0}, {10, 0}, {11, 0}, {17, 0}, {18, 0}, {19, 0}, {23, 0}, {24, 0}, {25, 0}, {26, 0}, {27, 0}};
+    const std::pair<uint32_t, uint32_t> registers[] = {{0, 1500}, {1, 500},        {2, 5000},    {3, 545},    {4, 299},
+                                                       {5, 0},    {6, 0x13000004}, {7, 0xF0C40}, {8, 0x4000}, {9, 0},
+                                                       {10, 0},   {11, 0},         {17, 0},      {18, 0},     {19, 0},
+                                                       {23, 0},   {24, 0},         {25, 0},      {26, 0},     {27, 0}};
     for (uint32_t axis = 0; axis < 6; ++axis) {
-        for (uint32_t command : {0x60u, 0x61u, 0x62u}) expected.push_back(Call{Call::Command, axis, command, 0, false}.ToString());
+        for (uint32_t command : {0x60u, 0x61u, 0x62u})
+            expected.push_back(Call{Call::Command, axis, command, 0, false}.ToString());
         expected.push_back(Call{Call::ControlMode, axis, 0x14, 0, false}.ToString());
-        for (auto r : registers) expected.push_back(Call{Call::Command, axis, 0xC0 + r.first, r.second, true}.ToString());
+        for (auto r : registers)
+            expected.push_back(Call{Call::Command, axis, 0xC0 + r.first, r.second, true}.ToString());
         expected.push_back(Call{Call::Command, axis, 0x48, 0, false}.ToString());
         expected.push_back(Call{Call::Command, axis, 0x49, 0, false}.ToString());
         if (axis == 0) {
@@ -267,11 +270,11 @@ struct FailureCase {
     int occurrence;
     int32_t status;
     const wchar_t* message;
-    bool exactCode;               // the box shows the error the driver's status gives
-    DWORD libraryCode;            // or, when not 0, this library code
-    std::vector<uint32_t> closedAxes;  // axes stopped by the close after the box
-    bool forceCmp = false;             // the comparator status reads 1 on the board
-    uint32_t kind = TLMSIM_FAULT_FAIL; // or TLMSIM_FAULT_REPLY: the read answers `value`
+    bool exactCode;                     // the box shows the error the driver's status gives
+    DWORD libraryCode;                  // or, when not 0, this library code
+    std::vector<uint32_t> closedAxes;   // axes stopped by the close after the box
+    bool forceCmp = false;              // the comparator status reads 1 on the board
+    uint32_t kind = TLMSIM_FAULT_FAIL;  // or TLMSIM_FAULT_REPLY: the read answers `value`
     uint32_t value = 0;
 };
 
@@ -292,15 +295,34 @@ TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
         {"ELS polarity read fails", Boards(1), tlmwin::kReadByte, 0x80, 1, io, kErrEls, true, 0, all},
         {"CMP write fails", Boards(1), tlmwin::kWriteByte, 0x88, 1, io, kErrCmp, true, 0, all},
         {"CMP read fails", Boards(1), tlmwin::kReadByte, 0x88, 1, io, kErrCmp, true, 0, all},
-        {"CMP read fails on a four-axis board", Boards(1, 4), tlmwin::kReadByte, 0x88, 1, io, kErrCmp, true, 0,
+        {"CMP read fails on a four-axis board",
+         Boards(1, 4),
+         tlmwin::kReadByte,
+         0x88,
+         1,
+         io,
+         kErrCmp,
+         true,
+         0,
          {0, 1, 2, 3}},
         {"CMP status set after initialisation", Boards(1), 0, 0, 0, 0, kErrCmp, false, 0, all, true},
         {"axis 0 reads back another register 6", Boards(1), tlmwin::kReadWord, 0x04, 1, 0, kErrRegisterRead, false, 0,
          all, false, TLMSIM_FAULT_REPLY, 0x1234},
         {"ELS polarity reads back axis X as A contact", Boards(1), tlmwin::kReadByte, 0x80, 1, 0, kErrEls, false, 0,
          all, false, TLMSIM_FAULT_REPLY, 0x01},
-        {"ELS polarity reads back axis U on a four-axis board", Boards(1, 4), tlmwin::kReadByte, 0x80, 1, 0, kErrEls,
-         false, 0, {0, 1, 2, 3}, false, TLMSIM_FAULT_REPLY, 0x08},
+        {"ELS polarity reads back axis U on a four-axis board",
+         Boards(1, 4),
+         tlmwin::kReadByte,
+         0x80,
+         1,
+         0,
+         kErrEls,
+         false,
+         0,
+         {0, 1, 2, 3},
+         false,
+         TLMSIM_FAULT_REPLY,
+         0x08},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -349,7 +371,8 @@ TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
         EXPECT_EQ(program.VisiblePage(), nullptr) << "a page is shown behind the error box";
         ui::Program::Press(box.window, IDOK);
         DWORD exitCode = 1234;
-        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << pagetest::BoxesSeen(program);
+        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode))
+            << "still running; boxes: " << pagetest::BoxesSeen(program);
         EXPECT_EQ(exitCode, 0u);
 
         std::vector<TlmSimTraceEntry> entries = Trace();
@@ -397,7 +420,7 @@ struct SwitchCase {
     int movingAxis;          // -1: none
     int target;
     bool refused;
-    const wchar_t* message;  // when refused
+    const wchar_t* message;            // when refused
     std::vector<uint32_t> statusAxes;  // status 1 reads of the step, by axis
 };
 
@@ -432,7 +455,8 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
         std::string error;
         for (int tab : c.route) {
             ASSERT_TRUE(program.ClickTab(tab, &error)) << error;
-            ASSERT_TRUE(program.WaitForPage(tab, kTimeout)) << "route to tab " << tab << "; boxes: " << pagetest::BoxesSeen(program);
+            ASSERT_TRUE(program.WaitForPage(tab, kTimeout))
+                << "route to tab " << tab << "; boxes: " << pagetest::BoxesSeen(program);
         }
         int from = program.PageIndex(program.VisiblePage());
         AxisMover mover;
@@ -451,8 +475,8 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
             RECT shown;
             GetWindowRect(program.VisiblePage(), &shown);
             EXPECT_TRUE(EqualRect(&shown, &firstPage))
-                << shown.left << "," << shown.top << "-" << shown.right << "," << shown.bottom << " vs " << firstPage.left
-                << "," << firstPage.top << "-" << firstPage.right << "," << firstPage.bottom;
+                << shown.left << "," << shown.top << "-" << shown.right << "," << shown.bottom << " vs "
+                << firstPage.left << "," << firstPage.top << "-" << firstPage.right << "," << firstPage.bottom;
             EXPECT_EQ(program.FocusWindow(), GetDlgItem(program.MainWindow(), 1001));
         }
         std::vector<TlmSimTraceEntry> entries = Trace();
@@ -465,7 +489,8 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
         for (size_t i = 0; i < entries.size(); ++i) {
             const TlmSimTraceEntry& e = entries[i];
             if (e.code != tlmwin::kReadByte || e.port >= 0x80 || (e.port & 0x0F) != 0) continue;
-            bool lampPoll = i + 1 < later.size() && later[i + 1].code == tlmwin::kReadByte && later[i + 1].port == e.port + 1;
+            bool lampPoll =
+                i + 1 < later.size() && later[i + 1].code == tlmwin::kReadByte && later[i + 1].port == e.port + 1;
             bool motionPoll = i > 0 && entries[i - 1].code == tlmwin::kReadWord && entries[i - 1].port == e.port + 6;
             if (!lampPoll && !motionPoll) statusAxes.push_back(e.port / 16);
         }
@@ -514,7 +539,8 @@ TEST_F(Tlmtest6, ReportsAFailedStatusReadWhileSwitching) {
         EXPECT_EQ(box.owner, program.MainWindow());
         ui::Program::Press(box.window, IDOK);
         DWORD exitCode = 1234;
-        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << pagetest::BoxesSeen(program);
+        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode))
+            << "still running; boxes: " << pagetest::BoxesSeen(program);
         EXPECT_EQ(exitCode, 0u);
 
         std::vector<Call> calls = simctl::Calls(Trace(), file);
@@ -561,7 +587,8 @@ TEST_F(Tlmtest6, RefusesAScreenNotLargerThanTheWindowAndEndsWhenTheFontCannotBeM
         if (c.message) {
             ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, c.message));
             DWORD exitCode = 1234;
-            ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << pagetest::BoxesSeen(program);
+            ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode))
+                << "still running; boxes: " << pagetest::BoxesSeen(program);
             EXPECT_EQ(exitCode, 0u);
             EXPECT_EQ(Trace().size(), 0u) << "requests sent to the driver";
         } else {
@@ -606,7 +633,8 @@ TEST_F(Tlmtest6, APageThatCannotBeMadeEndsTheProgramWithTheBoardClosed) {
         }
         ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, L"ダイアログボックス作成に失敗しました。"));
         DWORD exitCode = 1234;
-        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode)) << "still running; boxes: " << pagetest::BoxesSeen(program);
+        ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode))
+            << "still running; boxes: " << pagetest::BoxesSeen(program);
         EXPECT_EQ(exitCode, 0u);
         std::vector<Call> calls = ProgramCalls();
         std::string problem;
@@ -642,8 +670,10 @@ TEST_F(Tlmtest6, OpensTheBoardChosenByDeviceNumberOrBoardId) {
     EXPECT_EQ(Narrowed(program.ComboTexts(byDevice)), (std::vector<std::string>{"8", "9"}));
     EXPECT_EQ(SendMessageW(byDevice, CB_GETCURSEL, 0, 0), 0);
     EXPECT_EQ(SendMessageW(byId, CB_GETCURSEL, 0, 0), CB_ERR);
-    EXPECT_EQ(ui::Narrow(ui::Program::ControlText(GetDlgItem(page, 1309))), "バス番号：1\nI/Oアドレス：D000h\n管理番号：0");
-    EXPECT_EQ(ui::Narrow(ui::Program::ControlText(GetDlgItem(page, 1310))), "デバイス番号：8\nIRQ番号：11\nボードID：3");
+    EXPECT_EQ(ui::Narrow(ui::Program::ControlText(GetDlgItem(page, 1309))),
+              "バス番号：1\nI/Oアドレス：D000h\n管理番号：0");
+    EXPECT_EQ(ui::Narrow(ui::Program::ControlText(GetDlgItem(page, 1310))),
+              "デバイス番号：8\nIRQ番号：11\nボードID：3");
 
     struct Step {
         const char* name;
@@ -658,16 +688,56 @@ TEST_F(Tlmtest6, OpensTheBoardChosenByDeviceNumberOrBoardId) {
         const char* info2;
     };
     const Step steps[] = {
-        {"device number 9", false, 1, true, -1, 1, {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4},
-         "バス番号：1\nI/Oアドレス：D100h\n管理番号：1", "デバイス番号：9\nIRQ番号：11\nボードID：7"},
-        {"device number 9 again", false, 1, false, 0, 0, {}, {},
-         "バス番号：1\nI/Oアドレス：D100h\n管理番号：1", "デバイス番号：9\nIRQ番号：11\nボードID：7"},
-        {"board ID 7, the same board", true, 1, true, 7, 1, {0, 1, 2, 3}, {0, 1, 2, 3, 4},
-         "バス番号：1\nI/Oアドレス：D100h\n管理番号：1", "デバイス番号：9\nIRQ番号：11\nボードID：7"},
-        {"board ID 3", true, 0, true, 3, 0, {0, 1, 2, 3}, {0, 1, 2, 3, 4, 5},
-         "バス番号：1\nI/Oアドレス：D000h\n管理番号：0", "デバイス番号：8\nIRQ番号：11\nボードID：3"},
-        {"board ID 3 again", true, 0, false, 0, 0, {}, {},
-         "バス番号：1\nI/Oアドレス：D000h\n管理番号：0", "デバイス番号：8\nIRQ番号：11\nボードID：3"},
+        {"device number 9",
+         false,
+         1,
+         true,
+         -1,
+         1,
+         {0, 1, 2, 3, 4, 5},
+         {0, 1, 2, 3, 4},
+         "バス番号：1\nI/Oアドレス：D100h\n管理番号：1",
+         "デバイス番号：9\nIRQ番号：11\nボードID：7"},
+        {"device number 9 again",
+         false,
+         1,
+         false,
+         0,
+         0,
+         {},
+         {},
+         "バス番号：1\nI/Oアドレス：D100h\n管理番号：1",
+         "デバイス番号：9\nIRQ番号：11\nボードID：7"},
+        {"board ID 7, the same board",
+         true,
+         1,
+         true,
+         7,
+         1,
+         {0, 1, 2, 3},
+         {0, 1, 2, 3, 4},
+         "バス番号：1\nI/Oアドレス：D100h\n管理番号：1",
+         "デバイス番号：9\nIRQ番号：11\nボードID：7"},
+        {"board ID 3",
+         true,
+         0,
+         true,
+         3,
+         0,
+         {0, 1, 2, 3},
+         {0, 1, 2, 3, 4, 5},
+         "バス番号：1\nI/Oアドレス：D000h\n管理番号：0",
+         "デバイス番号：8\nIRQ番号：11\nボードID：3"},
+        {"board ID 3 again",
+         true,
+         0,
+         false,
+         0,
+         0,
+         {},
+         {},
+         "バス番号：1\nI/Oアドレス：D000h\n管理番号：0",
+         "デバイス番号：8\nIRQ番号：11\nボードID：3"},
     };
     uint32_t file = simctl::ProgramFile(Trace());
     for (const Step& s : steps) {

@@ -169,9 +169,7 @@ bool Program::StartWithHook(const std::wstring& dllName, const char* procedure, 
     return true;
 }
 
-bool Program::Running() const {
-    return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
-}
+bool Program::Running() const { return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
 
 HWND Program::MainWindow() const {
     for (HWND w : TopLevelWindows(pid()))
@@ -246,7 +244,8 @@ std::vector<std::wstring> Program::ComboTexts(HWND combo) const {
     int count = (int)SendMessageW(combo, CB_GETCOUNT, 0, 0);
     for (int i = 0; i < count; ++i) {
         wchar_t text[256] = {};
-        if ((int)SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < 256 && SendMessageW(combo, CB_GETLBTEXT, i, (LPARAM)text) >= 0)
+        if ((int)SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < 256 &&
+            SendMessageW(combo, CB_GETLBTEXT, i, (LPARAM)text) >= 0)
             texts.push_back(text);
         else
             texts.push_back(L"?");

@@ -54,8 +54,7 @@ BOOL CALLBACK FindBoxes(HWND window, LPARAM param) {
     GetWindowThreadProcessId(window, &pid);
     wchar_t cls[32] = {};
     GetClassNameW(window, cls, 32);
-    if (pid == f->pid && wcscmp(cls, L"#32770") == 0 &&
-        (GetWindowLongW(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION)
+    if (pid == f->pid && wcscmp(cls, L"#32770") == 0 && (GetWindowLongW(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION)
         f->boxes.push_back(window);
     return TRUE;
 }
@@ -84,7 +83,8 @@ protected:
     void GoToTab(ui::Program* program, int tab) {
         std::string error;
         ASSERT_TRUE(program->ClickTab(tab, &error)) << error;
-        ASSERT_TRUE(program->WaitForPage(tab, kTimeout)) << "tab " << tab << "; boxes: " << pagetest::BoxesSeen(*program);
+        ASSERT_TRUE(program->WaitForPage(tab, kTimeout))
+            << "tab " << tab << "; boxes: " << pagetest::BoxesSeen(*program);
     }
 
     std::vector<Call> ProgramCalls() {
@@ -102,7 +102,8 @@ protected:
     std::vector<std::string> MotionRegisterWrites() {
         std::vector<std::string> writes;
         for (const Call& c : ProgramCalls())
-            if (c.kind == Call::Command && c.hasData && c.code >= 0xC0 && c.code <= 0xC3) writes.push_back(c.ToString());
+            if (c.kind == Call::Command && c.hasData && c.code >= 0xC0 && c.code <= 0xC3)
+                writes.push_back(c.ToString());
         return writes;
     }
 
@@ -175,7 +176,7 @@ const Entries kBringUp = {L"1500", L"500", L"5000", L"1000", L"0"};
 struct CheckCase {
     const char* name;
     int axis;
-    bool highSpeed;                      // the axis runs in high-speed mode for the check
+    bool highSpeed;  // the axis runs in high-speed mode for the check
     Entries typed;
     std::vector<std::wstring> messages;  // in order
     std::vector<std::string> shown;      // the five boxes after the check
@@ -194,65 +195,180 @@ TEST_F(Settings, ChecksEveryEntryAndShowsTheValueKept) {
     const std::vector<std::string> bringUp = {"1500", "500", "5000", "1000", "0"};
     const CheckCase cases[] = {
         {"bring-up values", 0, false, kBringUp, {}, bringUp},
-        {"preset empty", 0, false, {L"", L"500", L"5000", L"1000", L"0"},
-         {Used(L"X", L"[プリセット量]", empty, L"1500")}, bringUp},
-        {"preset 3276700", 0, false, {L"3276700", nullptr, nullptr, nullptr, nullptr}, {},
+        {"preset empty",
+         0,
+         false,
+         {L"", L"500", L"5000", L"1000", L"0"},
+         {Used(L"X", L"[プリセット量]", empty, L"1500")},
+         bringUp},
+        {"preset 3276700",
+         0,
+         false,
+         {L"3276700", nullptr, nullptr, nullptr, nullptr},
+         {},
          {"3276700", "500", "5000", "1000", "0"}},
-        {"preset 3276701", 0, false, {L"3276701", nullptr, nullptr, nullptr, nullptr},
-         {Used(L"X", L"[プリセット量] 3276700", above, L"1500")}, bringUp},
-        {"preset pasted negative", 0, false, {L"-1", nullptr, nullptr, nullptr, nullptr},
-         {Used(L"X", L"[プリセット量] 3276700", above, L"1500")}, bringUp},
-        {"preset with a letter: digits up to it", 0, false, {L" 12x4", nullptr, nullptr, nullptr, nullptr}, {},
+        {"preset 3276701",
+         0,
+         false,
+         {L"3276701", nullptr, nullptr, nullptr, nullptr},
+         {Used(L"X", L"[プリセット量] 3276700", above, L"1500")},
+         bringUp},
+        {"preset pasted negative",
+         0,
+         false,
+         {L"-1", nullptr, nullptr, nullptr, nullptr},
+         {Used(L"X", L"[プリセット量] 3276700", above, L"1500")},
+         bringUp},
+        {"preset with a letter: digits up to it",
+         0,
+         false,
+         {L" 12x4", nullptr, nullptr, nullptr, nullptr},
+         {},
          {"12", "500", "5000", "1000", "0"}},
-        {"preset of eight digits: seven read", 0, false, {L"12345678", nullptr, nullptr, nullptr, nullptr}, {},
+        {"preset of eight digits: seven read",
+         0,
+         false,
+         {L"12345678", nullptr, nullptr, nullptr, nullptr},
+         {},
          {"1234567", "500", "5000", "1000", "0"}},
-        {"FL and FH 32766", 0, false, {nullptr, L"32766", L"32766", nullptr, nullptr}, {},
+        {"FL and FH 32766",
+         0,
+         false,
+         {nullptr, L"32766", L"32766", nullptr, nullptr},
+         {},
          {"1500", "32766", "32766", "1000", "0"}},
-        {"FL 32767", 0, false, {nullptr, L"32767", nullptr, nullptr, nullptr},
-         {Used(L"X", L"[ＦＬ速度] 32766", above, L"500")}, bringUp},
-        {"FH 32767", 0, false, {nullptr, nullptr, L"32767", nullptr, nullptr},
-         {Used(L"X", L"[ＦＨ速度] 32766", above, L"5000")}, bringUp},
-        {"FL empty", 0, false, {nullptr, L"", nullptr, nullptr, nullptr},
-         {Used(L"X", L"[ＦＬ速度]", empty, L"500")}, bringUp},
-        {"FH empty", 0, false, {nullptr, nullptr, L"", nullptr, nullptr},
-         {Used(L"X", L"[ＦＨ速度]", empty, L"5000")}, bringUp},
-        {"FH below FL", 0, false, {nullptr, L"3000", L"2000", nullptr, nullptr},
-         {Used(L"X", L"[ＦＨ速度]", L"FL速度より小さいため、前回(", L"500,5000")}, bringUp},
-        {"FL too large and FH below the previous FL", 0, false, {nullptr, L"40000", L"400", nullptr, nullptr},
+        {"FL 32767",
+         0,
+         false,
+         {nullptr, L"32767", nullptr, nullptr, nullptr},
+         {Used(L"X", L"[ＦＬ速度] 32766", above, L"500")},
+         bringUp},
+        {"FH 32767",
+         0,
+         false,
+         {nullptr, nullptr, L"32767", nullptr, nullptr},
+         {Used(L"X", L"[ＦＨ速度] 32766", above, L"5000")},
+         bringUp},
+        {"FL empty",
+         0,
+         false,
+         {nullptr, L"", nullptr, nullptr, nullptr},
+         {Used(L"X", L"[ＦＬ速度]", empty, L"500")},
+         bringUp},
+        {"FH empty",
+         0,
+         false,
+         {nullptr, nullptr, L"", nullptr, nullptr},
+         {Used(L"X", L"[ＦＨ速度]", empty, L"5000")},
+         bringUp},
+        {"FH below FL",
+         0,
+         false,
+         {nullptr, L"3000", L"2000", nullptr, nullptr},
+         {Used(L"X", L"[ＦＨ速度]", L"FL速度より小さいため、前回(", L"500,5000")},
+         bringUp},
+        {"FL too large and FH below the previous FL",
+         0,
+         false,
+         {nullptr, L"40000", L"400", nullptr, nullptr},
          {Used(L"X", L"[ＦＬ速度] 32766", above, L"500"),
           Used(L"X", L"[ＦＨ速度]", L"FL速度より小さいため、前回(", L"500,5000")},
          bringUp},
-        {"FH equal to FL", 0, false, {nullptr, L"700", L"700", nullptr, nullptr}, {},
+        {"FH equal to FL",
+         0,
+         false,
+         {nullptr, L"700", L"700", nullptr, nullptr},
+         {},
          {"1500", "700", "700", "1000", "0"}},
-        {"acceleration 9 ms", 0, false, {nullptr, nullptr, nullptr, L"9", nullptr},
-         {Used(L"X", L"[加減速時間] 10msec", below, L"1000")}, bringUp},
-        {"acceleration 10 ms", 0, false, {nullptr, nullptr, nullptr, L"10", nullptr}, {},
+        {"acceleration 9 ms",
+         0,
+         false,
+         {nullptr, nullptr, nullptr, L"9", nullptr},
+         {Used(L"X", L"[加減速時間] 10msec", below, L"1000")},
+         bringUp},
+        {"acceleration 10 ms",
+         0,
+         false,
+         {nullptr, nullptr, nullptr, L"10", nullptr},
+         {},
          {"1500", "500", "5000", "10", "0"}},
-        {"acceleration empty", 0, false, {nullptr, nullptr, nullptr, L"", nullptr},
-         {Used(L"X", L"[加減速時間]", empty, L"1000")}, bringUp},
-        {"acceleration pasted negative", 0, false, {nullptr, nullptr, nullptr, L"-5", nullptr},
-         {Used(L"X", L"[加減速時間] 10msec", below, L"1000")}, bringUp},
-        {"acceleration 4007 ms reads back as entered", 0, false, {nullptr, nullptr, nullptr, L"4007", nullptr}, {},
-         {"1500", "500", "5000", "4007", "0"}, true},
-        {"acceleration 9999999 ms", 0, false, {nullptr, nullptr, nullptr, L"9999999", nullptr}, {},
-         {"1500", "500", "5000", "9999999", "0"}, true},
-        {"cycle count 5, constant speed", 0, false, {nullptr, nullptr, nullptr, nullptr, L"5"}, {},
+        {"acceleration empty",
+         0,
+         false,
+         {nullptr, nullptr, nullptr, L"", nullptr},
+         {Used(L"X", L"[加減速時間]", empty, L"1000")},
+         bringUp},
+        {"acceleration pasted negative",
+         0,
+         false,
+         {nullptr, nullptr, nullptr, L"-5", nullptr},
+         {Used(L"X", L"[加減速時間] 10msec", below, L"1000")},
+         bringUp},
+        {"acceleration 4007 ms reads back as entered",
+         0,
+         false,
+         {nullptr, nullptr, nullptr, L"4007", nullptr},
+         {},
+         {"1500", "500", "5000", "4007", "0"},
+         true},
+        {"acceleration 9999999 ms",
+         0,
+         false,
+         {nullptr, nullptr, nullptr, L"9999999", nullptr},
+         {},
+         {"1500", "500", "5000", "9999999", "0"},
+         true},
+        {"cycle count 5, constant speed",
+         0,
+         false,
+         {nullptr, nullptr, nullptr, nullptr, L"5"},
+         {},
          {"1500", "500", "5000", "1000", "5"}},
-        {"cycle count 9999", 0, false, {nullptr, nullptr, nullptr, nullptr, L"9999"}, {},
+        {"cycle count 9999",
+         0,
+         false,
+         {nullptr, nullptr, nullptr, nullptr, L"9999"},
+         {},
          {"1500", "500", "5000", "1000", "9999"}},
-        {"cycle count 5, high speed", 0, true, {nullptr, nullptr, nullptr, nullptr, L"5"},
-         {std::wstring(L"X") + kCycleImpossible}, bringUp},
-        {"cycle count 5, high speed, FH within the preset", 0, true, {L"6000", nullptr, nullptr, nullptr, L"5"}, {},
+        {"cycle count 5, high speed",
+         0,
+         true,
+         {nullptr, nullptr, nullptr, nullptr, L"5"},
+         {std::wstring(L"X") + kCycleImpossible},
+         bringUp},
+        {"cycle count 5, high speed, FH within the preset",
+         0,
+         true,
+         {L"6000", nullptr, nullptr, nullptr, L"5"},
+         {},
          {"6000", "500", "5000", "1000", "5"}},
         {"cycle count empty", 0, false, {nullptr, nullptr, nullptr, nullptr, L""}, {}, bringUp},
-        {"cycle count pasted negative: the count stays", 0, false, {nullptr, nullptr, nullptr, nullptr, L"-1"}, {},
-         {"1500", "500", "5000", "1000", "3"}, false, {nullptr, nullptr, nullptr, nullptr, L"3"}},
-        {"cycle count 5 after FL above the preset", 0, false, {L"400", nullptr, nullptr, nullptr, L"5"},
-         {std::wstring(L"X") + kCycleImpossible}, {"400", "500", "5000", "1000", "0"}, false,
+        {"cycle count pasted negative: the count stays",
+         0,
+         false,
+         {nullptr, nullptr, nullptr, nullptr, L"-1"},
+         {},
+         {"1500", "500", "5000", "1000", "3"},
+         false,
          {nullptr, nullptr, nullptr, nullptr, L"3"}},
-        {"axis U, preset empty", 3, false, {L"", nullptr, nullptr, nullptr, nullptr},
-         {Used(L"U", L"[プリセット量]", empty, L"1500")}, bringUp},
-        {"axis Y, all wrong at once", 1, false, {L"", L"0", L"99999", L"3", L"7"},
+        {"cycle count 5 after FL above the preset",
+         0,
+         false,
+         {L"400", nullptr, nullptr, nullptr, L"5"},
+         {std::wstring(L"X") + kCycleImpossible},
+         {"400", "500", "5000", "1000", "0"},
+         false,
+         {nullptr, nullptr, nullptr, nullptr, L"3"}},
+        {"axis U, preset empty",
+         3,
+         false,
+         {L"", nullptr, nullptr, nullptr, nullptr},
+         {Used(L"U", L"[プリセット量]", empty, L"1500")},
+         bringUp},
+        {"axis Y, all wrong at once",
+         1,
+         false,
+         {L"", L"0", L"99999", L"3", L"7"},
          {Used(L"Y", L"[プリセット量]", empty, L"1500"), Used(L"Y", L"[ＦＬ速度]", empty, L"500"),
           Used(L"Y", L"[ＦＨ速度] 32766", above, L"5000"), Used(L"Y", L"[加減速時間] 10msec", below, L"1000")},
          {"1500", "500", "5000", "1000", "7"}},
@@ -360,7 +476,8 @@ TEST_F(Settings, ButtonsShowTheModeAndWriteRegisterSix) {
             for (const Call& c : ProgramCalls()) got.push_back(c.ToString());
             if (s.register6 >= 0) {
                 expected.push_back(Call{Call::Command, (uint32_t)p.axis, 0xC6, (uint32_t)s.register6, true}.ToString());
-                expected.push_back(Call{Call::RegisterRead, (uint32_t)p.axis, 0x86, (uint32_t)s.register6, false}.ToString());
+                expected.push_back(
+                    Call{Call::RegisterRead, (uint32_t)p.axis, 0x86, (uint32_t)s.register6, false}.ToString());
             }
             EXPECT_EQ(got, expected);
         }
@@ -571,14 +688,21 @@ TEST_F(Settings, AFailedPulseOutputChangeEndsTheProgram) {
     struct Case {
         const char* name;
         int k;
-        TlmSimFault fault;  // request numbers after the trace reset: 1-3 the write, 4-6 the read
+        TlmSimFault fault;    // request numbers after the trace reset: 1-3 the write, 4-6 the read
         const char* message;  // the text up to the error code
     };
     const Case cases[] = {
-        {"pulse command, write fails", kPulseCommand, {TLMSIM_FAULT_FAIL, 1, 0, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0},
+        {"pulse command, write fails",
+         kPulseCommand,
+         {TLMSIM_FAULT_FAIL, 1, 0, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0},
          "レジスタ書込Error：(0x45d)"},
-        {"pulse logic, read-back differs", kPulseLogic, {TLMSIM_FAULT_REPLY, 5, 0, 0, 0x1234}, "レジスタ読込Error：(0x"},
-        {"default, read fails", kPulseDefault, {TLMSIM_FAULT_FAIL, 6, 0, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0},
+        {"pulse logic, read-back differs",
+         kPulseLogic,
+         {TLMSIM_FAULT_REPLY, 5, 0, 0, 0x1234},
+         "レジスタ読込Error：(0x"},
+        {"default, read fails",
+         kPulseDefault,
+         {TLMSIM_FAULT_FAIL, 6, 0, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0},
          "レジスタ読込Error：(0x45d)"},
     };
     for (const Case& c : cases) {

@@ -28,8 +28,7 @@ class condition_variable {
 public:
     void notify_one() {}
     void notify_all() {}
-    template <typename Predicate>
-    void wait(unique_lock<mutex>& lock, Predicate ready) {
+    template <typename Predicate> void wait(unique_lock<mutex>& lock, Predicate ready) {
         while (!ready()) {
             lock.unlock();
             lock.lock();

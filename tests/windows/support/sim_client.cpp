@@ -98,8 +98,8 @@ DWORD SimDriver::Trace(std::vector<TlmSimTraceEntry>* entries, uint32_t first) {
     std::vector<uint8_t> out(sizeof(TlmSimTraceHeader) + 1024 * sizeof(TlmSimTraceEntry));
     for (;;) {
         DWORD got = 0;
-        DWORD e = Request(TLMSIM_IOCTL_READ_TRACE, &first, sizeof first, out.data(),
-                          static_cast<uint32_t>(out.size()), &got);
+        DWORD e =
+            Request(TLMSIM_IOCTL_READ_TRACE, &first, sizeof first, out.data(), static_cast<uint32_t>(out.size()), &got);
         if (e != 0) return e;
         TlmSimTraceHeader head;
         memcpy(&head, out.data(), sizeof head);
@@ -113,9 +113,7 @@ DWORD SimDriver::Trace(std::vector<TlmSimTraceEntry>* entries, uint32_t first) {
     }
 }
 
-DWORD SimDriver::State(TlmSimState* state) {
-    return Request(TLMSIM_IOCTL_GET_STATE, nullptr, 0, state, sizeof *state);
-}
+DWORD SimDriver::State(TlmSimState* state) { return Request(TLMSIM_IOCTL_GET_STATE, nullptr, 0, state, sizeof *state); }
 
 DWORD SimDriver::ForceInput(int32_t managementNumber, uint32_t axis, uint32_t input, uint32_t force) {
     TlmSimForceInput r = {managementNumber, axis, input, force};
@@ -143,13 +141,13 @@ DWORD SimDriver::ForceCmp(int32_t managementNumber, bool on) {
 
 std::string CodeName(uint32_t code) {
     switch (code) {
-    case kGetDeviceCount: return "GET_DEVICE_COUNT";
-    case kGetDeviceInfo: return "GET_DEVICE_INFO";
-    case kSelectBoard: return "SELECT_BOARD";
-    case kReadByte: return "READ_BYTE";
-    case kReadWord: return "READ_WORD";
-    case kWriteByte: return "WRITE_BYTE";
-    case kWriteWord: return "WRITE_WORD";
+        case kGetDeviceCount: return "GET_DEVICE_COUNT";
+        case kGetDeviceInfo: return "GET_DEVICE_INFO";
+        case kSelectBoard: return "SELECT_BOARD";
+        case kReadByte: return "READ_BYTE";
+        case kReadWord: return "READ_WORD";
+        case kWriteByte: return "WRITE_BYTE";
+        case kWriteWord: return "WRITE_WORD";
     }
     char buf[16];
     snprintf(buf, sizeof buf, "0x%06X", code);
