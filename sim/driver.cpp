@@ -249,8 +249,13 @@ int32_t DriverIoctl(Driver* driver, uint32_t file, uint32_t code, const void* in
         if (fault && fault->kind == kFaultByteCount && a.status == kStatusSuccess)
             a.returned = fault->value < outLength ? fault->value : outLength;
     }
+    int32_t board = -1;
+    if (f != nullptr && f->board >= 0)
+        board = driver->boards[f->board].config.info.ManagementNumber;
+    else if (f != nullptr && f->device >= 0)
+        board = f->device;
     TraceEntry& t = driver->trace[(seq - 1) % kTraceCapacity];
-    t = TraceEntry{seq, file, code, a.port, a.value, a.status, a.returned};
+    t = TraceEntry{seq, file, code, a.port, a.value, a.status, a.returned, board};
     *returned = a.returned;
     return a.status;
 }

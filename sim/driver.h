@@ -63,6 +63,8 @@ struct TraceEntry {
     uint32_t value;
     int32_t status;     // NTSTATUS answered
     uint32_t returned;  // byte count answered
+    int32_t board;      // management number of the board the file had selected (else of its
+                        // per-board device), -1 for none
 };
 
 enum FaultKind : uint32_t {

@@ -83,7 +83,7 @@ int32_t GetBoards(const Driver* driver, void* out, uint32_t outLength, uint32_t*
 }
 
 int32_t ReadTrace(const Driver* driver, const void* in, uint32_t inLength, void* out, uint32_t outLength,
-                  uint32_t* returned) {
+                  uint32_t* returned, bool withBoard) {
     if (in == nullptr || inLength != 4) return kStatusInvalidParameter;
     if (out == nullptr || outLength < sizeof(TlmSimTraceHeader)) return kStatusBufferTooSmall;
     uint32_t first;
@@ -91,19 +91,20 @@ int32_t ReadTrace(const Driver* driver, const void* in, uint32_t inLength, void*
     uint32_t total = driver->requestCount;
     uint32_t oldest = total > kTraceCapacity ? total - kTraceCapacity + 1 : 1;
     if (first < oldest) first = oldest;
-    uint32_t room = (outLength - sizeof(TlmSimTraceHeader)) / sizeof(TlmSimTraceEntry);
+    uint32_t size = withBoard ? sizeof(TlmSimBoardTraceEntry) : sizeof(TlmSimTraceEntry);
+    uint32_t room = (outLength - sizeof(TlmSimTraceHeader)) / size;
     uint32_t count = 0;
     uint8_t* p = static_cast<uint8_t*>(out) + sizeof(TlmSimTraceHeader);
     for (uint32_t seq = first; seq <= total && count < room; ++seq) {
         const TraceEntry* e = DriverTraceEntry(driver, seq);
         if (e == nullptr) break;
-        TlmSimTraceEntry t = {e->seq, e->file, e->code, e->port, e->value, e->status, e->returned};
-        CopyBytes(p + count * sizeof t, &t, sizeof t);
+        TlmSimBoardTraceEntry t = {{e->seq, e->file, e->code, e->port, e->value, e->status, e->returned}, e->board};
+        CopyBytes(p + count * size, &t, size);
         ++count;
     }
     TlmSimTraceHeader head = {total, first, count};
     CopyBytes(out, &head, sizeof head);
-    *returned = sizeof head + count * sizeof(TlmSimTraceEntry);
+    *returned = sizeof head + count * size;
     return kStatusSuccess;
 }
 
@@ -210,7 +211,8 @@ int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const 
             return DriverAddFault(driver, fault) ? kStatusSuccess : kStatusInsufficientResources;
         }
         case TLMSIM_IOCTL_CLEAR_FAULTS: DriverClearFaults(driver); return kStatusSuccess;
-        case TLMSIM_IOCTL_READ_TRACE: return ReadTrace(driver, in, inLength, out, outLength, returned);
+        case TLMSIM_IOCTL_READ_TRACE: return ReadTrace(driver, in, inLength, out, outLength, returned, false);
+        case TLMSIM_IOCTL_READ_BOARD_TRACE: return ReadTrace(driver, in, inLength, out, outLength, returned, true);
         case TLMSIM_IOCTL_RESET_TRACE: DriverResetTrace(driver); return kStatusSuccess;
         case TLMSIM_IOCTL_GET_STATE: {
             if (out == nullptr || outLength < sizeof(TlmSimState)) return kStatusBufferTooSmall;
@@ -258,6 +260,28 @@ int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const 
             int64_t position = BoardMachinePosition(board, r.axis, now);
             CopyBytes(out, &position, sizeof position);
             *returned = sizeof position;
+            return kStatusSuccess;
+        }
+        case TLMSIM_IOCTL_GET_SENSORS: {
+            TlmSimAxisRef r;
+            Board* board = BoardOf(driver, in, inLength, &r);
+            if (board == nullptr || r.axis >= board->config.axes) return kStatusInvalidParameter;
+            if (out == nullptr || outLength < sizeof(TlmSimSetSensors)) return kStatusBufferTooSmall;
+            const AxisSensors& a = board->config.sensors[r.axis];
+            TlmSimSetSensors s = {};
+            s.managementNumber = r.managementNumber;
+            s.axis = r.axis;
+            s.plusEls = {a.plusEls.from, a.plusEls.to};
+            s.minusEls = {a.minusEls.from, a.minusEls.to};
+            s.dls[0] = {a.dls[0].from, a.dls[0].to};
+            s.dls[1] = {a.dls[1].from, a.dls[1].to};
+            s.ols = {a.ols.from, a.ols.to};
+            s.zPeriod = a.zPeriod;
+            s.zOffset = a.zOffset;
+            s.zWidth = a.zWidth;
+            s.normallyOpen = a.normallyOpen;
+            CopyBytes(out, &s, sizeof s);
+            *returned = sizeof s;
             return kStatusSuccess;
         }
         case TLMSIM_IOCTL_FORCE_CMP: {

@@ -33,6 +33,10 @@
  * TLMSIM_IOCTL_GET_MACHINE_POSITION TlmSimAxisRef              int64_t machine position
  * TLMSIM_IOCTL_FORCE_CMP        TlmSimForceCmp                 none
  *     the comparator status (bit 0x01 of port 0x88) on or off.
+ * TLMSIM_IOCTL_READ_BOARD_TRACE uint32 first request number    TlmSimTraceHeader + board entries
+ *     as READ_TRACE, each entry followed by the board it addressed (TlmSimBoardTraceEntry).
+ * TLMSIM_IOCTL_GET_SENSORS      TlmSimAxisRef                  TlmSimSetSensors
+ *     the sensors of an axis as SET_SENSORS takes them.
  * A board is named by its ManagementNumber; an unknown board, an axis the board does not have
  * or a refused change answers STATUS_INVALID_PARAMETER.
  */
@@ -57,8 +61,10 @@
 #define TLMSIM_IOCTL_SET_MACHINE_POSITION TLMSIM_CTL_CODE(0x90B) /* 0x22242C */
 #define TLMSIM_IOCTL_GET_MACHINE_POSITION TLMSIM_CTL_CODE(0x90C) /* 0x222430 */
 #define TLMSIM_IOCTL_FORCE_CMP            TLMSIM_CTL_CODE(0x90D) /* 0x222434 */
+#define TLMSIM_IOCTL_READ_BOARD_TRACE     TLMSIM_CTL_CODE(0x90E) /* 0x222438 */
+#define TLMSIM_IOCTL_GET_SENSORS          TLMSIM_CTL_CODE(0x90F) /* 0x22243C */
 #define TLMSIM_IOCTL_FIRST                TLMSIM_IOCTL_RESET
-#define TLMSIM_IOCTL_LAST                 TLMSIM_IOCTL_FORCE_CMP
+#define TLMSIM_IOCTL_LAST                 TLMSIM_IOCTL_GET_SENSORS
 
 #define TLMSIM_MAX_BOARDS 32
 
@@ -130,6 +136,13 @@ typedef struct TlmSimTraceEntry {
     int32_t status;    /* NTSTATUS answered */
     uint32_t returned; /* byte count answered */
 } TlmSimTraceEntry;
+
+/* An entry of TLMSIM_IOCTL_READ_BOARD_TRACE. */
+typedef struct TlmSimBoardTraceEntry {
+    TlmSimTraceEntry entry;
+    int32_t board; /* ManagementNumber of the board the file had selected, else of its
+                      per-board device; -1 for none (control device, nothing selected) */
+} TlmSimBoardTraceEntry;
 
 typedef struct TlmSimTraceHeader {
     uint32_t requestCount; /* requests answered since the last reset of the trace */
@@ -219,6 +232,7 @@ static_assert(sizeof(TlmSimBoardConfig) == 36, "board config is 36 packed bytes"
 static_assert(sizeof(TlmSimClockRequest) == 16, "clock request is 16 bytes");
 static_assert(sizeof(TlmSimFault) == 20, "fault is 20 bytes");
 static_assert(sizeof(TlmSimTraceEntry) == 28, "trace entry is 28 bytes");
+static_assert(sizeof(TlmSimBoardTraceEntry) == 32, "board trace entry is 32 bytes");
 static_assert(sizeof(TlmSimState) == 40, "state is 40 bytes");
 static_assert(sizeof(TlmSimSetSensors) == 64, "sensors record is 64 bytes");
 static_assert(sizeof(TlmSimMachinePosition) == 16, "machine position record is 16 bytes");

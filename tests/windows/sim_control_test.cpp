@@ -72,7 +72,7 @@ TEST_F(SimControlTest, OnlyTheDriversOwnFunctionRangeIsPrivate) {
         bool isPrivate;
     };
     const Case cases[] = {{0x222000, false}, {0x222018, false}, {0x2223FC, false}, {0x222400, true},
-                          {0x222434, true},  {0x222438, false}, {0x222401, false}, {0x226400, false}};
+                          {0x22243C, true},  {0x222440, false}, {0x222401, false}, {0x226400, false}};
     for (const Case& c : cases) EXPECT_EQ(c.isPrivate, IsSimControlCode(c.code)) << std::hex << "code 0x" << c.code;
 }
 
@@ -198,6 +198,28 @@ TEST_F(SimControlTest, TheTraceIsReadInPagesAndPrivateRequestsAreNotInIt) {
     EXPECT_EQ(0u, state.requestCount);
 }
 
+TEST_F(SimControlTest, TheBoardTraceNamesTheBoardEachRequestAddressed) {
+    ASSERT_EQ(kStatusSuccess, SetBoards({Board(0, 1), Board(7, 2)}));
+    uint32_t control = Open(kDeviceControl), seven = Open(7), vxd = Open(kDeviceVxd);
+    int32_t info[6] = {-1, -1, -1, -1, -1, 2};  // board ID 2: board 7
+    uint32_t got = 0, count = 0;
+    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, control, kIoctlGetDeviceCount, nullptr, 0, &count, 4, &got, 0));
+    EXPECT_EQ(kStatusInvalidDeviceRequest, Board(seven, kIoctlReadByte, 0x9C, 0));
+    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, vxd, kIoctlSelectBoard, info, 24, nullptr, 0, &got, 0));
+    ASSERT_EQ(kStatusSuccess, Board(vxd, kIoctlReadByte, 0x9C, 0));
+    const int32_t want[] = {-1, 7, 7, 7};
+    uint32_t first = 1;
+    uint8_t out[12 + 32 * 4];
+    ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_READ_BOARD_TRACE, &first, 4, out, sizeof out));
+    ASSERT_EQ(sizeof out, returned);
+    for (uint32_t i = 0; i < 4; ++i) {
+        TlmSimBoardTraceEntry e;
+        memcpy(&e, out + 12 + 32 * i, sizeof e);
+        EXPECT_EQ(i + 1, e.entry.seq);
+        EXPECT_EQ(want[i], e.board) << "request " << i + 1;
+    }
+}
+
 TEST_F(SimControlTest, StateCountsOpenFilesByDeviceKind) {
     Open(kDeviceControl);
     Open(kDeviceVxd);
@@ -290,6 +312,11 @@ TEST_F(SimControlTest, SensorsAndTheComparatorFollowTheirRequests) {
     sensors.ols = {-50, -10};
     sensors.zPeriod = 0;
     ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_SET_SENSORS, &sensors, sizeof sensors, nullptr, 0));
+    TlmSimAxisRef ref = {0, 1};
+    TlmSimSetSensors back = {};
+    ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_GET_SENSORS, &ref, sizeof ref, &back, sizeof back));
+    EXPECT_EQ(sizeof back, returned);
+    EXPECT_EQ(0, memcmp(&sensors, &back, sizeof back)) << "the sensors read back differ from those set";
     struct Case {
         int64_t position;
         uint8_t status1;  // of the bits 0x08 +ELS, 0x10 -ELS, 0x80 OLS
