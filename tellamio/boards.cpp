@@ -5,10 +5,16 @@
 
 static BoardRecord* BoardList;
 
-// The answer to the last handle lookup. Port functions look up the same handle call after
-// call; any change of the table forgets it, so it always equals what a walk would find.
-static TLMIO_HANDLE g_lastKey;
-static BoardRecord* g_lastFound;
+// The open records by index, so that a handle with an index is found with one load. Port
+// calls of several threads on different boards look up concurrently; a lookup only reads
+// one pointer-sized entry, which cannot be seen half-written.
+static BoardRecord* g_recordByIndex[65536];
+
+// The answers to the last lookups by board ID half (keys with index 0), one per low 4 bits
+// of the half. Each entry is one 32-bit word, the half above the index found, so that a
+// concurrent lookup never pairs one board's key with another board's record. Any change of
+// the table empties them, so a hit equals what a walk would find.
+static DWORD g_idHalfCache[16];
 
 // Which indexes open records use, so the lowest free index is found without walking the
 // list once per candidate.
@@ -37,21 +43,35 @@ static DWORD LowestFreeIndex() {
 
 static DWORD IndexOf(TLMIO_HANDLE handle) { return handle & 0xFFFFu; }
 
+static BoardRecord* RecordAt(DWORD index) { return __atomic_load_n(&g_recordByIndex[index], __ATOMIC_ACQUIRE); }
+
+static void SetRecordAt(DWORD index, BoardRecord* record) {
+    __atomic_store_n(&g_recordByIndex[index], record, __ATOMIC_RELEASE);
+}
+
+static void ForgetIdHalfLookups() {
+    for (DWORD& entry : g_idHalfCache) __atomic_store_n(&entry, 0u, __ATOMIC_RELAXED);
+}
+
 BoardRecord* AddBoardRecord(const DeviceInfo* info, HANDLE device) {
+    DWORD idHalf = info->BoardId == -1 ? 0xFFFFu : ((DWORD)info->BoardId & 0xFFFFu);
     DWORD index = LowestFreeIndex();
+    // Index 65535 under the half 0xFFFF would form 0xFFFFFFFF, the failure value of the opens;
+    // as the lowest free index it is the only one left, so the table counts as full.
+    if (index == 0xFFFFu && idHalf == 0xFFFFu) index = 0;
     BoardRecord* record = index != 0 ? (BoardRecord*)malloc(sizeof(BoardRecord)) : NULL;
     if (record == NULL) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return NULL;
     }
-    DWORD idHalf = info->BoardId == -1 ? 0xFFFFu : ((DWORD)info->BoardId & 0xFFFFu);
     record->Handle = (idHalf << 16) | index;
     record->Device = device;
     record->Info = *info;
     record->Next = BoardList;
     BoardList = record;
     MarkIndex(index, true);
-    g_lastFound = NULL;
+    SetRecordAt(index, record);
+    ForgetIdHalfLookups();
     return record;
 }
 
@@ -68,12 +88,19 @@ static bool RecordMatchesHandle(const BoardRecord* record, TLMIO_HANDLE key) {
     return (record->Handle >> 16) == (key >> 16);
 }
 
+// Indexes are unique among open records, so the record at an index is the first a walk
+// would meet; a key with index 0 takes the newest record with its board ID half.
 static BoardRecord* FindByHandle(TLMIO_HANDLE key) {
-    if (g_lastFound != NULL && g_lastKey == key) return g_lastFound;
+    if (IndexOf(key) != 0) return RecordAt(IndexOf(key));
+    DWORD* cached = &g_idHalfCache[(key >> 16) & 15];
+    DWORD entry = __atomic_load_n(cached, __ATOMIC_RELAXED);
+    if (entry != 0 && (entry >> 16) == (key >> 16)) {
+        BoardRecord* record = RecordAt(IndexOf(entry));
+        if (record != NULL && RecordMatchesHandle(record, key)) return record;
+    }
     for (BoardRecord* record = BoardList; record != NULL; record = record->Next) {
         if (RecordMatchesHandle(record, key)) {
-            g_lastKey = key;
-            g_lastFound = record;
+            __atomic_store_n(cached, (key & 0xFFFF0000u) | IndexOf(record->Handle), __ATOMIC_RELAXED);
             return record;
         }
     }
@@ -94,7 +121,8 @@ void RemoveBoardRecord(BoardRecord* record) {
         if (*link == record) {
             *link = record->Next;
             MarkIndex(IndexOf(record->Handle), false);
-            g_lastFound = NULL;
+            SetRecordAt(IndexOf(record->Handle), NULL);
+            ForgetIdHalfLookups();
             free(record);
             return;
         }
@@ -113,8 +141,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     (void)instance;
     (void)reserved;
     if (reason == DLL_PROCESS_ATTACH) {
+        // Entry by entry, so that the pages of the index table are touched only by use.
+        for (BoardRecord* record = BoardList; record != NULL; record = record->Next)
+            SetRecordAt(IndexOf(record->Handle), NULL);
         BoardList = NULL;
-        g_lastFound = NULL;
+        ForgetIdHalfLookups();
         for (DWORD& word : g_usedIndexes) word = 0;
     } else if (reason == DLL_PROCESS_DETACH) {
         CloseAllBoards();

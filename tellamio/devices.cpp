@@ -36,8 +36,12 @@ BOOL WINAPI tlmio_GetDeviceInfo(DWORD* count, DeviceInfo* info) {
         ok = SendRequest(control, IOCTL_GET_DEVICE_INFO, &room, sizeof room, reply,
                          4 + room * (DWORD)sizeof(DeviceInfo), &returned);
         if (ok) {
-            DWORD reported = *(DWORD*)reply;
-            stored = reported < room ? reported : room;  // never more than the caller has room for
+            // Only records that arrived whole are handed on, and never more than the caller
+            // has room for; a reply without its count brings none.
+            DWORD arrived = returned >= 4 ? (returned - 4) / (DWORD)sizeof(DeviceInfo) : 0;
+            DWORD reported = returned >= 4 ? *(DWORD*)reply : 0;
+            stored = reported < room ? reported : room;
+            if (stored > arrived) stored = arrived;
             for (DWORD i = 0; i < stored; ++i) info[i] = *(DeviceInfo*)(reply + 4 + i * sizeof(DeviceInfo));
         }
         CloseHandle(control);

@@ -1,6 +1,8 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include <mutex>
+
 #include "standin.h"
 
 namespace {
@@ -15,6 +17,21 @@ bool g_windows9x;
 bool g_driverLoaded = true;
 std::vector<standin::CreateFileCall> g_createFileCalls;
 thread_local DWORD g_lastError;
+// The driver model answers one request at a time, as the kernel's device queue would; the
+// lock is taken only when a test calls from several threads, so that single-threaded
+// measurements see the bare cost.
+bool g_serialize;
+std::mutex g_driverLock;
+
+struct DriverLock {
+    bool held;
+    DriverLock() : held(g_serialize) {
+        if (held) g_driverLock.lock();
+    }
+    ~DriverLock() {
+        if (held) g_driverLock.unlock();
+    }
+};
 
 bool SlotOf(HANDLE handle, uint32_t* slot) {
     uintptr_t h = reinterpret_cast<uintptr_t>(handle);
@@ -36,6 +53,7 @@ void Reset() {
     g_nowNs = 0;
     g_windows9x = false;
     g_driverLoaded = true;
+    g_serialize = false;
     g_createFileCalls.clear();
 }
 
@@ -43,6 +61,7 @@ tlmsim::Driver& Driver() { return g_driver; }
 void SetNow(uint64_t nowNs) { g_nowNs = nowNs; }
 void SetWindows9x(bool windows9x) { g_windows9x = windows9x; }
 void SetDriverLoaded(bool loaded) { g_driverLoaded = loaded; }
+void SetSerialized(bool serialized) { g_serialize = serialized; }
 const std::vector<CreateFileCall>& CreateFileCalls() { return g_createFileCalls; }
 uint32_t OpenHandles() { return g_driver.openFiles; }
 
@@ -70,6 +89,7 @@ extern "C" {
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                    DWORD flags, HANDLE templateFile) {
+    DriverLock lock;
     standin::CreateFileCall call{name ? name : "", access, share, security, disposition, flags, templateFile, false};
     HANDLE result = INVALID_HANDLE_VALUE;
     int32_t device;
@@ -91,6 +111,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 
 BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, DWORD* returned,
                      LPOVERLAPPED) {
+    DriverLock lock;
     uint32_t slot;
     if (!SlotOf(device, &slot)) {
         g_lastError = ERROR_INVALID_HANDLE;
@@ -107,6 +128,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
 }
 
 BOOL CloseHandle(HANDLE handle) {
+    DriverLock lock;
     uint32_t slot;
     if (!SlotOf(handle, &slot)) {
         g_lastError = ERROR_INVALID_HANDLE;

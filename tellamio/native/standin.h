@@ -38,6 +38,9 @@ void SetWindows9x(bool windows9x);
 // With false, CreateFileA finds no driver (ERROR_FILE_NOT_FOUND).
 void SetDriverLoaded(bool loaded);
 
+// With true, the driver answers the calls of several threads one at a time (off after Reset).
+void SetSerialized(bool serialized);
+
 // Every CreateFileA call since Reset, in order.
 const std::vector<CreateFileCall>& CreateFileCalls();
 

@@ -115,6 +115,28 @@ TEST_F(DevicesTest, InfoNeverStoresMoreRecordsThanTheCallerHasRoomFor) {
     EXPECT_EQ(info[2].BusNumber, static_cast<LONG>(0xEEEEEEEE));
 }
 
+// A reply cut short hands on only the records that arrived whole.
+TEST_F(DevicesTest, InfoStoresOnlyRecordsThatArrivedWhole) {
+    struct Case {
+        uint32_t returned;  // bytes the driver reports
+        DWORD stored;
+    } cases[] = {{0, 0}, {3, 0}, {4, 0}, {4 + 23, 0}, {4 + 24, 1}, {4 + 24 + 10, 1}, {4 + 72, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.returned << " bytes returned");
+        SetUp();
+        SetBoards({Board(0, 1, 1, 1, 0, 0), Board(0, 2, 2, 2, 1, 1), Board(0, 3, 3, 3, 2, 2)});
+        ShortReplyToRequest(1, c.returned);
+        DeviceInfo info[4];
+        memset(info, 0xEE, sizeof info);
+        DWORD count = 4;
+        EXPECT_TRUE(tlmio_GetDeviceInfo(&count, info)) << "the request itself succeeded";
+        EXPECT_EQ(count, c.stored);
+        for (DWORD i = 0; i < 4; ++i)
+            EXPECT_EQ(info[i].DeviceNumber, i < c.stored ? static_cast<LONG>(i + 1) : static_cast<LONG>(0xEEEEEEEE))
+                << "record " << i;
+    }
+}
+
 TEST_F(DevicesTest, InfoFailuresStoreACountOfZeroAndLeaveTheArray) {
     struct Case {
         const char* what;

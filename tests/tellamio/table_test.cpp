@@ -1,4 +1,6 @@
 // Board handles: their form, index reuse, lookup keys, double opens, close and detach.
+#include <thread>
+
 #include "fixture.h"
 
 namespace {
@@ -145,9 +147,11 @@ TEST_F(TableTest, ProcessDetachClosesEveryOpenBoard) {
 }
 
 // 65535 open boards use every index; the next open fails cleanly and index 0 is never given.
+// Index 65535 under the board ID half 0xFFFF would form the failure value, so that pair is
+// never given out either.
 TEST_F(TableTest, AFullTableRefusesTheNextOpen) {
     standin::SetWindows9x(true);  // one device serves every description
-    const DWORD kIndexes = 65535;
+    const DWORD kIndexes = 65534;
     DWORD lastIndex = 0;
     bool allGood = true;
     for (DWORD k = 1; k <= kIndexes && allGood; ++k) {
@@ -157,13 +161,82 @@ TEST_F(TableTest, AFullTableRefusesTheNextOpen) {
         lastIndex = h & 0xFFFF;
     }
     ASSERT_TRUE(allGood) << "open stopped at index " << lastIndex;
-    ASSERT_EQ(standin::OpenHandles(), kIndexes);
-    DeviceInfo extra = {0, 0, -1, -1, 0, -1};
-    EXPECT_EQ(tlmio_OpenDevice(&extra), TLMIO_INVALID_HANDLE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-    EXPECT_EQ(standin::OpenHandles(), kIndexes) << "the refused open's device is closed";
+    struct Case {
+        const char* what;
+        bool byId;
+        LONG boardId;
+        TLMIO_HANDLE expected;
+    } cases[] = {
+        {"OpenDevice: half 0xFFFF", false, -1, TLMIO_INVALID_HANDLE},
+        {"OpenDeviceID: board ID 0xFFFF", true, 0xFFFF, TLMIO_INVALID_HANDLE},
+        {"OpenDeviceID: board ID -65537, half 0xFFFF", true, -65537, TLMIO_INVALID_HANDLE},
+        {"OpenDeviceID: board ID 3 takes the last index", true, 3, 0x0003FFFFu},
+        {"OpenDeviceID: no index left", true, 4, TLMIO_INVALID_HANDLE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        uint32_t openBefore = standin::OpenHandles();
+        DeviceInfo d = {0, 0, -1, -1, 0, c.boardId};
+        SetLastError(0);
+        TLMIO_HANDLE h = c.byId ? tlmio_OpenDeviceID(&d) : tlmio_OpenDevice(&d);
+        EXPECT_EQ(h, c.expected) << std::hex << "got 0x" << h;
+        if (c.expected == TLMIO_INVALID_HANDLE) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+            EXPECT_EQ(standin::OpenHandles(), openBefore) << "the refused open's device is closed";
+        }
+    }
+    DeviceInfo extra = {70000, 0, -1, -1, 0, -1};
     ASSERT_TRUE(tlmio_CloseDevice(500));
     EXPECT_EQ(tlmio_OpenDevice(&extra), 0xFFFF0000u | 500);
+}
+
+// Port calls of several threads, each on boards of its own, never reach another board:
+// through full handles and through index-0 keys (whose ID halves share lookup slots in
+// pairs), while every thread switches between its boards call by call.
+TEST_F(TableTest, ConcurrentCallsReachTheirOwnBoards) {
+    const int kBoards = 16, kThreads = 8, kRounds = 3000;
+    std::vector<tlmsim::BoardConfig> configs;
+    for (int i = 0; i < kBoards; ++i) configs.push_back(Board(0, i, 0x100 * i, 5, i, (i % 8) | (i / 8) << 4));
+    SetBoards(configs);
+    TLMIO_HANDLE keys[kBoards];
+    for (int i = 0; i < kBoards; ++i) {
+        TLMIO_HANDLE h = OpenById(i, configs[i].info.BoardId);
+        ASSERT_NE(h, TLMIO_INVALID_HANDLE) << "board " << i << ": error " << GetLastError();
+        keys[i] = i % 2 ? h : h & 0xFFFF0000u;
+    }
+    standin::SetSerialized(true);
+    ForgetRequests();
+    int wrongReads[kThreads] = {};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) {
+                int board = round % 2 ? t : t + kThreads;  // boards t and t + 8
+                BYTE token = static_cast<BYTE>(board << 4 | (round & 15)), back = 0;
+                if (!tlmio_ElstWrite(keys[board], token) || !tlmio_ElstRead(keys[board], &back) || back != token)
+                    ++wrongReads[t];
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrongReads[t], 0) << "thread " << t << " read back another value";
+    // The trace still holds the last requests: each write went to the board named in its value.
+    const tlmsim::Driver& driver = standin::Driver();
+    uint32_t first =
+        driver.requestCount > tlmsim::kTraceCapacity ? driver.requestCount - tlmsim::kTraceCapacity + 1 : 1;
+    int wrongBoard = 0, writes = 0;
+    for (uint32_t seq = first; seq <= driver.requestCount; ++seq) {
+        const tlmsim::TraceEntry* e = tlmsim::DriverTraceEntry(&driver, seq);
+        if (e == nullptr || e->code != WRITE_BYTE) continue;
+        ++writes;
+        int reached = driver.files[e->file].board;
+        if (reached != static_cast<int>(e->value >> 4)) {
+            if (wrongBoard++ < 5)
+                ADD_FAILURE() << "write of 0x" << std::hex << e->value << " reached board " << reached;
+        }
+    }
+    EXPECT_EQ(wrongBoard, 0) << "of " << writes << " writes in the trace";
+    EXPECT_GT(writes, 1000);
 }
 
 }  // namespace
