@@ -1,0 +1,147 @@
+// What the library costs on top of the bare request, as a ratio that a busy machine does not
+// move: short batches of tlmio_status1Read and of the same IOCTL_READ_BYTE sent straight
+// through the kernel32 stand-in take turns in one process, and the median of the per-turn
+// ratios is reported. Cases: 1 board; 16 boards, calls on the first opened; calls
+// alternating between 16 boards (full handles, and board-ID keys as the test program uses).
+//   tellamio_ratio [turns] [calls per batch]   (default 41, 4000)
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "standin.h"
+#include "tellamio.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
+
+namespace {
+
+constexpr DWORD kReadByte = 0x22200C;
+constexpr DWORD kSelectBoard = 0x222008;
+constexpr int kMaxBoards = 16;
+
+double NowNs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e9 + ts.tv_nsec;
+}
+
+struct Case {
+    const char* name;
+    int boards;   // boards open
+    int cycle;    // boards the calls go round (1: the first opened only)
+    bool idKeys;  // address boards by their ID half (index 0)
+};
+
+struct Boards {
+    TLMIO_HANDLE keys[kMaxBoards];
+    HANDLE raw[kMaxBoards];  // the same boards' devices, opened without the library
+    int count;
+};
+
+bool OpenBoards(const Case& c, Boards* b) {
+    standin::Reset();
+    DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+    std::vector<tlmsim::BoardConfig> configs;
+    for (int i = 0; i < c.boards; ++i) configs.push_back(tlmsim::DefaultBoardConfig(i));
+    tlmsim::DriverSetBoards(&standin::Driver(), configs.data(), c.boards, 0);
+    b->count = c.boards;
+    for (int i = 0; i < c.boards; ++i) {
+        DeviceInfo d = {-1, -1, -1, -1, i, i};
+        TLMIO_HANDLE h = tlmio_OpenDeviceID(&d);
+        if (h == TLMIO_INVALID_HANDLE) return false;
+        b->keys[i] = c.idKeys ? (h & 0xFFFF0000u) : h;
+        char name[32];
+        snprintf(name, sizeof name, "\\\\.\\TLMDRV%d", i);
+        b->raw[i] =
+            CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        DWORD returned;
+        if (b->raw[i] == INVALID_HANDLE_VALUE ||
+            !DeviceIoControl(b->raw[i], kSelectBoard, &d, sizeof d, nullptr, 0, &returned, nullptr))
+            return false;
+    }
+    return true;
+}
+
+void CloseBoards(Boards* b) {
+    for (int i = 0; i < b->count; ++i) CloseHandle(b->raw[i]);
+    DllMain(nullptr, DLL_PROCESS_DETACH, nullptr);
+}
+
+// Nanoseconds per call of one batch; false when a call failed.
+bool LibraryBatch(const Boards& b, int cycle, int calls, double* ns) {
+    BYTE status;
+    bool ok = true;
+    double t0 = NowNs();
+    for (int i = 0, board = 0; i < calls; ++i) {
+        ok &= tlmio_status1Read(b.keys[board], 1, &status) != 0;
+        if (++board == cycle) board = 0;
+    }
+    *ns = (NowNs() - t0) / calls;
+    return ok;
+}
+
+bool BareBatch(const Boards& b, int cycle, int calls, double* ns) {
+    BYTE status;
+    DWORD port = 0x10, returned;
+    bool ok = true;
+    double t0 = NowNs();
+    for (int i = 0, board = 0; i < calls; ++i) {
+        ok &= DeviceIoControl(b.raw[board], kReadByte, &port, sizeof port, &status, 1, &returned, nullptr) &&
+              returned == 1;
+        if (++board == cycle) board = 0;
+    }
+    *ns = (NowNs() - t0) / calls;
+    return ok;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int turns = argc > 1 ? atoi(argv[1]) : 41;
+    int calls = argc > 2 ? atoi(argv[2]) : 4000;
+    if (turns < 1) turns = 41;
+    if (calls < 1) calls = 4000;
+    const Case cases[] = {
+        {"1 board", 1, 1, false},
+        {"16 boards, the first opened", 16, 1, false},
+        {"16 boards, alternating", 16, 16, false},
+        {"16 boards, alternating, board-ID keys", 16, 16, true},
+    };
+    printf("%-40s %9s %9s %7s  (median of %d turns of %d calls)\n", "case", "bare ns", "lib ns", "ratio", turns, calls);
+    for (const Case& c : cases) {
+        Boards boards;
+        if (!OpenBoards(c, &boards)) {
+            printf("%s: open failed, error %u\n", c.name, GetLastError());
+            return 1;
+        }
+        std::vector<double> bare, library, ratios;
+        double warm;
+        BareBatch(boards, c.cycle, calls, &warm);
+        LibraryBatch(boards, c.cycle, calls, &warm);
+        for (int turn = 0; turn < turns; ++turn) {
+            double b = 0, l = 0;
+            // Which goes first changes every turn, so neither gains from the other's warm-up.
+            bool ok = turn % 2 ? LibraryBatch(boards, c.cycle, calls, &l) && BareBatch(boards, c.cycle, calls, &b)
+                               : BareBatch(boards, c.cycle, calls, &b) && LibraryBatch(boards, c.cycle, calls, &l);
+            if (!ok) {
+                printf("%s: a request failed\n", c.name);
+                return 1;
+            }
+            bare.push_back(b);
+            library.push_back(l);
+            ratios.push_back(l / b);
+            tlmsim::DriverResetTrace(&standin::Driver());
+        }
+        printf("%-40s %9.1f %9.1f %7.3f\n", c.name, Median(bare), Median(library), Median(ratios));
+        CloseBoards(&boards);
+    }
+    return 0;
+}
