@@ -1,0 +1,130 @@
+// tlmsimctl install / uninstall: the kernel service that runs tlmsim.sys.
+//
+// The service points at the tlmsim.sys beside tlmsimctl.exe; nothing is copied, so removing
+// the service leaves every file where it was.
+#include <stdio.h>
+#include <string.h>
+
+#include "tlmsimctl.h"
+
+#define SERVICE_WAIT_MS 10000
+#ifndef ERROR_INVALID_IMAGE_HASH
+#define ERROR_INVALID_IMAGE_HASH 577  // the image's signature does not check out
+#endif
+#define SERVICE_POLL_MS 100
+
+static bool IsAdministrator(void) {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = NULL;
+    BOOL member = FALSE;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  &administrators))
+        return false;
+    if (!CheckTokenMembership(NULL, administrators, &member)) member = FALSE;
+    FreeSid(administrators);
+    return member != FALSE;
+}
+
+static int NeedAdministrator(const char* command) {
+    return Refused("%s needs administrator rights: run it from a command prompt opened with 'Run as administrator'",
+                   command);
+}
+
+// Waits until the service reaches `state` (or leaves a pending state); the last state seen.
+static DWORD WaitForState(SC_HANDLE service, DWORD state) {
+    SERVICE_STATUS status = {};
+    for (DWORD waited = 0;; waited += SERVICE_POLL_MS) {
+        if (!QueryServiceStatus(service, &status)) return 0;
+        if (status.dwCurrentState == state || waited >= SERVICE_WAIT_MS) return status.dwCurrentState;
+        Sleep(SERVICE_POLL_MS);
+    }
+}
+
+int CmdInstall(int argc, char** argv) {
+    if (argc > 0) return BadArgument("install: unexpected argument '%s'", argv[0]);
+    char path[MAX_PATH + 16];
+    DWORD n = GetModuleFileNameA(NULL, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return Refused("cannot tell where tlmsimctl.exe lies");
+    char* slash = strrchr(path, '\\');
+    strcpy(slash != NULL ? slash + 1 : path, "tlmsim.sys");
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+        return Refused("no tlmsim.sys beside tlmsimctl.exe (%s): copy it there first", path);
+    if (!IsAdministrator()) return NeedAdministrator("install");
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
+    if (manager == NULL) {
+        DWORD e = GetLastError();
+        if (e == ERROR_ACCESS_DENIED) return NeedAdministrator("install");
+        return Refused("cannot reach the service control manager (error %lu)", e);
+    }
+    bool created = true;
+    SC_HANDLE service =
+        CreateServiceA(manager, SIM_SERVICE_NAME, "Tellam board simulator", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path, NULL, NULL, NULL, NULL, NULL);
+    if (service == NULL && GetLastError() == ERROR_SERVICE_EXISTS) {
+        created = false;
+        service = OpenServiceA(manager, SIM_SERVICE_NAME, SERVICE_ALL_ACCESS);
+    }
+    if (service == NULL) {
+        DWORD e = GetLastError();
+        CloseServiceHandle(manager);
+        if (e == ERROR_ACCESS_DENIED) return NeedAdministrator("install");
+        return Refused("cannot create the service %s (error %lu)", SIM_SERVICE_NAME, e);
+    }
+    int rc = EXIT_DONE;
+    if (!StartServiceA(service, 0, NULL) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+        DWORD e = GetLastError();
+        if (e == ERROR_INVALID_IMAGE_HASH)
+            rc = Refused("Windows refused to load %s (error 577): the driver is not signed; turn on test-signing "
+                         "mode ('bcdedit /set testsigning on', then restart) and try again",
+                         path);
+        else
+            rc = Refused("the service %s did not start (error %lu)", SIM_SERVICE_NAME, e);
+    } else if (WaitForState(service, SERVICE_RUNNING) != SERVICE_RUNNING) {
+        rc = Refused("the service %s did not reach the running state", SIM_SERVICE_NAME);
+    }
+    // A service that was made here and cannot run is taken away again.
+    if (rc != EXIT_DONE && created) DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    if (rc != EXIT_DONE) return rc;
+    if (created)
+        printf("service %s installed from %s and running\n", SIM_SERVICE_NAME, path);
+    else
+        printf("service %s was installed already; it is running\n", SIM_SERVICE_NAME);
+    return EXIT_DONE;
+}
+
+int CmdUninstall(int argc, char** argv) {
+    if (argc > 0) return BadArgument("uninstall: unexpected argument '%s'", argv[0]);
+    if (!IsAdministrator()) return NeedAdministrator("uninstall");
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    if (manager == NULL) {
+        DWORD e = GetLastError();
+        if (e == ERROR_ACCESS_DENIED) return NeedAdministrator("uninstall");
+        return Refused("cannot reach the service control manager (error %lu)", e);
+    }
+    SC_HANDLE service = OpenServiceA(manager, SIM_SERVICE_NAME, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    if (service == NULL) {
+        DWORD e = GetLastError();
+        CloseServiceHandle(manager);
+        if (e == ERROR_SERVICE_DOES_NOT_EXIST) {
+            printf("service %s is not installed; nothing to do\n", SIM_SERVICE_NAME);
+            return EXIT_DONE;
+        }
+        if (e == ERROR_ACCESS_DENIED) return NeedAdministrator("uninstall");
+        return Refused("cannot open the service %s (error %lu)", SIM_SERVICE_NAME, e);
+    }
+    int rc = EXIT_DONE;
+    SERVICE_STATUS status = {};
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status) && GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
+        rc = Refused("the service %s did not stop (error %lu)", SIM_SERVICE_NAME, GetLastError());
+    else if (WaitForState(service, SERVICE_STOPPED) != SERVICE_STOPPED)
+        rc = Refused("the service %s is still stopping: close the programs that use the simulated boards",
+                     SIM_SERVICE_NAME);
+    if (rc == EXIT_DONE && !DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
+        rc = Refused("the service %s was stopped but not removed (error %lu)", SIM_SERVICE_NAME, GetLastError());
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    if (rc == EXIT_DONE) printf("service %s stopped and removed\n", SIM_SERVICE_NAME);
+    return rc;
+}

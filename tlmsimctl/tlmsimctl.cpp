@@ -1,0 +1,764 @@
+// tlmsimctl.exe: commands for the simulated Tellam boards of tlmsim.sys (see tlmsimctl.h).
+#include "tlmsimctl.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+typedef int (*CommandFunction)(int argc, char** argv);
+
+struct Command {
+    const char* name;
+    CommandFunction run;
+    const char* help;
+};
+
+static HANDLE g_control = INVALID_HANDLE_VALUE;
+
+static const char* const AXIS_NAMES = "XYZUVW";
+
+static const char* const INPUT_NAMES[TLMSIM_INPUT_COUNT] = {"+ELS", "-ELS", "DLS", "OLS", "Z", "INPOS", "SVALM"};
+
+int BadArgument(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    fputs("tlmsimctl: ", stderr);
+    vfprintf(stderr, format, args);
+    fputs("\n", stderr);
+    va_end(args);
+    return EXIT_USAGE;
+}
+
+int Refused(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    fputs("tlmsimctl: ", stderr);
+    vfprintf(stderr, format, args);
+    fputs("\n", stderr);
+    va_end(args);
+    return EXIT_REFUSED;
+}
+
+bool SameText(const char* a, const char* b) {
+    for (; *a && *b; ++a, ++b) {
+        char x = *a >= 'a' && *a <= 'z' ? *a - 32 : *a;
+        char y = *b >= 'a' && *b <= 'z' ? *b - 32 : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
+
+bool ParseInt64(const char* text, int64_t min, int64_t max, int64_t* value) {
+    const char* p = text;
+    bool negative = false;
+    if (*p == '-' || *p == '+') negative = *p++ == '-';
+    int base = 10;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        base = 16;
+        p += 2;
+    }
+    if (*p == 0) return false;
+    uint64_t v = 0;
+    for (; *p; ++p) {
+        int digit;
+        if (*p >= '0' && *p <= '9')
+            digit = *p - '0';
+        else if (base == 16 && *p >= 'a' && *p <= 'f')
+            digit = *p - 'a' + 10;
+        else if (base == 16 && *p >= 'A' && *p <= 'F')
+            digit = *p - 'A' + 10;
+        else
+            return false;
+        if (v > (UINT64_MAX - digit) / base) return false;
+        v = v * base + digit;
+    }
+    if (v > (uint64_t)INT64_MAX + (negative ? 1 : 0)) return false;
+    int64_t s = negative ? (int64_t)(0 - v) : (int64_t)v;
+    if (s < min || s > max) return false;
+    *value = s;
+    return true;
+}
+
+bool ParseInt32(const char* text, int32_t min, int32_t max, int32_t* value) {
+    int64_t v;
+    if (!ParseInt64(text, min, max, &v)) return false;
+    *value = (int32_t)v;
+    return true;
+}
+
+const char* ErrorText(DWORD error) {
+    switch (error) {
+        case ERROR_INVALID_PARAMETER: return "refused as invalid";
+        case ERROR_INVALID_FUNCTION: return "request not known";
+        case ERROR_INSUFFICIENT_BUFFER: return "reply too large";
+        case ERROR_NO_SYSTEM_RESOURCES: return "no room left";
+        case ERROR_FILE_NOT_FOUND: return "no such device";
+        case ERROR_ACCESS_DENIED: return "access denied";
+    }
+    return "failed";
+}
+
+int ConnectSimulator(void) {
+    g_control = CreateFileA("\\\\.\\TLMDRV", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_EXISTING, 0, NULL);
+    if (g_control == INVALID_HANDLE_VALUE) {
+        DWORD e = GetLastError();
+        fprintf(stderr,
+                "tlmsimctl: the simulated board driver is not running (\\\\.\\TLMDRV: error %lu). Install and start "
+                "it with 'tlmsimctl install' from an administrator command prompt, with tlmsim.sys beside "
+                "tlmsimctl.exe (see docs/simulator.md).\n",
+                e);
+        return EXIT_NO_DRIVER;
+    }
+    TlmSimState state;
+    DWORD got = 0;
+    DWORD e = SimRequest(TLMSIM_IOCTL_GET_STATE, NULL, 0, &state, sizeof state, &got);
+    if (e != 0 || got != sizeof state) {
+        fprintf(stderr,
+                "tlmsimctl: \\\\.\\TLMDRV does not answer the simulator's requests (error %lu): it is not tlmsim.sys "
+                "(a real board's driver?). Nothing was sent.\n",
+                e);
+        CloseHandle(g_control);
+        g_control = INVALID_HANDLE_VALUE;
+        return EXIT_NO_DRIVER;
+    }
+    return EXIT_DONE;
+}
+
+DWORD SimRequest(DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned) {
+    DWORD got = 0;
+    BOOL ok = DeviceIoControl(g_control, code, (void*)in, inLength, out, outLength, &got, NULL);
+    if (returned != NULL) *returned = got;
+    return ok ? 0 : GetLastError();
+}
+
+int ReadBoards(TlmSimBoardConfig* boards, uint32_t* count) {
+    static uint8_t reply[sizeof(TlmSimBoards) + TLMSIM_MAX_BOARDS * sizeof(TlmSimBoardConfig)];
+    DWORD got = 0;
+    DWORD e = SimRequest(TLMSIM_IOCTL_GET_BOARDS, NULL, 0, reply, sizeof reply, &got);
+    TlmSimBoards head;
+    memcpy(&head, reply, sizeof head);
+    if (e != 0 || got < sizeof head || head.count > TLMSIM_MAX_BOARDS ||
+        got != sizeof head + head.count * sizeof(TlmSimBoardConfig))
+        return Refused("cannot read the simulated boards (error %lu, %s)", e, ErrorText(e));
+    memcpy(boards, reply + sizeof head, head.count * sizeof(TlmSimBoardConfig));
+    *count = head.count;
+    return EXIT_DONE;
+}
+
+// Board and axis arguments. Parsed without the driver; CheckBoardAxis then looks them up.
+static bool ParseBoard(const char* text, int32_t* board) { return ParseInt32(text, 0, 9999, board); }
+
+static bool ParseAxis(const char* text, uint32_t* axis) {
+    if (text[0] != 0 && text[1] == 0) {
+        for (uint32_t a = 0; a < 6; ++a)
+            if (text[0] == AXIS_NAMES[a] || text[0] == AXIS_NAMES[a] + 32 || text[0] == (char)('0' + a)) {
+                *axis = a;
+                return true;
+            }
+    }
+    return false;
+}
+
+// EXIT_DONE when the board exists (and has the axis, unless axisText is null).
+static int CheckBoardAxis(int32_t board, const char* boardText, uint32_t axis, const char* axisText) {
+    TlmSimBoardConfig boards[TLMSIM_MAX_BOARDS];
+    uint32_t count = 0;
+    int rc = ReadBoards(boards, &count);
+    if (rc != EXIT_DONE) return rc;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (boards[i].ManagementNumber != board) continue;
+        if (axisText != NULL && axis >= boards[i].axes)
+            return BadArgument("axis '%s': board %ld has %u axes (X to %c)", axisText, (long)board, boards[i].axes,
+                               AXIS_NAMES[boards[i].axes - 1]);
+        return EXIT_DONE;
+    }
+    char list[TLMSIM_MAX_BOARDS * 6 + 8] = "";
+    for (uint32_t i = 0; i < count; ++i)
+        sprintf(list + strlen(list), "%s%ld", i ? ", " : "", (long)boards[i].ManagementNumber);
+    return BadArgument("board '%s': no such board (the simulator has %s)", boardText, count ? list : "none");
+}
+
+static int TooMany(int argc, char** argv, int max, const char* command) {
+    if (argc > max) return BadArgument("%s: unexpected argument '%s'", command, argv[max]);
+    return EXIT_DONE;
+}
+
+static void PrintClock(uint64_t ns, bool frozen) {
+    printf("clock: %llu.%09llu s, %s\n", (unsigned long long)(ns / 1000000000ull),
+           (unsigned long long)(ns % 1000000000ull), frozen ? "frozen" : "running");
+}
+
+static int CmdStatus(int argc, char** argv) {
+    int rc = TooMany(argc, argv, 0, "status");
+    if (rc == EXIT_DONE) rc = ConnectSimulator();
+    if (rc != EXIT_DONE) return rc;
+    TlmSimBoardConfig boards[TLMSIM_MAX_BOARDS];
+    uint32_t count = 0;
+    rc = ReadBoards(boards, &count);
+    if (rc != EXIT_DONE) return rc;
+    TlmSimState s;
+    DWORD e = SimRequest(TLMSIM_IOCTL_GET_STATE, NULL, 0, &s, sizeof s, NULL);
+    if (e != 0) return Refused("cannot read the simulator's state (error %lu, %s)", e, ErrorText(e));
+    printf("boards: %u\n", count);
+    for (uint32_t i = 0; i < count; ++i)
+        printf("  board %ld: Tellam-%uX, bus %ld, device %ld, I/O 0x%lX, IRQ %ld, board ID %ld\n",
+               (long)boards[i].ManagementNumber, boards[i].axes, (long)boards[i].BusNumber,
+               (long)boards[i].DeviceNumber, (unsigned long)boards[i].IoAddress, (long)boards[i].IrqNumber,
+               (long)boards[i].BoardId);
+    // This program's own handle on the control device is not one of the user's.
+    printf("open handles: %u (control device %u, board devices %u, TELLAMIO.VXD %u)\n", s.openFiles - 1,
+           s.openControl - 1, s.openBoard, s.openVxd);
+    PrintClock(s.nowNs, s.clockFrozen != 0);
+    printf("faults: %u\n", s.faultCount);
+    printf("requests traced: %u\n", s.requestCount);
+    return EXIT_DONE;
+}
+
+static int CmdReset(int argc, char** argv) {
+    int rc = TooMany(argc, argv, 0, "reset");
+    if (rc == EXIT_DONE) rc = ConnectSimulator();
+    if (rc != EXIT_DONE) return rc;
+    DWORD e = SimRequest(TLMSIM_IOCTL_RESET, NULL, 0, NULL, 0, NULL);
+    if (e != 0) return Refused("reset refused (error %lu, %s)", e, ErrorText(e));
+    printf("simulator reset: one six-axis board 0, empty trace, no faults, nothing forced, real clock\n");
+    return EXIT_DONE;
+}
+
+static bool ParseInputName(const char* text, uint32_t* input) {
+    for (uint32_t i = 0; i < TLMSIM_INPUT_COUNT; ++i)
+        if (SameText(text, INPUT_NAMES[i])) {
+            *input = i;
+            return true;
+        }
+    return false;
+}
+
+static int CmdInput(int argc, char** argv) {
+    if (argc < 4) return BadArgument("input: missing argument (tlmsimctl input --help)");
+    int rc = TooMany(argc, argv, 4, "input");
+    if (rc != EXIT_DONE) return rc;
+    TlmSimForceInput r;
+    if (!ParseBoard(argv[0], &r.managementNumber))
+        return BadArgument("board '%s': not a management number (0 to 9999)", argv[0]);
+    if (!ParseAxis(argv[1], &r.axis))
+        return BadArgument("axis '%s': not an axis (0 to 5 or X, Y, Z, U, V, W)", argv[1]);
+    if (!ParseInputName(argv[2], &r.input))
+        return BadArgument("input '%s': not an input (+ELS, -ELS, DLS, OLS, Z, INPOS, SVALM)", argv[2]);
+    if (SameText(argv[3], "on"))
+        r.force = TLMSIM_FORCE_ASSERTED;
+    else if (SameText(argv[3], "off"))
+        r.force = TLMSIM_FORCE_RELEASED;
+    else if (SameText(argv[3], "follow"))
+        r.force = TLMSIM_FORCE_FOLLOW;
+    else
+        return BadArgument("state '%s': not on, off or follow", argv[3]);
+    rc = ConnectSimulator();
+    if (rc == EXIT_DONE) rc = CheckBoardAxis(r.managementNumber, argv[0], r.axis, argv[1]);
+    if (rc != EXIT_DONE) return rc;
+    DWORD e = SimRequest(TLMSIM_IOCTL_FORCE_INPUT, &r, sizeof r, NULL, 0, NULL);
+    if (e != 0) return Refused("the driver refused the input (error %lu, %s)", e, ErrorText(e));
+    static const char* const what[] = {"follows its sensor", "forced on (source asserted)",
+                                       "forced off (source released)"};
+    printf("board %ld axis %c: %s %s\n", (long)r.managementNumber, AXIS_NAMES[r.axis], INPUT_NAMES[r.input],
+           what[r.force]);
+    return EXIT_DONE;
+}
+
+// Sensor settings: NAME=FROM..TO (either bound may be left out: no end on that side),
+// NAME=none, DLS=ZONE[,ZONE], Z=PERIOD[/OFFSET[/WIDTH]] or Z=none, normally-open=LIST|none.
+static bool ParseBound(const char* text, size_t length, int32_t empty, int32_t* value) {
+    char buffer[24];
+    if (length == 0) {
+        *value = empty;
+        return true;
+    }
+    if (length >= sizeof buffer) return false;
+    memcpy(buffer, text, length);
+    buffer[length] = 0;
+    return ParseInt32(buffer, INT32_MIN + 1, INT32_MAX - 1, value);
+}
+
+static bool ParseZone(const char* text, size_t length, TlmSimZone* zone) {
+    if (length == 4 && _strnicmp(text, "none", 4) == 0) {
+        zone->from = 1;
+        zone->to = 0;
+        return true;
+    }
+    const char* dots = NULL;
+    for (size_t i = 0; i + 1 < length; ++i)
+        if (text[i] == '.' && text[i + 1] == '.') {
+            dots = text + i;
+            break;
+        }
+    if (dots == NULL) return false;
+    size_t left = (size_t)(dots - text);
+    if (left == 0 && length == 2) return false;  // ".." alone: say "none" or give a bound
+    return ParseBound(text, left, INT32_MIN, &zone->from) &&
+           ParseBound(dots + 2, length - left - 2, INT32_MAX, &zone->to) && zone->from <= zone->to;
+}
+
+static bool ApplySensorSetting(const char* setting, TlmSimSetSensors* s) {
+    const char* eq = strchr(setting, '=');
+    if (eq == NULL || eq == setting) return false;
+    size_t nameLength = (size_t)(eq - setting);
+    char name[16];
+    if (nameLength >= sizeof name) return false;
+    memcpy(name, setting, nameLength);
+    name[nameLength] = 0;
+    const char* value = eq + 1;
+    size_t length = strlen(value);
+    if (SameText(name, "+ELS")) return ParseZone(value, length, &s->plusEls);
+    if (SameText(name, "-ELS")) return ParseZone(value, length, &s->minusEls);
+    if (SameText(name, "OLS")) return ParseZone(value, length, &s->ols);
+    if (SameText(name, "DLS")) {
+        const char* comma = strchr(value, ',');
+        if (comma == NULL) {
+            s->dls[1].from = 1;
+            s->dls[1].to = 0;
+            return ParseZone(value, length, &s->dls[0]);
+        }
+        return ParseZone(value, (size_t)(comma - value), &s->dls[0]) &&
+               ParseZone(comma + 1, strlen(comma + 1), &s->dls[1]);
+    }
+    if (SameText(name, "Z")) {
+        if (SameText(value, "none")) {
+            s->zPeriod = 0;
+            return true;
+        }
+        char buffer[40];
+        if (length >= sizeof buffer) return false;
+        strcpy(buffer, value);
+        char* parts[3] = {buffer, NULL, NULL};
+        for (int i = 1; i < 3; ++i) {
+            char* slash = parts[i - 1] ? strchr(parts[i - 1], '/') : NULL;
+            if (slash != NULL) {
+                *slash = 0;
+                parts[i] = slash + 1;
+            }
+        }
+        int32_t period, offset = 0, width = 1;
+        if (!ParseInt32(parts[0], 1, INT32_MAX, &period)) return false;
+        if (parts[1] && !ParseInt32(parts[1], INT32_MIN, INT32_MAX, &offset)) return false;
+        if (parts[2] && !ParseInt32(parts[2], 1, period, &width)) return false;
+        s->zPeriod = period;
+        s->zOffset = offset;
+        s->zWidth = width;
+        return true;
+    }
+    if (SameText(name, "normally-open")) {
+        if (SameText(value, "none")) {
+            s->normallyOpen = 0;
+            return true;
+        }
+        uint8_t bits = 0;
+        char buffer[64];
+        if (length >= sizeof buffer) return false;
+        strcpy(buffer, value);
+        for (char* item = strtok(buffer, ","); item != NULL; item = strtok(NULL, ",")) {
+            uint32_t input;
+            if (!ParseInputName(item, &input) || input == TLMSIM_INPUT_Z) return false;
+            bits |= (uint8_t)(1u << input);
+        }
+        s->normallyOpen = bits;
+        return true;
+    }
+    return false;
+}
+
+static void PrintZone(const char* name, const TlmSimZone& z) {
+    if (name != NULL) printf("%s=", name);
+    if (z.from > z.to) {
+        printf("none");
+        return;
+    }
+    if (z.from != INT32_MIN) printf("%ld", (long)z.from);
+    printf("..");
+    if (z.to != INT32_MAX) printf("%ld", (long)z.to);
+}
+
+static void PrintSensors(const TlmSimSetSensors& s) {
+    printf("board %ld axis %c sensors (machine positions):\n  ", (long)s.managementNumber, AXIS_NAMES[s.axis]);
+    PrintZone("+ELS", s.plusEls);
+    printf("\n  ");
+    PrintZone("-ELS", s.minusEls);
+    printf("\n  ");
+    PrintZone("DLS", s.dls[0]);
+    if (s.dls[1].from <= s.dls[1].to) {
+        printf(",");
+        PrintZone(NULL, s.dls[1]);
+    }
+    printf("\n  ");
+    PrintZone("OLS", s.ols);
+    if (s.zPeriod > 0)
+        printf("\n  Z=%ld/%ld/%ld\n", (long)s.zPeriod, (long)s.zOffset, (long)s.zWidth);
+    else
+        printf("\n  Z=none\n");
+    printf("  normally-open=");
+    bool any = false;
+    for (uint32_t i = 0; i < TLMSIM_INPUT_COUNT; ++i)
+        if (s.normallyOpen & (1u << i)) {
+            printf("%s%s", any ? "," : "", INPUT_NAMES[i]);
+            any = true;
+        }
+    printf("%s\n", any ? "" : "none");
+}
+
+static int CmdSensors(int argc, char** argv) {
+    if (argc < 2) return BadArgument("sensors: missing argument (tlmsimctl sensors --help)");
+    TlmSimAxisRef ref;
+    if (!ParseBoard(argv[0], &ref.managementNumber))
+        return BadArgument("board '%s': not a management number (0 to 9999)", argv[0]);
+    if (!ParseAxis(argv[1], &ref.axis))
+        return BadArgument("axis '%s': not an axis (0 to 5 or X, Y, Z, U, V, W)", argv[1]);
+    // Check every setting against a scratch record before anything is sent.
+    TlmSimSetSensors scratch = {};
+    for (int i = 2; i < argc; ++i)
+        if (!ApplySensorSetting(argv[i], &scratch))
+            return BadArgument("sensor setting '%s': not NAME=FROM..TO, NAME=none, DLS=ZONE[,ZONE], "
+                               "Z=PERIOD[/OFFSET[/WIDTH]] or normally-open=LIST",
+                               argv[i]);
+    int rc = ConnectSimulator();
+    if (rc == EXIT_DONE) rc = CheckBoardAxis(ref.managementNumber, argv[0], ref.axis, argv[1]);
+    if (rc != EXIT_DONE) return rc;
+    TlmSimSetSensors s;
+    DWORD e = SimRequest(TLMSIM_IOCTL_GET_SENSORS, &ref, sizeof ref, &s, sizeof s, NULL);
+    if (e != 0) return Refused("cannot read the sensors (error %lu, %s)", e, ErrorText(e));
+    if (argc > 2) {
+        for (int i = 2; i < argc; ++i) ApplySensorSetting(argv[i], &s);
+        e = SimRequest(TLMSIM_IOCTL_SET_SENSORS, &s, sizeof s, NULL, 0, NULL);
+        if (e != 0) return Refused("the driver refused the sensors (error %lu, %s)", e, ErrorText(e));
+    }
+    PrintSensors(s);
+    return EXIT_DONE;
+}
+
+static int CmdCarriage(int argc, char** argv) {
+    if (argc < 2) return BadArgument("carriage: missing argument (tlmsimctl carriage --help)");
+    int rc = TooMany(argc, argv, 3, "carriage");
+    if (rc != EXIT_DONE) return rc;
+    TlmSimMachinePosition m;
+    TlmSimAxisRef ref;
+    if (!ParseBoard(argv[0], &m.managementNumber))
+        return BadArgument("board '%s': not a management number (0 to 9999)", argv[0]);
+    if (!ParseAxis(argv[1], &m.axis))
+        return BadArgument("axis '%s': not an axis (0 to 5 or X, Y, Z, U, V, W)", argv[1]);
+    const int64_t farthest = (int64_t)1 << 53;
+    if (argc == 3 && !ParseInt64(argv[2], -farthest, farthest, &m.position))
+        return BadArgument("position '%s': not a whole number of pulses (-2^53 to 2^53)", argv[2]);
+    rc = ConnectSimulator();
+    if (rc == EXIT_DONE) rc = CheckBoardAxis(m.managementNumber, argv[0], m.axis, argv[1]);
+    if (rc != EXIT_DONE) return rc;
+    if (argc == 3) {
+        DWORD e = SimRequest(TLMSIM_IOCTL_SET_MACHINE_POSITION, &m, sizeof m, NULL, 0, NULL);
+        if (e == ERROR_INVALID_PARAMETER)
+            return Refused("board %ld axis %c is moving: the carriage can be moved by hand only while it stands",
+                           (long)m.managementNumber, AXIS_NAMES[m.axis]);
+        if (e != 0) return Refused("the driver refused the carriage (error %lu, %s)", e, ErrorText(e));
+    }
+    ref.managementNumber = m.managementNumber;
+    ref.axis = m.axis;
+    int64_t position = 0;
+    DWORD e = SimRequest(TLMSIM_IOCTL_GET_MACHINE_POSITION, &ref, sizeof ref, &position, sizeof position, NULL);
+    if (e != 0) return Refused("cannot read the carriage (error %lu, %s)", e, ErrorText(e));
+    printf("board %ld axis %c: carriage at %lld\n", (long)m.managementNumber, AXIS_NAMES[m.axis], (long long)position);
+    return EXIT_DONE;
+}
+
+static int CmdCmp(int argc, char** argv) {
+    if (argc < 2) return BadArgument("cmp: missing argument (tlmsimctl cmp --help)");
+    int rc = TooMany(argc, argv, 2, "cmp");
+    if (rc != EXIT_DONE) return rc;
+    TlmSimForceCmp r;
+    if (!ParseBoard(argv[0], &r.managementNumber))
+        return BadArgument("board '%s': not a management number (0 to 9999)", argv[0]);
+    if (SameText(argv[1], "on"))
+        r.on = 1;
+    else if (SameText(argv[1], "off"))
+        r.on = 0;
+    else
+        return BadArgument("state '%s': not on or off", argv[1]);
+    rc = ConnectSimulator();
+    if (rc == EXIT_DONE) rc = CheckBoardAxis(r.managementNumber, argv[0], 0, NULL);
+    if (rc != EXIT_DONE) return rc;
+    DWORD e = SimRequest(TLMSIM_IOCTL_FORCE_CMP, &r, sizeof r, NULL, 0, NULL);
+    if (e != 0) return Refused("the driver refused the comparator (error %lu, %s)", e, ErrorText(e));
+    printf("board %ld: comparator status %s\n", (long)r.managementNumber, r.on ? "on" : "off");
+    return EXIT_DONE;
+}
+
+// DURATION: a number (decimals allowed) with a unit ns, us, ms, s or min.
+static bool ParseDuration(const char* text, uint64_t* ns) {
+    static const struct {
+        const char* unit;
+        uint64_t ns;
+    } units[] = {{"ns", 1}, {"us", 1000}, {"ms", 1000000}, {"s", 1000000000ull}, {"min", 60000000000ull}};
+    const char* p = text;
+    uint64_t whole = 0, fraction = 0, scale = 1;
+    bool digits = false;
+    for (; *p >= '0' && *p <= '9'; ++p, digits = true) {
+        if (whole > (UINT64_MAX - 9) / 10) return false;
+        whole = whole * 10 + (*p - '0');
+    }
+    if (*p == '.') {
+        for (++p; *p >= '0' && *p <= '9'; ++p, digits = true) {
+            if (scale >= 1000000000000ull) continue;  // finer than a nanosecond of a minute
+            fraction = fraction * 10 + (*p - '0');
+            scale *= 10;
+        }
+    }
+    if (!digits) return false;
+    for (size_t i = 0; i < sizeof units / sizeof units[0]; ++i) {
+        if (!SameText(p, units[i].unit)) continue;
+        if (whole > UINT64_MAX / units[i].ns) return false;
+        uint64_t total = whole * units[i].ns;
+        uint64_t part = fraction * units[i].ns / scale;
+        if (total > UINT64_MAX - part) return false;
+        *ns = total + part;
+        return true;
+    }
+    return false;
+}
+
+static int CmdClock(int argc, char** argv) {
+    if (argc < 1) return BadArgument("clock: missing argument (tlmsimctl clock --help)");
+    TlmSimClockRequest r = {TLMSIM_CLOCK_QUERY, 0, 0};
+    int max = 1;
+    if (SameText(argv[0], "show")) {
+        r.op = TLMSIM_CLOCK_QUERY;
+    } else if (SameText(argv[0], "freeze")) {
+        r.op = TLMSIM_CLOCK_FREEZE;
+    } else if (SameText(argv[0], "run")) {
+        r.op = TLMSIM_CLOCK_RUN;
+    } else if (SameText(argv[0], "advance")) {
+        r.op = TLMSIM_CLOCK_ADVANCE;
+        max = 2;
+        if (argc < 2) return BadArgument("clock advance: missing DURATION (as 250ms, 1.5s, 100us)");
+        if (!ParseDuration(argv[1], &r.ns))
+            return BadArgument("duration '%s': not a time with a unit (ns, us, ms, s, min), as 250ms", argv[1]);
+    } else {
+        return BadArgument("clock '%s': not freeze, run, advance or show", argv[0]);
+    }
+    int rc = TooMany(argc, argv, max, "clock");
+    if (rc == EXIT_DONE) rc = ConnectSimulator();
+    if (rc != EXIT_DONE) return rc;
+    TlmSimClockState s;
+    DWORD e = SimRequest(TLMSIM_IOCTL_CLOCK, &r, sizeof r, &s, sizeof s, NULL);
+    if (e != 0) return Refused("the driver refused the clock request (error %lu, %s)", e, ErrorText(e));
+    PrintClock(s.nowNs, s.frozen != 0);
+    return EXIT_DONE;
+}
+
+static const struct {
+    const char* name;
+    uint32_t code;
+} REQUEST_CODES[] = {{"GET_DEVICE_COUNT", 0x222000}, {"GET_DEVICE_INFO", 0x222004}, {"SELECT_BOARD", 0x222008},
+                     {"READ_BYTE", 0x22200C},        {"READ_WORD", 0x222010},       {"WRITE_BYTE", 0x222014},
+                     {"WRITE_WORD", 0x222018}};
+
+// REQUEST: a request name (every request of that kind) or #N / N (request number N of the
+// trace). *code is 0 for a request number.
+static bool ParseRequest(const char* text, uint32_t* code, uint32_t* number) {
+    char name[24];
+    size_t n = strlen(text);
+    if (n < sizeof name) {
+        for (size_t i = 0; i <= n; ++i) name[i] = text[i] == '-' ? '_' : text[i];
+        for (size_t i = 0; i < sizeof REQUEST_CODES / sizeof REQUEST_CODES[0]; ++i)
+            if (SameText(name, REQUEST_CODES[i].name)) {
+                *code = REQUEST_CODES[i].code;
+                *number = 0;
+                return true;
+            }
+    }
+    int64_t v;
+    if (!ParseInt64(text[0] == '#' ? text + 1 : text, 1, UINT32_MAX, &v)) return false;
+    *code = 0;
+    *number = (uint32_t)v;
+    return true;
+}
+
+static int CmdFault(int argc, char** argv) {
+    if (argc < 1) return BadArgument("fault: missing argument (tlmsimctl fault --help)");
+    if (SameText(argv[0], "clear")) {
+        int rc = TooMany(argc, argv, 1, "fault clear");
+        if (rc == EXIT_DONE) rc = ConnectSimulator();
+        if (rc != EXIT_DONE) return rc;
+        DWORD e = SimRequest(TLMSIM_IOCTL_CLEAR_FAULTS, NULL, 0, NULL, 0, NULL);
+        if (e != 0) return Refused("the driver refused to clear the faults (error %lu, %s)", e, ErrorText(e));
+        printf("faults cleared\n");
+        return EXIT_DONE;
+    }
+    if (!SameText(argv[0], "add")) return BadArgument("fault '%s': not add or clear", argv[0]);
+    if (argc < 3) return BadArgument("fault add: missing argument (tlmsimctl fault --help)");
+    TlmSimFault f = {0, 0, 0, 0, 0};
+    const char* kind = argv[1];
+    if (!ParseRequest(argv[2], &f.code, &f.request))
+        return BadArgument("request '%s': not a request name (GET_DEVICE_COUNT, GET_DEVICE_INFO, SELECT_BOARD, "
+                           "READ_BYTE, READ_WORD, WRITE_BYTE, WRITE_WORD) or #N",
+                           argv[2]);
+    int64_t v = 0;
+    if (SameText(kind, "fail")) {
+        f.kind = TLMSIM_FAULT_FAIL;
+        f.status = (int32_t)0xC0000185;  // STATUS_IO_DEVICE_ERROR
+        // A fault that answers success would report a failure as done: only error statuses.
+        if (argc >= 4) {
+            if (!ParseInt64(argv[3], 0xC0000000ll, 0xFFFFFFFFll, &v))
+                return BadArgument("status '%s': not an NTSTATUS error code (0xC0000000 to 0xFFFFFFFF)", argv[3]);
+            f.status = (int32_t)(uint32_t)v;
+        }
+    } else if (SameText(kind, "bytes") || SameText(kind, "records") || SameText(kind, "reply")) {
+        f.kind = SameText(kind, "bytes")     ? TLMSIM_FAULT_BYTE_COUNT
+                 : SameText(kind, "records") ? TLMSIM_FAULT_EXTRA_RECORDS
+                                             : TLMSIM_FAULT_REPLY;
+        if (argc < 4) return BadArgument("fault add %s: missing value (tlmsimctl fault --help)", kind);
+        int64_t limit = f.kind == TLMSIM_FAULT_REPLY ? 0xFFFF : f.kind == TLMSIM_FAULT_BYTE_COUNT ? 4096 : 1000;
+        if (!ParseInt64(argv[3], 0, limit, &v))
+            return BadArgument("value '%s': not a number from 0 to %lld", argv[3], (long long)limit);
+        f.value = (uint32_t)v;
+        if (f.kind == TLMSIM_FAULT_EXTRA_RECORDS && f.code != 0 && f.code != 0x222004)
+            return BadArgument("request '%s': extra records apply to GET_DEVICE_INFO only", argv[2]);
+        if (f.kind == TLMSIM_FAULT_REPLY && f.code != 0 && f.code != 0x22200C && f.code != 0x222010)
+            return BadArgument("request '%s': a reply fault applies to READ_BYTE or READ_WORD only", argv[2]);
+    } else {
+        return BadArgument("fault kind '%s': not fail, bytes, records or reply", kind);
+    }
+    int rc = TooMany(argc, argv, 4, "fault add");
+    if (rc == EXIT_DONE) rc = ConnectSimulator();
+    if (rc != EXIT_DONE) return rc;
+    DWORD e = SimRequest(TLMSIM_IOCTL_ADD_FAULT, &f, sizeof f, NULL, 0, NULL);
+    if (e == ERROR_NO_SYSTEM_RESOURCES)
+        return Refused("the driver holds 8 faults at most: 'tlmsimctl fault clear' first");
+    if (e != 0) return Refused("the driver refused the fault (error %lu, %s)", e, ErrorText(e));
+    if (f.request != 0)
+        printf("fault added: %s on request #%lu\n", kind, (unsigned long)f.request);
+    else
+        printf("fault added: %s on every %s\n", kind, argv[2]);
+    return EXIT_DONE;
+}
+
+static const Command COMMANDS[] = {
+    {"status", CmdStatus,
+     "tlmsimctl status\n"
+     "  The simulated boards, the handles programs hold open on the driver, the clock, the\n"
+     "  number of injected faults and of traced requests.\n"},
+    {"reset", CmdReset,
+     "tlmsimctl reset\n"
+     "  Back to one six-axis board 0: empty trace, no faults, no forced inputs, default\n"
+     "  sensors, real clock. Handles stay open but lose their board selection.\n"},
+    {"boards", CmdBoards,
+     "tlmsimctl boards               list the simulated boards\n"
+     "tlmsimctl boards load FILE     replace them with the boards of FILE\n"
+     "tlmsimctl boards save FILE     write them to FILE (- for the console)\n"
+     "  FILE has one section per board, named by its management number (the N of \\\\.\\TLMDRVN):\n"
+     "    [board 0]\n"
+     "    bus = 2\n"
+     "    device = 4\n"
+     "    io-address = 0xE000\n"
+     "    irq = 10\n"
+     "    board-id = 0\n"
+     "    board-id-high = 0x50     (optional: high 4 bits of the byte at port 0x9C)\n"
+     "    axes = 6                 (6: Tellam-6X, 4: Tellam-4X)\n"
+     "    id-number = 10 11 12 13 14 15 16 17   (optional: eight hexadecimal bytes)\n"
+     "  '#' starts a comment. At most 32 boards; loading resets them to their power-on state.\n"},
+    {"input", CmdInput,
+     "tlmsimctl input BOARD AXIS NAME on|off|follow\n"
+     "  Drives the source of an axis input: on = the sensor detects (the amplifier asserts),\n"
+     "  off = it does not, follow = the sensor on the travel (the amplifier) decides again.\n"
+     "  BOARD: management number. AXIS: 0-5 or X, Y, Z, U, V, W.\n"
+     "  NAME: +ELS, -ELS, DLS, OLS, Z, INPOS, SVALM. With the default wiring and contact\n"
+     "  settings an input forced on reads active; an active limit stops a move towards it.\n"},
+    {"sensors", CmdSensors,
+     "tlmsimctl sensors BOARD AXIS [SETTING...]\n"
+     "  Shows the sensors of an axis (positions in pulses of the carriage), after changing\n"
+     "  those named:\n"
+     "    +ELS=FROM..TO  -ELS=FROM..TO  OLS=FROM..TO   a bound left out: no end on that side\n"
+     "    DLS=ZONE[,ZONE]                             two dogs, one before each limit\n"
+     "    NAME=none                                   the sensor never detects\n"
+     "    Z=PERIOD[/OFFSET[/WIDTH]]  Z=none           Z mark every PERIOD pulses\n"
+     "    normally-open=+ELS,DLS,...|none              sources wired normally open\n"
+     "  Example: tlmsimctl sensors 0 X +ELS=50000.. -ELS=..-50000\n"},
+    {"carriage", CmdCarriage,
+     "tlmsimctl carriage BOARD AXIS [POSITION]\n"
+     "  Shows the carriage's position, after moving it there by hand (pulses; only while\n"
+     "  the axis stands). The position counter of the controller is not changed.\n"},
+    {"cmp", CmdCmp,
+     "tlmsimctl cmp BOARD on|off\n"
+     "  The comparator status (bit 0x01 of port 0x88) of the board on or off.\n"},
+    {"clock", CmdClock,
+     "tlmsimctl clock freeze|run|show\n"
+     "tlmsimctl clock advance DURATION\n"
+     "  The simulator's time: freeze it, let it run with the real time again, show it, or\n"
+     "  move it on (moves run on meanwhile). DURATION: a number with ns, us, ms, s or min,\n"
+     "  as 250ms or 1.5s.\n"},
+    {"fault", CmdFault,
+     "tlmsimctl fault add fail REQUEST [STATUS]   answer STATUS (default 0xC0000185) and 0 bytes\n"
+     "tlmsimctl fault add bytes REQUEST COUNT     do it, then report COUNT bytes returned\n"
+     "tlmsimctl fault add records REQUEST COUNT   GET_DEVICE_INFO reports COUNT records more\n"
+     "tlmsimctl fault add reply REQUEST VALUE     a port read answers VALUE, board not asked\n"
+     "tlmsimctl fault clear\n"
+     "  REQUEST: GET_DEVICE_COUNT, GET_DEVICE_INFO, SELECT_BOARD, READ_BYTE, READ_WORD,\n"
+     "  WRITE_BYTE or WRITE_WORD (every such request), or #N (request number N of the trace).\n"
+     "  The driver holds 8 faults at most.\n"},
+    {"trace", CmdTrace,
+     "tlmsimctl trace [--from N] [--follow] [--csv]\n"
+     "  The board requests programs sent since the last reset, one line each: request\n"
+     "  number, board, request, axis, port, value and result.\n"
+     "  --from N   start at request number N\n"
+     "  --follow   keep printing new requests until Ctrl+C\n"
+     "  --csv      comma-separated fields with a header line, for a spreadsheet\n"},
+    {"install", CmdInstall,
+     "tlmsimctl install\n"
+     "  Creates and starts the kernel service \"" SIM_SERVICE_NAME "\" for tlmsim.sys, which must lie beside\n"
+     "  tlmsimctl.exe. Needs administrator rights; on Windows also test-signing mode.\n"},
+    {"uninstall", CmdUninstall,
+     "tlmsimctl uninstall\n"
+     "  Stops the kernel service \"" SIM_SERVICE_NAME "\" and removes it. Needs administrator rights.\n"},
+};
+
+static const size_t COMMAND_COUNT = sizeof COMMANDS / sizeof COMMANDS[0];
+
+static void PrintUsage(FILE* to) {
+    fputs("tlmsimctl: the simulated Tellam boards of tlmsim.sys\n"
+          "usage: tlmsimctl COMMAND [ARGUMENTS]   (tlmsimctl COMMAND --help for one command)\n"
+          "commands:\n",
+          to);
+    // The first line of each command's help is its synopsis.
+    for (size_t i = 0; i < COMMAND_COUNT; ++i) {
+        const char* end = strchr(COMMANDS[i].help, '\n');
+        fprintf(to, "  %.*s\n", (int)(end - COMMANDS[i].help), COMMANDS[i].help);
+    }
+    fputs("exit codes: 0 done, 1 refused, 2 bad argument, 3 simulator not installed\n", to);
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return EXIT_USAGE;
+    }
+    if (SameText(argv[1], "--help") || SameText(argv[1], "help") || SameText(argv[1], "-h")) {
+        if (argc > 2) {
+            for (size_t i = 0; i < COMMAND_COUNT; ++i)
+                if (SameText(argv[2], COMMANDS[i].name)) {
+                    fputs(COMMANDS[i].help, stdout);
+                    return EXIT_DONE;
+                }
+            return BadArgument("help '%s': no such command", argv[2]);
+        }
+        PrintUsage(stdout);
+        return EXIT_DONE;
+    }
+    const Command* command = NULL;
+    for (size_t i = 0; i < COMMAND_COUNT; ++i)
+        if (strcmp(argv[1], COMMANDS[i].name) == 0) command = &COMMANDS[i];
+    if (command == NULL) return BadArgument("command '%s': not known (tlmsimctl --help lists them)", argv[1]);
+    for (int i = 2; i < argc; ++i)
+        if (strcmp(argv[i], "--help") == 0) {
+            fputs(command->help, stdout);
+            return EXIT_DONE;
+        }
+    int rc = command->run(argc - 2, argv + 2);
+    fflush(stdout);
+    if (g_control != INVALID_HANDLE_VALUE) CloseHandle(g_control);
+    return rc;
+}

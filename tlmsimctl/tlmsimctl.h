@@ -1,0 +1,49 @@
+// tlmsimctl: the simulated Tellam boards of tlmsim.sys, driven from a command prompt.
+//
+// Every command parses its whole command line first and only then opens the simulator's
+// control device, so a mistyped command never changes the simulator. Exit codes: 0 done,
+// 1 the driver or Windows refused, 2 bad argument (one line naming it), 3 no simulator.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include "tlmsim_control.h"
+
+#define EXIT_DONE      0
+#define EXIT_REFUSED   1
+#define EXIT_USAGE     2
+#define EXIT_NO_DRIVER 3
+
+#define SIM_SERVICE_NAME "tlmsim"
+
+// Prints "tlmsimctl: <message>" on stderr and returns EXIT_USAGE.
+int BadArgument(const char* format, ...);
+// Prints "tlmsimctl: <message>" on stderr and returns EXIT_REFUSED.
+int Refused(const char* format, ...);
+
+// Opens "\\.\TLMDRV" and checks that it is the simulator; EXIT_DONE or EXIT_NO_DRIVER (with
+// the message printed).
+int ConnectSimulator(void);
+// One private request on the control device: 0 or the last-error value.
+DWORD SimRequest(DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned);
+// Short text for a last-error value of a private request.
+const char* ErrorText(DWORD error);
+
+// Strict number parsing: decimal or 0x hexadecimal, optional sign, nothing after it.
+bool ParseInt64(const char* text, int64_t min, int64_t max, int64_t* value);
+bool ParseInt32(const char* text, int32_t min, int32_t max, int32_t* value);
+bool SameText(const char* a, const char* b);  // ASCII, without letter case
+
+// Board files (boardfile.cpp).
+int CmdBoards(int argc, char** argv);
+// The driver's boards, read with TLMSIM_IOCTL_GET_BOARDS; EXIT_DONE or EXIT_REFUSED.
+int ReadBoards(TlmSimBoardConfig* boards, uint32_t* count);
+
+// The request trace (trace.cpp).
+int CmdTrace(int argc, char** argv);
+
+// The kernel service (service.cpp).
+int CmdInstall(int argc, char** argv);
+int CmdUninstall(int argc, char** argv);
