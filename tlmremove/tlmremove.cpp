@@ -80,6 +80,15 @@ typedef BOOL(WINAPI* GetDeviceRegistryPropertyProc)(HDEVINFO, PSP_DEVINFO_DATA, 
 typedef BOOL(WINAPI* CallClassInstallerProc)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA);
 typedef BOOL(WINAPI* DestroyDeviceInfoListProc)(HDEVINFO);
 
+// File-system redirection of a 32-bit process on 64-bit Windows, looked up at run time:
+// Windows 9x and NT 4 have none of these functions.
+typedef BOOL(WINAPI* IsWow64ProcessProc)(HANDLE, PBOOL);
+typedef BOOL(WINAPI* Wow64DisableRedirectionProc)(PVOID*);
+typedef BOOL(WINAPI* Wow64RevertRedirectionProc)(PVOID);
+
+static Wow64RevertRedirectionProc g_revertRedirection;  // set while redirection is off
+static PVOID g_redirectionState;
+
 // Classifies the running Windows version.
 int GetOsClass(void) {
     OSVERSIONINFOA info;
@@ -215,7 +224,8 @@ static BOOL HardwareIdsHoldBoard(const char* ids, DWORD size) {
 }
 
 // Deletes the NT 5/6 service keys and removes every device that carries the board's
-// hardware ID. Returns 1 when the device walk ran to its end, 0 otherwise.
+// hardware ID. Returns 1 when the device walk ran to its end and removed every such device,
+// 0 otherwise.
 int RemoveDeviceEntries(void) {
     HMODULE setupApi = LoadLibraryA(SETUPAPI_DLL);
     if (setupApi == NULL) return 0;
@@ -252,6 +262,7 @@ int RemoveDeviceEntries(void) {
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, KEY_NT5_SERVICES[i]);
     }
 
+    BOOL allRemoved = TRUE;
     SP_DEVINFO_DATA device;
     for (DWORD index = 0;; ++index) {
         ZeroMemory(&device, sizeof(device));
@@ -264,8 +275,9 @@ int RemoveDeviceEntries(void) {
         BOOL hasIds = TRUE;
         while (!getDeviceRegistryProperty(devices, &device, SPDRP_HARDWAREID, NULL, ids, size, &required)) {
             DWORD error = GetLastError();
-            if (error == ERROR_INVALID_DATA) {
-                hasIds = FALSE;  // no hardware ID
+            // No hardware ID, or an empty one: nothing to compare, on to the next device.
+            if (error == ERROR_INVALID_DATA || (error == ERROR_INSUFFICIENT_BUFFER && required == 0)) {
+                hasIds = FALSE;
                 break;
             }
             // A bigger buffer is asked for: take one and read again. A size that does not
@@ -281,14 +293,38 @@ int RemoveDeviceEntries(void) {
             FreeLibrary(setupApi);
             return 0;
         }
-        if (hasIds && ids != NULL && HardwareIdsHoldBoard((const char*)ids, required < size ? required : size))
-            callClassInstaller(DIF_REMOVE, devices, &device);
+        // A board device that stays is a failed removal; the walk still goes on to the others.
+        if (hasIds && ids != NULL && HardwareIdsHoldBoard((const char*)ids, required < size ? required : size) &&
+            !callClassInstaller(DIF_REMOVE, devices, &device))
+            allRemoved = FALSE;
         if (ids != NULL) LocalFree(ids);
     }
 
     destroyDeviceInfoList(devices);
     FreeLibrary(setupApi);
-    return 1;
+    return allRemoved ? 1 : 0;
+}
+
+// Under WOW64 the 32-bit program would see SysWOW64 under the name System32 and delete
+// nothing of the driver's; turns the redirection off until EndRealSystemFolder.
+static void BeginRealSystemFolder(void) {
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    if (kernel == NULL) return;
+    IsWow64ProcessProc isWow64Process = (IsWow64ProcessProc)(void*)GetProcAddress(kernel, "IsWow64Process");
+    BOOL wow64 = FALSE;
+    if (isWow64Process == NULL || !isWow64Process(GetCurrentProcess(), &wow64) || !wow64) return;
+    Wow64DisableRedirectionProc disableRedirection =
+        (Wow64DisableRedirectionProc)(void*)GetProcAddress(kernel, "Wow64DisableWow64FsRedirection");
+    Wow64RevertRedirectionProc revertRedirection =
+        (Wow64RevertRedirectionProc)(void*)GetProcAddress(kernel, "Wow64RevertWow64FsRedirection");
+    if (disableRedirection == NULL || revertRedirection == NULL) return;
+    if (disableRedirection(&g_redirectionState)) g_revertRedirection = revertRedirection;
+}
+
+static void EndRealSystemFolder(void) {
+    if (g_revertRedirection == NULL) return;
+    g_revertRedirection(g_redirectionState);
+    g_revertRedirection = NULL;
 }
 
 // Enables the shutdown privilege for the restart at the end. Returns -1 when the process
@@ -355,6 +391,7 @@ int UninstallDriver(void) {
         if (!DeleteNt4Key(KEY_NT4_SERVICE, SUBKEY_SECURITY)) result |= UNINST_REG_ERROR;
         if (!DeleteNt4Key(KEY_NT4_SERVICE, NULL)) result |= UNINST_REG_ERROR;
         if (!DeleteNt4Key(KEY_NT4_EVENTLOG, NULL)) result |= UNINST_REG_ERROR;
+        BeginRealSystemFolder();
         if (!DeleteDriverFile(FILE_NT4_DRIVER)) result |= UNINST_FILE_ERROR;
     } else {
         if (!RemoveDeviceEntries()) result |= UNINST_REG_ERROR;
@@ -376,6 +413,9 @@ int UninstallDriver(void) {
             otherSecond = FILE_WXP_DRIVER;
             own = FILE_WDM_DRIVER;
         }
+        // Redirection goes off only here, after the device walk: SETUPAPI.DLL has to come
+        // from the folder of the program's own bitness.
+        BeginRealSystemFolder();
         DeleteDriverFile(otherFirst);
         DeleteDriverFile(otherSecond);
         if (!DeleteDriverFile(own)) result |= UNINST_FILE_ERROR;
@@ -383,6 +423,7 @@ int UninstallDriver(void) {
 
     if (!MakePath(path, FALSE, DIR_SYSTEM32, FILE_LIBRARY, (const char*)NULL) || !ForceDeleteFile(path))
         result |= UNINST_FILE_ERROR;
+    EndRealSystemFolder();
     return result;
 }
 

@@ -5,7 +5,8 @@ non-zero when any check fails.
 
   pecheck.py FILE [--machine i386|amd64] [--exports NAME,NAME,...] [--undecorated]
                   [--stdcall NAME:BYTES,...] [--imports-by-ordinal DLL:FIRST-LAST]
-                  [--allowed-dlls DLL,DLL,...] [--version A.B.C.D] [--string KEY=VALUE ...]
+                  [--allowed-dlls DLL,DLL,...] [--not-imported DLL:NAME,...]
+                  [--version A.B.C.D] [--string KEY=VALUE ...]
 """
 import argparse
 import struct
@@ -174,6 +175,8 @@ def main():
     ap.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     ap.add_argument("--imports-by-ordinal", action="append", default=[])
     ap.add_argument("--allowed-dlls")
+    ap.add_argument("--not-imported", action="append", default=[],
+                    help="DLL:NAME,... functions that must be looked up at run time, never imported")
     ap.add_argument("--version")
     ap.add_argument("--string", action="append", default=[])
     args = ap.parse_args()
@@ -224,6 +227,11 @@ def main():
         allowed = {d.lower() for d in args.allowed_dlls.split(",")}
         extra = sorted(d for d in imports if d.lower() not in allowed)
         check(not extra, "needs only allowed DLLs", sorted(allowed), sorted(imports))
+    for unwanted in args.not_imported:
+        dll, names = unwanted.split(":")
+        entries = next((v for k, v in imports.items() if k.lower() == dll.lower()), [])
+        found = sorted(n for n in names.split(",") if n in entries)
+        check(not found, "does not import %s from %s" % (names, dll), "none", found)
     if args.version or args.string:
         info = pe.version_info()
         check(info is not None, "version resource present", "VS_VERSIONINFO", info)

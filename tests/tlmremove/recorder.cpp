@@ -11,9 +11,17 @@
 //   GetProcAddress      hands out recording wrappers of the setup API functions, and
 //                       injects the fault TLMREMOVE_REC_SETUP_FAULT: "missing:<function>",
 //                       "classdevs" (no device list), "property:<instance id>" (the
-//                       hardware-id read of that device fails with ERROR_ACCESS_DENIED) or
+//                       hardware-id read of that device fails with ERROR_ACCESS_DENIED),
 //                       "stuck:<instance id>" (it keeps failing with ERROR_INSUFFICIENT_BUFFER
-//                       without wanting a bigger buffer)
+//                       without wanting a bigger buffer), "empty:<instance id>" (the device's
+//                       hardware-id property is empty: required size 0) or
+//                       "remove:<instance id>" (DIF_REMOVE of that device fails);
+//                       for kernel32 it records the look-ups of the WOW64 functions and
+//                       hands out recording wrappers: TLMREMOVE_REC_WOW64 "yes" makes
+//                       IsWow64Process report a WOW64 process (redirection is then turned
+//                       off and back on in pretence only), "missing" hides the three
+//                       functions as on Windows 9x and NT 4
+//   DeleteFileA         records the path and the result
 //   FreeLibrary         records the release of the setup API
 //   OpenProcessToken    records the call; fails when TLMREMOVE_REC_NO_TOKEN is set
 //
@@ -41,6 +49,8 @@ BOOL g_windowsDirectoryOverride = FALSE;
 
 char g_setupFault[512];
 HMODULE g_setupApi;
+char g_wow64[16];
+PVOID const kRedirectionState = (PVOID)0x7E31;
 
 decltype(&MessageBoxA) g_realMessageBoxA;
 decltype(&GetProcAddress) g_realGetProcAddress;
@@ -56,6 +66,10 @@ decltype(&ExitWindowsEx) g_realExitWindowsEx;
 decltype(&LoadLibraryA) g_realLoadLibraryA;
 decltype(&GetVersionExA) g_realGetVersionExA;
 decltype(&GetWindowsDirectoryA) g_realGetWindowsDirectoryA;
+decltype(&DeleteFileA) g_realDeleteFileA;
+decltype(&IsWow64Process) g_realIsWow64Process;
+decltype(&Wow64DisableWow64FsRedirection) g_realDisableRedirection;
+decltype(&Wow64RevertWow64FsRedirection) g_realRevertRedirection;
 
 void AppendLog(const char* line) {
     HANDLE file = CreateFileA(g_logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
@@ -183,6 +197,11 @@ BOOL WINAPI RecordGetProperty(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD prope
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    if (strncmp(g_setupFault, "empty:", 6) == 0 && lstrcmpiA(id, g_setupFault + 6) == 0) {
+        if (required) *required = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
     if (strncmp(g_setupFault, "stuck:", 6) == 0 && lstrcmpiA(id, g_setupFault + 6) == 0) {
         // Asks for a bigger buffer every time without asking for more than it was given.
         if (required) *required = size ? size : 16;
@@ -198,6 +217,10 @@ BOOL WINAPI RecordCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEV
     DeviceId(set, device, id, sizeof(id));
     snprintf(line, sizeof(line), "installer\t%u\t%s", (unsigned)function, id);
     AppendLog(line);
+    if (function == DIF_REMOVE && strncmp(g_setupFault, "remove:", 7) == 0 && lstrcmpiA(id, g_setupFault + 7) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     return g_realCallClassInstaller(function, set, device);
 }
 
@@ -206,8 +229,70 @@ BOOL WINAPI RecordDestroyList(HDEVINFO set) {
     return g_realDestroyList(set);
 }
 
+BOOL WINAPI RecordDeleteFileA(LPCSTR path) {
+    BOOL ok = g_realDeleteFileA(path);
+    DWORD error = GetLastError();
+    char line[MAX_PATH + 32];
+    snprintf(line, sizeof(line), "delete\t%s\t%d", path ? path : "(null)", ok ? 1 : 0);
+    AppendLog(line);
+    SetLastError(error);
+    return ok;
+}
+
+BOOL WINAPI ReportIsWow64Process(HANDLE process, PBOOL wow64) {
+    if (strcmp(g_wow64, "yes") != 0) return g_realIsWow64Process(process, wow64);
+    *wow64 = TRUE;
+    return TRUE;
+}
+
+BOOL WINAPI RecordDisableRedirection(PVOID* state) {
+    BOOL ok = TRUE;
+    if (strcmp(g_wow64, "yes") == 0)
+        *state = kRedirectionState;
+    else
+        ok = g_realDisableRedirection(state);
+    char line[64];
+    snprintf(line, sizeof(line), "redirect\toff\t%d", ok ? 1 : 0);
+    AppendLog(line);
+    return ok;
+}
+
+BOOL WINAPI RecordRevertRedirection(PVOID state) {
+    BOOL ok = strcmp(g_wow64, "yes") == 0 ? state == kRedirectionState : g_realRevertRedirection(state);
+    char line[64];
+    snprintf(line, sizeof(line), "redirect\ton\t%d", ok ? 1 : 0);
+    AppendLog(line);
+    return ok;
+}
+
+// The WOW64 functions the program asks kernel32 for, wrapped.
+FARPROC KernelProc(FARPROC real, LPCSTR name) {
+    char line[128];
+    snprintf(line, sizeof(line), "kproc\t%s", name);
+    AppendLog(line);
+    if (strcmp(g_wow64, "missing") == 0) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return NULL;
+    }
+    if (!real) return real;
+    if (strcmp(name, "IsWow64Process") == 0) {
+        g_realIsWow64Process = (decltype(g_realIsWow64Process))(void*)real;
+        return (FARPROC)(void*)ReportIsWow64Process;
+    }
+    if (strcmp(name, "Wow64DisableWow64FsRedirection") == 0) {
+        g_realDisableRedirection = (decltype(g_realDisableRedirection))(void*)real;
+        return (FARPROC)(void*)RecordDisableRedirection;
+    }
+    g_realRevertRedirection = (decltype(g_realRevertRedirection))(void*)real;
+    return (FARPROC)(void*)RecordRevertRedirection;
+}
+
 FARPROC WINAPI RecordGetProcAddress(HMODULE module, LPCSTR name) {
     FARPROC real = g_realGetProcAddress(module, name);
+    if (module && module == GetModuleHandleA("kernel32.dll") && !IS_INTRESOURCE(name) &&
+        (strcmp(name, "IsWow64Process") == 0 || strcmp(name, "Wow64DisableWow64FsRedirection") == 0 ||
+         strcmp(name, "Wow64RevertWow64FsRedirection") == 0))
+        return KernelProc(real, name);
     if (!module || module != g_setupApi || IS_INTRESOURCE(name)) return real;
     char line[300];
     snprintf(line, sizeof(line), "proc\t%s", name);
@@ -298,6 +383,7 @@ void Install() {
         }
     }
     GetEnvironmentVariableA("TLMREMOVE_REC_SETUP_FAULT", g_setupFault, sizeof(g_setupFault));
+    GetEnvironmentVariableA("TLMREMOVE_REC_WOW64", g_wow64, sizeof(g_wow64));
     g_noToken = GetEnvironmentVariableA("TLMREMOVE_REC_NO_TOKEN", value, sizeof(value)) != 0;
     g_windowsDirectoryOverride =
         GetEnvironmentVariableA("TLMREMOVE_REC_WINDIR", g_windowsDirectory, sizeof(g_windowsDirectory)) != 0;
@@ -321,6 +407,9 @@ void Install() {
     g_realOpenProcessToken = (decltype(g_realOpenProcessToken))PatchImport("advapi32.dll", "OpenProcessToken",
                                                                            (void*)RecordOpenProcessToken);
     patched += g_realOpenProcessToken != NULL;
+    g_realDeleteFileA =
+        (decltype(g_realDeleteFileA))PatchImport("kernel32.dll", "DeleteFileA", (void*)RecordDeleteFileA);
+    patched += g_realDeleteFileA != NULL;
     if (g_versionOverride) {
         g_realGetVersionExA =
             (decltype(g_realGetVersionExA))PatchImport("kernel32.dll", "GetVersionExA", (void*)ReportGetVersionExA);

@@ -164,9 +164,9 @@ protected:
     }
 
     // The device walk ran to its end: all classes listed once, the hardware ids of every
-    // device there before the run read, each board device removed exactly once, the list
-    // destroyed and the API released.
-    void ExpectCompleteDeviceWalk(const RemoverRun& run) {
+    // device there before the run read, each board device (of those labelled) removed
+    // exactly once, the list destroyed and the API released.
+    void ExpectCompleteDeviceWalk(const RemoverRun& run, const std::vector<std::string>& removals = BOARD_DEVICES) {
         EXPECT_EQ(std::vector<unsigned long>{4ul /* DIGCF_ALLCLASSES */}, run.classDevsFlags)
             << "SetupDiGetClassDevsA flags";
         std::vector<std::string> read = Upper(run.propertyReads);
@@ -175,7 +175,8 @@ protected:
             if (entry.rfind("DEV:", 0) == 0 && std::find(read.begin(), read.end(), entry.substr(4)) == read.end())
                 unread.push_back(entry.substr(4));
         EXPECT_TRUE(unread.empty()) << "devices whose hardware ids were not read:" << Describe(unread);
-        std::vector<std::string> expectedRemoved = {DeviceInstance("dev.board"), DeviceInstance("dev.multi")};
+        std::vector<std::string> expectedRemoved;
+        for (const std::string& label : removals) expectedRemoved.push_back(DeviceInstance(label));
         EXPECT_EQ(expectedRemoved, Upper(run.removedDevices)) << "DIF_REMOVE calls, in walk order";
         EXPECT_EQ(0, run.otherInstallerCalls) << "other class installer calls";
         EXPECT_EQ(1, run.listsDestroyed) << "SetupDiDestroyDeviceInfoList calls";
@@ -555,6 +556,125 @@ INSTANTIATE_TEST_SUITE_P(
                        NT5_SERVICES,
                        {"dev.longer", "dev.board", "dev.multi"}}),
     [](const ::testing::TestParamInfo<SetupFaultCase>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------
+// Devices the walk meets that it cannot remove or that have an empty hardware-id property:
+// the walk goes on to the end either way. A failed removal sets the device bit, shown by
+// box 106 together with the missing own driver file; a skipped device sets nothing.
+
+struct DeviceWalkCase {
+    const char* name;
+    const char* wineVersion;
+    const char* ownFile;
+    std::string fault;  // "remove:<label>" or "empty:<label>"
+    bool failureBox;
+    std::vector<std::string> removals;  // DIF_REMOVE calls, in walk order
+    std::vector<std::string> removed;   // devices gone after the run
+};
+
+void PrintTo(const DeviceWalkCase& c, std::ostream* os) { *os << c.name; }
+
+class DeviceWalk : public RemovalTest, public ::testing::WithParamInterface<DeviceWalkCase> {};
+
+TEST_P(DeviceWalk, GoesOnToTheEndAndCountsEveryFailedRemoval) {
+    const DeviceWalkCase& c = GetParam();
+    SeedArtefacts(Without(AllArtefactLabels(), {c.ownFile}));
+    RemoverOptions options;
+    size_t colon = c.fault.find(':');
+    options.setupFault = c.fault.substr(0, colon + 1) + DeviceInstance(c.fault.substr(colon + 1));
+    RemoverRun run = Run(c.wineVersion, options);
+    if (c.failureBox) {
+        ExpectBoxes(run, {BOX_CONFIRM, BOX_FAILED});
+        ExpectRestart(run, false, 0);
+    } else {
+        ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
+        ExpectRestart(run, true, 1);
+    }
+    ExpectRemovedExactly(Join({NT5_SERVICES, c.removed, OEM_FIRST, Without(NT5_FILES, {c.ownFile})}));
+    ExpectCompleteDeviceWalk(run, c.removals);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DeviceWalk,
+                         ::testing::Values(DeviceWalkCase{"winxp_first_board_device_stays",
+                                                          "winxp",
+                                                          "wxp.sys",
+                                                          "remove:dev.board",
+                                                          true,
+                                                          BOARD_DEVICES,
+                                                          {"dev.multi"}},
+                                           DeviceWalkCase{"vista_last_board_device_stays",
+                                                          "vista",
+                                                          "wdm.sys",
+                                                          "remove:dev.multi",
+                                                          true,
+                                                          BOARD_DEVICES,
+                                                          {"dev.board"}},
+                                           DeviceWalkCase{"win2k_empty_ids_skipped", "win2k", "w2k.sys",
+                                                          "empty:dev.lower", false, BOARD_DEVICES, BOARD_DEVICES},
+                                           DeviceWalkCase{"win10_board_device_with_empty_ids_skipped",
+                                                          "win10",
+                                                          "wdm.sys",
+                                                          "empty:dev.board",
+                                                          false,
+                                                          {"dev.multi"},
+                                                          {"dev.multi"}}),
+                         [](const ::testing::TestParamInfo<DeviceWalkCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---------------------------------------------------------------------------------------
+// A 32-bit program on 64-bit Windows sees the 32-bit system folder under the name System32:
+// file-system redirection goes off once, just around the deletions in the system folder, and
+// back on. The functions are looked up at run time, so systems without them run as before.
+
+struct Wow64Case {
+    const char* name;
+    const char* wineVersion;
+    OsClass osClass;
+    const char* wow64;  // RemoverOptions::wow64
+    std::vector<std::string> lookups;
+    const char* order;  // the deletions and the redirection switches, runs of one kind merged
+};
+
+void PrintTo(const Wow64Case& c, std::ostream* os) { *os << c.name; }
+
+class Wow64 : public RemovalTest, public ::testing::WithParamInterface<Wow64Case> {};
+
+TEST_P(Wow64, TurnsRedirectionOffAroundTheSystemFolderDeletions) {
+    const Wow64Case& c = GetParam();
+    SeedArtefacts();
+    RemoverOptions options;
+    options.wow64 = c.wow64;
+    RemoverRun run = Run(c.wineVersion, options);
+    ExpectBoxes(run, {BOX_CONFIRM, BOX_COMPLETED});
+    ExpectRestart(run, true, 1);
+    ExpectRemovedExactly(RemovedFromFullInstall(c.osClass, "oem.match1"));
+    EXPECT_EQ(c.lookups, run.kernelProcs) << "functions asked of kernel32";
+    // "sys" a deletion under System32, "other" any other deletion.
+    std::string order;
+    for (const std::string& event : run.fileEvents) {
+        std::string upper = Upper({event})[0];
+        std::string kind = upper.rfind("DELETE ", 0) != 0                    ? event
+                           : upper.find("\\SYSTEM32\\") != std::string::npos ? "sys"
+                                                                             : "other";
+        if (order.size() < kind.size() || order.compare(order.size() - kind.size(), kind.size(), kind) != 0)
+            order += (order.empty() ? "" : " ") + kind;
+    }
+    EXPECT_EQ(c.order, order) << "record:\n" << run.log;
+}
+
+const std::vector<std::string> WOW64_FUNCTIONS = {"IsWow64Process", "Wow64DisableWow64FsRedirection",
+                                                  "Wow64RevertWow64FsRedirection"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Systems, Wow64,
+    ::testing::Values(Wow64Case{"winxp_wow64", "winxp", WXP, "yes", WOW64_FUNCTIONS, "other off sys on"},
+                      Wow64Case{"win10_wow64", "win10", VISTA, "yes", WOW64_FUNCTIONS, "other off sys on"},
+                      Wow64Case{"nt40_wow64", "nt40", NT4, "yes", WOW64_FUNCTIONS, "off sys on"},
+                      Wow64Case{"vista_64_bit_process", "vista", VISTA, "", {"IsWow64Process"}, "other sys"},
+                      Wow64Case{
+                          "win2k_without_the_functions", "win2k", W2K, "missing", {"IsWow64Process"}, "other sys"}),
+    [](const ::testing::TestParamInfo<Wow64Case>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------
 // Running the program a second time.

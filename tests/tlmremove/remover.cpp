@@ -78,6 +78,12 @@ void ParseLog(RemoverRun& run) {
             ++run.listsDestroyed;
         } else if (f[0] == "token" && f.size() >= 2) {
             run.tokenOpens.push_back(std::strtoul(f[1].c_str(), nullptr, 0));
+        } else if (f[0] == "kproc" && f.size() >= 2) {
+            run.kernelProcs.push_back(f[1]);
+        } else if (f[0] == "delete" && f.size() >= 3) {
+            run.fileEvents.push_back("delete " + f[1]);
+        } else if (f[0] == "redirect" && f.size() >= 3) {
+            run.fileEvents.push_back(f[1] + (f[2] == "1" ? "" : " failed"));
         } else if (f[0] == "free") {
             ++run.setupApiReleased;
         }
@@ -135,6 +141,7 @@ RemoverRun RunRemover(const RemoverOptions& options, void (*onStarted)(unsigned 
     SetOrClear("TLMREMOVE_REC_WINDIR", options.windowsDirectory, !options.windowsDirectory.empty());
     SetOrClear("TLMREMOVE_REC_SETUP_FAULT", options.setupFault, !options.setupFault.empty());
     SetOrClear("TLMREMOVE_REC_NO_TOKEN", "1", options.noToken);
+    SetOrClear("TLMREMOVE_REC_WOW64", options.wow64, !options.wow64.empty());
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
@@ -143,9 +150,10 @@ RemoverRun RunRemover(const RemoverOptions& options, void (*onStarted)(unsigned 
     if (!options.arguments.empty()) commandLine += " " + options.arguments;
     BOOL created = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                                   dir.c_str(), &startup, &process);
-    for (const char* name : {"TLMREMOVE_REC_LOG", "TLMREMOVE_REC_ANSWERS", "TLMREMOVE_REC_REAL_BOXES",
-                             "TLMREMOVE_REC_EXIT_RESULT", "TLMREMOVE_REC_FAIL_LOAD", "TLMREMOVE_REC_VERSION",
-                             "TLMREMOVE_REC_WINDIR", "TLMREMOVE_REC_SETUP_FAULT", "TLMREMOVE_REC_NO_TOKEN"})
+    for (const char* name :
+         {"TLMREMOVE_REC_LOG", "TLMREMOVE_REC_ANSWERS", "TLMREMOVE_REC_REAL_BOXES", "TLMREMOVE_REC_EXIT_RESULT",
+          "TLMREMOVE_REC_FAIL_LOAD", "TLMREMOVE_REC_VERSION", "TLMREMOVE_REC_WINDIR", "TLMREMOVE_REC_SETUP_FAULT",
+          "TLMREMOVE_REC_NO_TOKEN", "TLMREMOVE_REC_WOW64"})
         SetEnvironmentVariableA(name, nullptr);
     if (!created) {
         run.log = "CreateProcessA failed: " + std::to_string(GetLastError());

@@ -31,7 +31,11 @@ struct RemoverRun {
     int listsDestroyed = 0;
     int setupApiReleased = 0;
     std::vector<unsigned long> tokenOpens;  // access asked of OpenProcessToken
-    std::string log;                        // the raw record, for failure messages
+    std::vector<std::string> kernelProcs;   // WOW64 functions asked of GetProcAddress
+    // In order: "delete <path>" (each DeleteFileA), "off" and "on" (each successful call
+    // that turned file-system redirection off or back on), "off failed", "on failed".
+    std::vector<std::string> fileEvents;
+    std::string log;  // the raw record, for failure messages
 };
 
 struct RemoverOptions {
@@ -43,7 +47,9 @@ struct RemoverOptions {
     std::string windowsDirectory;  // reported by GetWindowsDirectoryA
     std::string arguments;         // appended to the command line
     bool noToken = false;          // OpenProcessToken fails
-    std::string setupFault;        // "missing:<function>", "classdevs", "property:<instance id>"
+    std::string setupFault;        // "missing:<function>", "classdevs", "property:<instance id>", "stuck:<id>",
+                                   // "empty:<id>", "remove:<id>"
+    std::string wow64;             // "yes": reported as a WOW64 process; "missing": no WOW64 functions
 };
 
 // Starts tlmremove.exe suspended, loads the recorder into it, lets it run and waits for
