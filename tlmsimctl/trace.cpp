@@ -114,9 +114,9 @@ static void Decode(const TlmSimBoardTraceEntry& t, Decoded* d) {
         PortName(e.port, IsWrite(e.code), portName, sizeof portName);
         snprintf(d->port, sizeof d->port, "0x%02lX %s", (unsigned long)e.port, portName);
         if (e.port < 0x60) snprintf(d->axis, sizeof d->axis, "%c", "XYZUVW"[e.port / 16]);
-        if (IsWrite(e.code) || ok)
-            snprintf(d->value, sizeof d->value, word ? "0x%04lX" : "0x%02lX", (unsigned long)e.value);
-        if (e.code == 0x222014 && e.port < 0x60 && (e.port & 15) == 0) {
+        // A failed request's value is not known: the driver neither took nor gave one.
+        if (ok) snprintf(d->value, sizeof d->value, word ? "0x%04lX" : "0x%02lX", (unsigned long)e.value);
+        if (ok && e.code == 0x222014 && e.port < 0x60 && (e.port & 15) == 0) {
             char command[24];
             CommandName(e.value, command, sizeof command);
             if (command[0]) snprintf(d->value + strlen(d->value), sizeof d->value - strlen(d->value), " %s", command);
