@@ -15,29 +15,37 @@ endif()
 set(TELLAM_SDK_NAME tellam-sdk-${PROJECT_VERSION}-${TELLAM_SDK_ARCH})
 file(WRITE ${PROJECT_BINARY_DIR}/sdk-name.txt "${TELLAM_SDK_NAME}\n")
 
-# The MSVC import library.
+# The import libraries by name, for MinGW and for MSVC, from the decorated table: on i686 a
+# caller references name@N, and -k makes the DLL's undecorated name the one imported (the
+# linker's own import library of the DLL has only the undecorated names, which no i686 caller
+# can link with).
 find_program(TELLAM_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
 set(tellamio_dir ${PROJECT_BINARY_DIR}/tellamio)
-set(msvc_lib ${tellamio_dir}/tellamio.lib)
-add_custom_command(OUTPUT ${msvc_lib}
-  COMMAND ${TELLAM_LLVM_DLLTOOL} -m ${dlltool_machine} ${dlltool_kill} -d ${tellamio_dir}/tellamio_msvc.def
-          -D tellamio.dll -l ${msvc_lib}
-  DEPENDS ${tellamio_dir}/tellamio_msvc.def
-  COMMENT "MSVC import library for tellamio.dll")
+set(imports_def ${tellamio_dir}/tellamio_imports.def)
+set(mingw_lib ${PROJECT_BINARY_DIR}/sdk-files/libtellamio.dll.a)
+set(msvc_lib ${PROJECT_BINARY_DIR}/sdk-files/tellamio.lib)
+# dlltool names the archive members after the output path: a relative one keeps the build
+# folder out of the bytes.
+add_custom_command(OUTPUT ${mingw_lib} ${msvc_lib}
+  COMMAND ${CMAKE_DLLTOOL} ${dlltool_kill} -d ${imports_def} -D tellamio.dll -l libtellamio.dll.a
+  COMMAND ${TELLAM_LLVM_DLLTOOL} -m ${dlltool_machine} ${dlltool_kill} -d ${imports_def}
+          -D tellamio.dll -l tellamio.lib
+  DEPENDS ${imports_def}
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/sdk-files
+  COMMENT "Import libraries by name for tellamio.dll")
 
-add_custom_target(sdk ALL DEPENDS ${msvc_lib})
+add_custom_target(sdk ALL DEPENDS ${mingw_lib} ${msvc_lib})
 set(sdk_programs tellamio tlmtest6 tlmtest4 tlmremove tlmsim tlmsimctl)
 foreach(t IN LISTS sdk_programs)
   if(TARGET ${t})
     add_dependencies(sdk ${t})
-    install(TARGETS ${t} COMPONENT sdk RUNTIME DESTINATION bin LIBRARY DESTINATION bin
-            ARCHIVE DESTINATION lib)
+    install(TARGETS ${t} COMPONENT sdk RUNTIME DESTINATION bin LIBRARY DESTINATION bin)
   endif()
 endforeach()
 add_dependencies(sdk tellamio_ordinals_lib)
 
 install(FILES ${PROJECT_SOURCE_DIR}/tellamio/tellamio.h DESTINATION include COMPONENT sdk)
-install(FILES ${msvc_lib} ${tellamio_dir}/libtellamio_ordinals.a ${tellamio_dir}/tellamio.def
+install(FILES ${mingw_lib} ${msvc_lib} ${tellamio_dir}/libtellamio_ordinals.a ${tellamio_dir}/tellamio.def
         DESTINATION lib COMPONENT sdk)
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tellamio-config.cmake.in

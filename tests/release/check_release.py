@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""Proves the archives of tools/release the way a Windows developer uses them. One line per
+check ("ok"/"FAIL", what was expected, what was got); exit code 1 when any check failed.
+
+- Listing: each archive holds exactly the pinned files (and the tree's docs/), sorted, all
+  with one time and mode.
+- bin/tellamio.dll exports the twenty names, undecorated, at their ordinals.
+- lib/tellamio.lib links a program built the MSVC way (clang for *-windows-msvc, lld-link),
+  which then imports the twenty names from tellamio.dll.
+- The examples build from the unpacked archive as a separate CMake project that only uses
+  find_package(tellamio) (MinGW); a 32-bit project does not take the 64-bit package.
+- win64: the examples run under Wine against the archive's tlmsim.sys (a fresh session, so
+  the simulator's default board) and print the board table and the axis at its target.
+
+  check_release.py [--dist DIR] [--work DIR] [--wineprefix DIR]
+"""
+import argparse, os, shutil, subprocess, sys, zipfile
+
+TREE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(TREE, "tools"))
+from pecheck import PE  # noqa: E402
+
+VERSION = "3.2.0"
+EXPORTS = ("GetDeviceCount GetDeviceInfo OpenDeviceID OpenDevice CloseDevice CmdWrite DousaWrite "
+           "SeigyoWrite status1Read status2Read intstatusRead regRead ElstWrite ElstRead CmpcWrite "
+           "CmpcRead boardIDRead IDNumberRead INTRDRead INTRst").split()
+EXPORTS = ["tlmio_" + e for e in EXPORTS]
+LISTING = """README.txt bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
+  examples/CMakeLists.txt examples/list_boards.c examples/move_axis.c include/tellamio.h
+  lib/cmake/tellamio/tellamio-config-version.cmake lib/cmake/tellamio/tellamio-config.cmake
+  lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/tellamio.def lib/tellamio.lib""".split()
+# arch: (mingw triplet, clang triplet, lld-link machine, PE machine, files of this arch only)
+ARCHES = {
+    "win32": ("i686-w64-mingw32", "i686-pc-windows-msvc", "x86", 0x14C, []),
+    "win64": ("x86_64-w64-mingw32", "x86_64-pc-windows-msvc", "x64", 0x8664, ["bin/tlmsim.sys"]),
+}
+BOARD_TABLE = ["1 board(s)", "board  bus  device  I/O     IRQ  number  board ID  ID number",
+               "    0    1       8  0xD000   11       0         0  3031323334353637"]
+# (program and arguments, exit code, first lines, last line)
+RUNS = [
+    (["list_boards.exe"], 0, BOARD_TABLE, BOARD_TABLE[-1]),
+    (["move_axis.exe"], 0, ["board 0 open, handle 0xFFFF0001",
+                            "axis X: preset feed of 5000 pulses, 500 to 5000 pps"],
+     "axis X at 5000 (target 5000)"),
+    (["move_axis.exe", "Y", "-3000"], 0, ["board 0 open, handle 0xFFFF0001"],
+     "axis Y at -3000 (target -3000)"),
+    (["move_axis.exe", "Q"], 2, [], "usage: move_axis [X|Y|Z|U|V|W [PULSES]]  (PULSES: nonzero, at most 10000000)"),
+    (["move_axis.exe", "X", "0"], 2, [], "usage: move_axis [X|Y|Z|U|V|W [PULSES]]  (PULSES: nonzero, at most 10000000)"),
+]
+
+failures = 0
+
+
+def check(ok, what, expected, got):
+    global failures
+    failures += 0 if ok else 1
+    print("%s: %s (expected %r, got %r)" % ("ok" if ok else "FAIL", what, expected, got), flush=True)
+    return ok
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, capture_output=True, text=True, **kw)
+
+
+def check_archive(arch, path, sdk):
+    mingw, clang, machine, pe_machine, own = ARCHES[arch]
+    with zipfile.ZipFile(path) as z:
+        infos = z.infolist()
+        z.extractall(sdk)
+    names = [i.filename for i in infos]
+    expected = sorted(LISTING + own)
+    if os.path.exists(os.path.join(TREE, "tlmsimctl", "CMakeLists.txt")):
+        expected = sorted(expected + ["bin/tlmsimctl.exe"])
+    docs = os.path.join(TREE, "docs")
+    for root, _, files in os.walk(docs):
+        expected += sorted("docs/" + os.path.relpath(os.path.join(root, f), docs) for f in files)
+    check(sorted(names) == sorted(expected), arch + " listing", sorted(expected), sorted(names))
+    check(names == sorted(names), arch + " entries sorted", "sorted", names)
+    check(len({(i.date_time, i.external_attr) for i in infos}) == 1, arch + " one time and mode",
+          "1", sorted({(i.date_time, oct(i.external_attr >> 16)) for i in infos}))
+
+    dll = PE(open(os.path.join(sdk, "bin", "tellamio.dll"), "rb").read())
+    want = {i + 1: n for i, n in enumerate(EXPORTS)}
+    check(dll.machine == pe_machine, arch + " tellamio.dll machine", hex(pe_machine), hex(dll.machine))
+    check(dll.exports() == want, arch + " tellamio.dll exports by ordinal, undecorated", want, dll.exports())
+
+    # The MSVC import library; Wine's headers stand in for the Windows SDK's.
+    obj, exe = os.path.join(sdk, "msvc_client.obj"), os.path.join(sdk, "msvc_client.exe")
+    r = run(["clang", "--target=" + clang, "-c", "-I" + os.path.join(sdk, "include"),
+             "-isystem", "/usr/include/wine/wine/windows", "-isystem", "/usr/include/wine/wine/msvcrt",
+             os.path.join(TREE, "tests", "release", "msvc_client.c"), "-o", obj])
+    r = r if r.returncode else run(["lld-link", "/machine:" + machine, "/entry:start", "/subsystem:console",
+                                    "/nodefaultlib", "/out:" + exe, obj, os.path.join(sdk, "lib", "tellamio.lib")])
+    if check(r.returncode == 0, arch + " MSVC-style client links with tellamio.lib", 0, r.stderr.strip()):
+        imports = PE(open(exe, "rb").read()).imports()
+        check(imports == {"tellamio.dll": sorted(EXPORTS)}, arch + " MSVC-style client imports by name",
+              sorted(EXPORTS), imports)
+
+    # The examples as a project of their own.
+    build = os.path.join(sdk, "build")
+    configure = ["cmake", "-G", "Ninja", "-S", os.path.join(sdk, "examples"), "-B", build,
+                 "-DCMAKE_SYSTEM_NAME=Windows", "-DCMAKE_C_COMPILER=%s-gcc" % mingw, "-DCMAKE_PREFIX_PATH=" + sdk]
+    r = run(configure)
+    r = r if r.returncode else run(["cmake", "--build", build])
+    check(r.returncode == 0, arch + " examples build with find_package(tellamio)", 0, (r.stdout + r.stderr)[-2000:])
+    for example in ("list_boards", "move_axis"):
+        exe = os.path.join(build, example + ".exe")
+        imports = PE(open(exe, "rb").read()).imports() if os.path.exists(exe) else {}
+        got = [e for e in imports.get("tellamio.dll", []) if not str(e).startswith("tlmio_")]
+        check("tellamio.dll" in imports and not got, arch + " %s imports tellamio.dll by name" % example,
+              "names", imports.get("tellamio.dll"))
+    if arch == "win64":
+        other = os.path.join(sdk, "build32")
+        r = run(configure[:-2] + ["-B", other, "-DCMAKE_C_COMPILER=i686-w64-mingw32-gcc", "-DCMAKE_PREFIX_PATH=" + sdk])
+        check(r.returncode != 0 and "tellamio" in r.stderr, "a 32-bit project does not take the win64 package",
+              "configure fails", r.returncode)
+    return build
+
+
+def run_examples(build, sdk, prefix):
+    env = dict(os.environ, TLM_WINEPREFIX=prefix, TLM_SIM_DRIVER=os.path.join(sdk, "bin", "tlmsim.sys"))
+    session = os.path.join(TREE, "tools", "wine-session")
+    run([session, "stop"], env=env)  # a fresh session: the driver starts with its default board
+    r = run([session, "start"], env=env)
+    if not check(r.returncode == 0, "Wine session with the archive's tlmsim.sys", 0, r.stderr.strip()):
+        return
+    try:
+        for args, code, first, last in RUNS:
+            r = run([os.path.join(TREE, "tools", "wine-run"), os.path.join(build, args[0])] + args[1:], env=env)
+            lines = r.stdout.splitlines()
+            what = " ".join(args)
+            check(r.returncode == code, what + ": exit code", code, r.returncode)
+            check(lines[:len(first)] == first, what + ": first lines", first, lines[:len(first)])
+            check(lines[-1:] == [last], what + ": last line", last, lines[-1:])
+    finally:
+        run([session, "stop"], env=env)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--dist", default=os.path.join(TREE, "dist"))
+    ap.add_argument("--work", default=os.path.join(TREE, "build", "release-check"))
+    ap.add_argument("--wineprefix", default=os.path.join(TREE, "build", "win64", "wineprefix"))
+    args = ap.parse_args()
+    args.work = os.path.abspath(args.work)
+    shutil.rmtree(args.work, ignore_errors=True)
+    for arch in ARCHES:
+        path = os.path.join(args.dist, "tellam-sdk-%s-%s.zip" % (VERSION, arch))
+        if not check(os.path.exists(path), "archive", path, os.path.exists(path)):
+            continue
+        sdk = os.path.join(args.work, arch)
+        build = check_archive(arch, path, sdk)
+        if arch == "win64":
+            run_examples(build, sdk, os.path.abspath(args.wineprefix))
+    print("check_release: %d failed" % failures)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
