@@ -109,6 +109,15 @@ def check_archive(arch, path, sdk):
         got = [e for e in imports.get("tellamio.dll", []) if not str(e).startswith("tlmio_")]
         check("tellamio.dll" in imports and not got, arch + " %s imports tellamio.dll by name" % example,
               "names", imports.get("tellamio.dll"))
+    # Which import library each kind of toolchain gets: the link lines CMake writes.
+    msvc = os.path.join(sdk, "build-msvc")
+    r = run(configure[:-2] + ["-B", msvc, "-DCMAKE_C_COMPILER=clang", "-DCMAKE_C_COMPILER_TARGET=" + clang,
+                              "-DCMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY", "-DCMAKE_PREFIX_PATH=" + sdk])
+    for kind, folder, implib in (("MinGW", build, "libtellamio.dll.a"), ("MSVC-ABI", msvc, "tellamio.lib")):
+        link = run(["ninja", "-C", folder, "-t", "commands", "move_axis"]).stdout.strip().splitlines()[-1:]
+        got = [w for w in " ".join(link).split() if "tellamio." in w and not w.endswith(".dll")]
+        check(got == [os.path.join(sdk, "lib", implib)], "%s %s project links" % (arch, kind),
+              os.path.join(sdk, "lib", implib), got)
     if arch == "win64":
         other = os.path.join(sdk, "build32")
         r = run(configure[:-2] + ["-B", other, "-DCMAKE_C_COMPILER=i686-w64-mingw32-gcc", "-DCMAKE_PREFIX_PATH=" + sdk])
