@@ -4,6 +4,7 @@
 //                              main window's rectangle as "x y width height"
 //   tlmwindow close [seconds]  asks the main window to close (as its close box does) and
 //                              waits until it is gone
+//   tlmwindow click ID         presses the button with control id ID on the page shown
 // Exit code 0 on success, 1 on timeout, 2 on a usage error.
 #include <windows.h>
 
@@ -39,11 +40,27 @@ bool PageShown(HWND main) {
     return s.page != nullptr;
 }
 
+// Presses a button of the page shown, as a click on it would.
+int Click(int id) {
+    HWND main = FindWindowA("MainDlg", nullptr);
+    Search s = {0, nullptr};
+    if (main) GetWindowThreadProcessId(main, &s.pid);
+    if (main) EnumWindows(FindPage, reinterpret_cast<LPARAM>(&s));
+    HWND button = s.page ? GetDlgItem(s.page, id) : nullptr;
+    if (!button) {
+        std::fprintf(stderr, "tlmwindow: no control %d on the page shown\n", id);
+        return 1;
+    }
+    SendMessageA(button, BM_CLICK, 0, 0);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "click") == 0) return Click(std::atoi(argv[2]));
     if (argc < 2 || (strcmp(argv[1], "wait") != 0 && strcmp(argv[1], "close") != 0)) {
-        std::fprintf(stderr, "usage: tlmwindow wait|close [seconds]\n");
+        std::fprintf(stderr, "usage: tlmwindow wait|close [seconds], tlmwindow click ID\n");
         return 2;
     }
     bool close = strcmp(argv[1], "close") == 0;
