@@ -23,6 +23,7 @@ int main(void) {
     DeviceInfo* boards;
     int status = 0;
 
+    setvbuf(stdout, NULL, _IONBF, 0); /* each line at once, also into a file or pipe */
     count = tlmio_GetDeviceCount(1);
     if (count == 0) {
         /* 0 is also the answer when the driver is not loaded (error 0x2). */

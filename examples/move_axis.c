@@ -52,11 +52,17 @@ static const struct {
 };
 
 static volatile LONG g_stopRequested;
+static volatile LONG g_finished;
 
 static BOOL WINAPI OnConsoleCtrl(DWORD event) {
-    (void)event;
+    int i;
     InterlockedExchange(&g_stopRequested, 1);
-    return TRUE; /* keep running: the main loop stops the axis and closes the board */
+    /* Closing the console ends the process when this returns: give the main loop time to
+     * stop the axis and close the board first. */
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        for (i = 0; i < 40 && !g_finished; ++i) Sleep(50);
+    }
+    return TRUE; /* Ctrl+C: keep running; the main loop stops the axis and closes the board */
 }
 
 static int Fail(const char* call) {
@@ -103,7 +109,6 @@ static int WaitForAxis(TLMIO_HANDLE board, WORD axis, long pulses, LONG* positio
         if (!ReadRegister(board, axis, REG_POSITION, (DWORD*)position)) return Fail("tlmio_regRead (position)");
         if (!tlmio_status1Read(board, axis, &status)) return Fail("tlmio_status1Read");
         printf("position %ld status 0x%02X\n", (long)*position, (unsigned)status);
-        fflush(stdout);
         if (!(status & STATUS1_OPERATING)) return 0;
         if (g_stopRequested || waitedMs >= limitMs) {
             if (!tlmio_CmdWrite(board, axis, CMD_IMMEDIATE_STOP, 0, 0)) return Fail("tlmio_CmdWrite (stop)");
@@ -150,6 +155,7 @@ int main(int argc, char** argv) {
     LONG position = 0;
     int status;
 
+    setvbuf(stdout, NULL, _IONBF, 0); /* each line at once, also into a file or pipe */
     if (!ParseArguments(argc, argv, &axis, &pulses)) {
         fprintf(stderr, "usage: move_axis [X|Y|Z|U|V|W [PULSES]]  (PULSES: nonzero, at most %ld)\n", MAX_PULSES);
         return 2;
@@ -190,5 +196,7 @@ int main(int argc, char** argv) {
             status = 1;
         }
     }
-    return CloseBoard(board, axis, status);
+    status = CloseBoard(board, axis, status);
+    InterlockedExchange(&g_finished, 1);
+    return status;
 }

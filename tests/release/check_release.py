@@ -9,8 +9,9 @@ check ("ok"/"FAIL", what was expected, what was got); exit code 1 when any check
   which then imports the twenty names from tellamio.dll.
 - The examples build from the unpacked archive as a separate CMake project that only uses
   find_package(tellamio) (MinGW); a 32-bit project does not take the 64-bit package.
-- win64: the examples run under Wine against the archive's tlmsim.sys (a fresh session, so
-  the simulator's default board) and print the board table and the axis at its target.
+- win64: the examples run under Wine against the archive's tlmsim.sys, set up with the
+  archive's tlmsimctl (the default board, a limit that is on, failing requests), and print
+  the board table, the axis at its target, or the failed call with its last-error value.
 
   check_release.py [--dist DIR] [--work DIR] [--wineprefix DIR]
 """
@@ -36,16 +37,22 @@ ARCHES = {
 }
 BOARD_TABLE = ["1 board(s)", "board  bus  device  I/O     IRQ  number  board ID  ID number",
                "    0    1       8  0xD000   11       0         0  3031323334353637"]
-# (program and arguments, exit code, first lines, last line)
+USAGE = "usage: move_axis [X|Y|Z|U|V|W [PULSES]]  (PULSES: nonzero, at most 10000000)"
+OPEN = "board 0 open, handle 0xFFFF0001"
+# (tlmsimctl command after its reset, program and arguments, exit code, first lines, last line)
 RUNS = [
-    (["list_boards.exe"], 0, BOARD_TABLE, BOARD_TABLE[-1]),
-    (["move_axis.exe"], 0, ["board 0 open, handle 0xFFFF0001",
-                            "axis X: preset feed of 5000 pulses, 500 to 5000 pps"],
+    ([], ["list_boards.exe"], 0, BOARD_TABLE, BOARD_TABLE[-1]),
+    ([], ["move_axis.exe"], 0, [OPEN, "axis X: preset feed of 5000 pulses, 500 to 5000 pps"],
      "axis X at 5000 (target 5000)"),
-    (["move_axis.exe", "Y", "-3000"], 0, ["board 0 open, handle 0xFFFF0001"],
-     "axis Y at -3000 (target -3000)"),
-    (["move_axis.exe", "Q"], 2, [], "usage: move_axis [X|Y|Z|U|V|W [PULSES]]  (PULSES: nonzero, at most 10000000)"),
-    (["move_axis.exe", "X", "0"], 2, [], "usage: move_axis [X|Y|Z|U|V|W [PULSES]]  (PULSES: nonzero, at most 10000000)"),
+    ([], ["move_axis.exe", "Y", "-3000"], 0, [OPEN], "axis Y at -3000 (target -3000)"),
+    (["input", "0", "Z", "+ELS", "on"], ["move_axis.exe", "Z", "1000"], 1, [OPEN],
+     "axis Z stopped short of its target"),
+    (["fault", "add", "fail", "WRITE_BYTE"], ["move_axis.exe"], 1,
+     [OPEN, "tlmio_CmdWrite (axis reset) failed: error 0x45d"], "tlmio_CmdWrite (stop) failed: error 0x45d"),
+    (["fault", "add", "fail", "GET_DEVICE_INFO"], ["list_boards.exe"], 1, [],
+     "tlmio_GetDeviceInfo failed: error 0x45d"),
+    ([], ["move_axis.exe", "Q"], 2, [], USAGE),
+    ([], ["move_axis.exe", "X", "0"], 2, [], USAGE),
 ]
 
 failures = 0
@@ -134,10 +141,14 @@ def run_examples(build, sdk, prefix):
     if not check(r.returncode == 0, "Wine session with the archive's tlmsim.sys", 0, r.stderr.strip()):
         return
     try:
-        for args, code, first, last in RUNS:
+        for setup, args, code, first, last in RUNS:
+            simctl = [os.path.join(TREE, "tools", "wine-run"), os.path.join(sdk, "bin", "tlmsimctl.exe")]
+            for command in (["reset"], setup):
+                if command and run(simctl + command, env=env).returncode:
+                    check(False, "tlmsimctl " + " ".join(command), 0, "failed")
             r = run([os.path.join(TREE, "tools", "wine-run"), os.path.join(build, args[0])] + args[1:], env=env)
             lines = r.stdout.splitlines()
-            what = " ".join(args)
+            what = " ".join((["(tlmsimctl %s)" % " ".join(setup)] if setup else []) + args)
             check(r.returncode == code, what + ": exit code", code, r.returncode)
             check(lines[:len(first)] == first, what + ": first lines", first, lines[:len(first)])
             check(lines[-1:] == [last], what + ": last line", last, lines[-1:])
