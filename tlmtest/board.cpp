@@ -88,16 +88,28 @@ WORD OpenSelectedBoard(HWND window) {
     return 1;
 }
 
+// Every axis is told to stop and its servo outputs go off even when a request fails on the
+// way: one lost command must not leave the other axes running. A decelerating stop that fails
+// is followed by an immediate stop of that axis. The first failure is reported after all axes
+// were told, and the board then stays open as it was.
 WORD CloseBoard(HWND window) {
     static const BYTE kCloseCommands[] = {CMD_DECELERATING_STOP, CMD_SERVO_ON_OFF, CMD_SERVO_RESET_OFF};
     if (g_boardHandle == -1) return 1;
+    BOOL failed = FALSE;
+    DWORD failure = 0;
     for (WORD axis = 0; axis < g_axisCount; ++axis) {
         for (BYTE command : kCloseCommands) {
-            if (!tlmio_CmdWrite((TLMIO_HANDLE)g_boardHandle, axis, command, 0, 0)) {
-                ShowBoardError(window, IDS_ERR_COMMAND_WRITE);
-                return 0;
-            }
+            if (tlmio_CmdWrite((TLMIO_HANDLE)g_boardHandle, axis, command, 0, 0)) continue;
+            if (!failed) failure = GetLastError();
+            failed = TRUE;
+            if (command == CMD_DECELERATING_STOP)
+                tlmio_CmdWrite((TLMIO_HANDLE)g_boardHandle, axis, CMD_IMMEDIATE_STOP, 0, 0);
         }
+    }
+    if (failed) {
+        SetLastError(failure);
+        ShowBoardError(window, IDS_ERR_COMMAND_WRITE);
+        return 0;
     }
     if (!tlmio_CloseDevice((TLMIO_HANDLE)g_boardHandle)) {
         ShowBoardError(window, IDS_ERR_DEVICE_CLOSE);
