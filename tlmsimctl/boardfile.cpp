@@ -221,6 +221,7 @@ int CmdBoards(int argc, char** argv) {
                              NULL);
         if (e != 0) return Refused("the driver refused the boards (error %lu, %s)", e, ErrorText(e));
         printf("%u board%s loaded from %s\n", count, count == 1 ? "" : "s", argv[1]);
+        NoteLostSelections();
         return EXIT_DONE;
     }
     rc = ConnectSimulator();

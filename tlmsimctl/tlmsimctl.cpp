@@ -15,6 +15,7 @@ struct Command {
 };
 
 static HANDLE g_control = INVALID_HANDLE_VALUE;
+static TlmSimState g_stateAtStart;  // as ConnectSimulator found it
 
 static const char* const AXIS_NAMES = "XYZUVW";
 
@@ -111,10 +112,9 @@ int ConnectSimulator(void) {
                 e);
         return EXIT_NO_DRIVER;
     }
-    TlmSimState state;
     DWORD got = 0;
-    DWORD e = SimRequest(TLMSIM_IOCTL_GET_STATE, NULL, 0, &state, sizeof state, &got);
-    if (e != 0 || got != sizeof state) {
+    DWORD e = SimRequest(TLMSIM_IOCTL_GET_STATE, NULL, 0, &g_stateAtStart, sizeof g_stateAtStart, &got);
+    if (e != 0 || got != sizeof g_stateAtStart) {
         fprintf(stderr,
                 "tlmsimctl: \\\\.\\TLMDRV does not answer the simulator's requests (error %lu): it is not tlmsim.sys "
                 "(a real board's driver?). Nothing was sent.\n",
@@ -131,6 +131,14 @@ DWORD SimRequest(DWORD code, const void* in, DWORD inLength, void* out, DWORD ou
     BOOL ok = DeviceIoControl(g_control, code, (void*)in, inLength, out, outLength, &got, NULL);
     if (returned != NULL) *returned = got;
     return ok ? 0 : GetLastError();
+}
+
+void NoteLostSelections(void) {
+    uint32_t held = g_stateAtStart.openBoard + g_stateAtStart.openVxd;
+    if (held > 0)
+        printf("note: %u board handle%s of running programs lost %s board selection; their requests fail until "
+               "they open the board again\n",
+               held, held == 1 ? "" : "s", held == 1 ? "its" : "their");
 }
 
 int ReadBoards(TlmSimBoardConfig* boards, uint32_t* count) {
@@ -223,6 +231,7 @@ static int CmdReset(int argc, char** argv) {
     DWORD e = SimRequest(TLMSIM_IOCTL_RESET, NULL, 0, NULL, 0, NULL);
     if (e != 0) return Refused("reset refused (error %lu, %s)", e, ErrorText(e));
     printf("simulator reset: one six-axis board 0, empty trace, no faults, nothing forced, real clock\n");
+    NoteLostSelections();
     return EXIT_DONE;
 }
 

@@ -26,6 +26,8 @@ int Refused(const char* format, ...);
 // Opens "\\.\TLMDRV" and checks that it is the simulator; EXIT_DONE or EXIT_NO_DRIVER (with
 // the message printed).
 int ConnectSimulator(void);
+// After the boards were replaced: tells when programs held boards open (they lost them).
+void NoteLostSelections(void);
 // One private request on the control device: 0 or the last-error value.
 DWORD SimRequest(DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned);
 // Short text for a last-error value of a private request.

@@ -181,6 +181,7 @@ TEST_F(Tlmsimctl, ABoardFileLoadsAndSavesAsTheSameText) {
     WriteText(Temp("boards-in.txt"), text);
     Result r = RunCtl("boards load " + Quoted("boards-in.txt"));
     ASSERT_EQ(0u, r.exit) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("1 board handle of running programs lost its board selection")) << r.out;
     DeviceInfo info[4] = {};
     DWORD count = 4;
     ASSERT_TRUE(tlmio_GetDeviceInfo(&count, info));
