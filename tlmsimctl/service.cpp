@@ -50,6 +50,18 @@ int CmdInstall(int argc, char** argv) {
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
         return Refused("no tlmsim.sys beside tlmsimctl.exe (%s): copy it there first", path);
     if (!IsAdministrator()) return NeedAdministrator("install");
+    // The simulator takes the device names of the board's own driver: never beside it.
+    HANDLE other = CreateFileA("\\\\.\\TLMDRV", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                               OPEN_EXISTING, 0, NULL);
+    if (other != INVALID_HANDLE_VALUE) {
+        TlmSimState state;
+        DWORD got = 0;
+        BOOL simulator = DeviceIoControl(other, TLMSIM_IOCTL_GET_STATE, NULL, 0, &state, sizeof state, &got, NULL);
+        CloseHandle(other);
+        if (!simulator)
+            return Refused("another driver owns \\\\.\\TLMDRV (the board's own driver?): remove it before "
+                           "installing the simulator");
+    }
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
     if (manager == NULL) {
         DWORD e = GetLastError();
