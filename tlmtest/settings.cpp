@@ -156,6 +156,17 @@ static void ItemName(UINT itemId, const char* limit, char* item) {
         lstrcpyA(item, name);
 }
 
+// The item name of the cycle count with its limit, "[サイクル回数] 9999": the bracketed name
+// that opens the cycle-impossible message.
+static void CycleItemName(char* item) {
+    char text[256];
+    LoadProgramString(IDS_CYCLE_IMPOSSIBLE, text);
+    char* end = text;
+    while (*end && *end != ']') end = CharNextA(end);
+    if (*end) end[1] = '\0';
+    wsprintfA(item, "%s %lu", text, CYCLE_MAX);
+}
+
 // Checks a speed entry (FL or FH): the candidate, or the stored value after a report.
 static WORD CheckSpeed(HWND page, WORD axis, int k, UINT itemId, DWORD stored, DWORD* candidate) {
     char item[300];
@@ -225,12 +236,17 @@ WORD CheckAxisSettings(HWND page, WORD axis) {
         }
     }
 
+    // A count above four digits (a pasted sign or a long paste) is rejected like the other
+    // entries; the count that stays is then checked against the speeds as an entry would be.
     DWORD cycles = (DWORD)ReadEntry(page, AxisControl(axis, SEK_CYCLE_EDIT));
+    if (cycles > CYCLE_MAX) {
+        valid = 0;
+        CycleItemName(item);
+        ReportEntry(page, axis, item, IDS_REASON_ABOVE, (long)g_cycleCount[axis]);
+        cycles = g_cycleCount[axis];
+    }
     if (cycles == 0) {
         g_cycleCount[axis] = 0;
-    } else if (cycles > CYCLE_MAX) {
-        // Only a pasted sign gets here (the box takes four digits): the count stays and is
-        // shown again.
     } else {
         DWORD speed = g_startCommand[axis] == CMD_START_CONSTANT ? g_flSpeed[axis] : g_fhSpeed[axis];
         if (speed > g_presetAmount[axis]) {
