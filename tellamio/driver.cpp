@@ -7,6 +7,8 @@ static const char VXD_DEVICE_NAME[] = "\\\\.\\TELLAMIO.VXD";
 static const char CONTROL_DEVICE_NAME[] = "\\\\.\\TLMDRV";
 static const char BOARD_DEVICE_FORMAT[] = "\\\\.\\TLMDRV%d";
 
+#define MAX_ENUMERATED_BOARDS 65536u
+
 bool IsWindows9x() { return (GetVersion() & 0x80000000u) != 0; }
 
 // The form that loads a dynamically loadable virtual device driver and unloads it at the
@@ -42,10 +44,9 @@ static bool FindManagementNumber(const DeviceInfo* wanted, LONG* managementNumbe
         SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
     }
-    if (count > 0xFFFFFFFFu / sizeof(DeviceInfo)) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return false;
-    }
+    // PCI has room for at most 65536 functions; a larger count is a driver's fault and would
+    // only make the room below huge, so no more records than that are asked for.
+    if (count > MAX_ENUMERATED_BOARDS) count = MAX_ENUMERATED_BOARDS;
     DeviceInfo* records = (DeviceInfo*)malloc((size_t)count * sizeof(DeviceInfo));
     if (records == NULL) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);

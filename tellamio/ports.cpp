@@ -175,7 +175,9 @@ BOOL WINAPI tlmio_boardIDRead(TLMIO_HANDLE board, BYTE* boardId) {
 BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE* idNumber) {
     BoardRecord* record = LookUpBoardFor(board, idNumber);
     if (record == NULL) return FALSE;
-    // A failed read leaves no gap: the next byte read goes to the next free place.
+    // A failed read leaves no gap: the next byte read goes to the next free place. The bytes
+    // are gathered first, so that a call that fails leaves the caller's buffer as it was.
+    BYTE bytes[8];
     DWORD stored = 0;
     for (DWORD i = 0; i < 8; ++i) {
         PortReadRequest request = {PORT_ID_NUMBER + 2 * i};
@@ -184,8 +186,9 @@ BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE* idNumber) {
         if (!SendRequest(record->Device, IOCTL_READ_BYTE, &request, sizeof request, &reply, sizeof reply, &returned))
             continue;
         if (returned != 1) return FALSE;
-        idNumber[stored++] = reply;
+        bytes[stored++] = reply;
     }
+    for (DWORD i = 0; i < stored; ++i) idNumber[i] = bytes[i];
     return stored != 0;
 }
 

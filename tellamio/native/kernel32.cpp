@@ -22,6 +22,8 @@ thread_local DWORD g_lastError;
 // measurements see the bare cost.
 bool g_serialize;
 std::mutex g_driverLock;
+standin::OpenHook g_openHook;
+standin::RequestHook g_requestHook;
 
 struct DriverLock {
     bool held;
@@ -54,6 +56,8 @@ void Reset() {
     g_windows9x = false;
     g_driverLoaded = true;
     g_serialize = false;
+    g_openHook = nullptr;
+    g_requestHook = nullptr;
     g_createFileCalls.clear();
 }
 
@@ -62,6 +66,10 @@ void SetNow(uint64_t nowNs) { g_nowNs = nowNs; }
 void SetWindows9x(bool windows9x) { g_windows9x = windows9x; }
 void SetDriverLoaded(bool loaded) { g_driverLoaded = loaded; }
 void SetSerialized(bool serialized) { g_serialize = serialized; }
+void SetHooks(OpenHook open, RequestHook request) {
+    g_openHook = open;
+    g_requestHook = request;
+}
 const std::vector<CreateFileCall>& CreateFileCalls() { return g_createFileCalls; }
 uint32_t OpenHandles() { return g_driver.openFiles; }
 
@@ -94,7 +102,19 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     HANDLE result = INVALID_HANDLE_VALUE;
     int32_t device;
     uint32_t slot;
-    if (!g_driverLoaded || name == nullptr || !tlmsim::DeviceFromName(name, &device)) {
+    DWORD error = 0;
+    if (g_openHook != nullptr) {
+        // The hook decides; a handle it lets through is a control-device file of the model,
+        // so that open handles are still counted.
+        if (!g_openHook(call.name.c_str(), &error))
+            g_lastError = error;
+        else if (tlmsim::DriverOpen(&g_driver, tlmsim::kDeviceControl, &slot) == tlmsim::kStatusSuccess) {
+            result = reinterpret_cast<HANDLE>(kHandleBase + slot);
+            call.succeeded = true;
+        } else {
+            g_lastError = ERROR_NOT_ENOUGH_MEMORY;
+        }
+    } else if (!g_driverLoaded || name == nullptr || !tlmsim::DeviceFromName(name, &device)) {
         g_lastError = ERROR_FILE_NOT_FOUND;
     } else {
         int32_t status = tlmsim::DriverOpen(&g_driver, device, &slot);
@@ -116,6 +136,13 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
     if (!SlotOf(device, &slot)) {
         g_lastError = ERROR_INVALID_HANDLE;
         return FALSE;
+    }
+    if (g_requestHook != nullptr) {
+        DWORD count = 0, error = 0;
+        bool ok = g_requestHook(code, in, inSize, out, outSize, &count, &error);
+        if (returned) *returned = count;
+        if (!ok) g_lastError = error;
+        return ok ? TRUE : FALSE;
     }
     uint32_t count = 0;
     int32_t status = tlmsim::DriverIoctl(&g_driver, slot, code, in, inSize, out, outSize, &count, g_nowNs);

@@ -41,6 +41,15 @@ void SetDriverLoaded(bool loaded);
 // With true, the driver answers the calls of several threads one at a time (off after Reset).
 void SetSerialized(bool serialized);
 
+// Hooks that answer in place of the driver model (both cleared by Reset). OpenHook decides
+// whether CreateFileA succeeds (false: it fails with *error); RequestHook answers
+// DeviceIoControl on an open handle: it fills at most outSize bytes of `out`, sets *returned,
+// and returns false with *error for a failed request.
+typedef bool (*OpenHook)(const char* name, DWORD* error);
+typedef bool (*RequestHook)(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned,
+                            DWORD* error);
+void SetHooks(OpenHook open, RequestHook request);
+
 // Every CreateFileA call since Reset, in order.
 const std::vector<CreateFileCall>& CreateFileCalls();
 

@@ -223,6 +223,28 @@ TEST_F(DevicesTest, OpenFailsWhenNoEnumeratedBoardMatches) {
     }
 }
 
+// A driver that claims billions of boards makes the open ask for the most PCI can hold, not
+// for gigabytes.
+DWORD g_roomAsked;
+TEST_F(DevicesTest, OpenByEnumerationAsksForNoMoreBoardsThanPciHolds) {
+    g_roomAsked = 0;
+    standin::SetHooks(nullptr,
+                      [](DWORD code, const void* in, DWORD, void* out, DWORD outSize, DWORD* returned, DWORD*) {
+                          *returned = outSize;
+                          if (code == GET_DEVICE_COUNT) {
+                              *static_cast<DWORD*>(out) = 0xFFFFFFF0u;
+                          } else if (code == GET_DEVICE_INFO) {
+                              g_roomAsked = *static_cast<const DWORD*>(in);
+                              DWORD reply[7] = {1, 0, 4, 0xD000, 11, 0, 5};  // one record: management 0, board ID 5
+                              memcpy(out, reply, sizeof reply);
+                          }
+                          return true;
+                      });
+    DeviceInfo d = {-1, -1, -1, -1, -1, 5};
+    EXPECT_EQ(tlmio_OpenDeviceID(&d), 0x00050001u) << "error " << GetLastError();
+    EXPECT_EQ(g_roomAsked, 65536u);
+}
+
 TEST_F(DevicesTest, OpenDeviceSelectsWithoutBoardIdAndGivesTheDescriptionBack) {
     SetBoards({Board(0, 4, 0xD000, 11, 0, 6), Board(0, 5, 0xD100, 11, 1, 6)});
     DeviceInfo d = {0, 5, -1, -1, -1, 6};
