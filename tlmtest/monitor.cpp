@@ -6,7 +6,8 @@
 // and the tick that starts the next the axis stands still, and a poll that ended the run there
 // would cut it short. The cycle step tells a feed that reached its target (interrupt status
 // 0x14) from a run that was stopped (the axis idle with nothing latched); the motion poll ends
-// a run itself only when no cycle step is left to do it (a run left behind by its page).
+// a run itself only when no cycle step is left to do it: a run stopped with "サイクルストップ",
+// whose cycle step ends with the press so that no further feed starts.
 #include "tlmtest.h"
 
 #define INT_STATUS_FEED_END          0x14
@@ -109,10 +110,21 @@ static void FinishCycleRun(HWND page, WORD axis) {
     ShowCycleStartLabels(page, axis);
 }
 
+void StopCycleRun(HWND page, WORD axis) {
+    if (!g_cycleActive[axis]) return;
+    StopCycleStep(page, axis);
+    SetTimer(page, IDT_AXIS_POLL + axis, 100, NULL);
+}
+
 void StepCycleRun(HWND page, WORD axis) {
     UINT_PTR timer = IDT_CYCLE + axis;
     BYTE interrupt = 0;
     BYTE status = 0;
+    // A tick already queued when the run was stopped.
+    if (!g_cycleStepRunning[axis]) {
+        KillTimer(page, timer);
+        return;
+    }
     if (!tlmio_intstatusRead(Board(), axis, &interrupt)) {
         FailTimer(page, timer, IDS_ERR_INTSTATUS_READ);
         return;

@@ -148,7 +148,10 @@ static void HandleAxisButton(HWND page, WORD axis, int k) {
                 FollowMove(page, axis);
             }
             return;
-        case OPK_STOP: StopAxis(page, axis); break;
+        case OPK_STOP:
+            StopCycleRun(page, axis);
+            StopAxis(page, axis);
+            break;
         case OPK_CLEAR:
             if (ClearPosition(page, axis)) SetDlgItemTextA(page, AXIS_CONTROL_ID(axis, OPK_POSITION), "0");
             break;

@@ -190,6 +190,10 @@ void ShowCounterSource(HWND page, WORD axis);
 extern WORD g_cycleStepRunning[AXIS_COUNT];
 void PollAxisMotion(HWND page, WORD axis);
 void StepCycleRun(HWND page, WORD axis);
+/* "サイクルストップ": the cycle step ends at once, so that no further feed of the run starts,
+ * also between two feeds; the motion poll ends the run (0x67, labels, buttons) when the axis
+ * stands. Nothing happens without a run. */
+void StopCycleRun(HWND page, WORD axis);
 void PollInputLeds(HWND page);
 void StopPagePolling(HWND page);
 

@@ -35,12 +35,6 @@ constexpr uint32_t kEncoder = 0x08000000;
 
 const char kCannotSwitch[] = "動作中のため、設定画面に変えられません。";
 
-std::string Right11(long value) {
-    char t[16];
-    std::snprintf(t, sizeof t, "%11ld", value);
-    return t;
-}
-
 // The calls of the program that address an axis of the board (board-wide bytes excluded).
 bool AddressesAxis(const Call& c) {
     switch (c.kind) {

@@ -56,22 +56,6 @@ protected:
         return position;
     }
 
-    // The calls of an axis that change something (commands and mode bytes), in order.
-    std::vector<std::string> Writes(int axis) {
-        std::vector<std::string> out;
-        for (const Call& c : Calls())
-            if ((c.kind == Call::Command && c.code < 0x80) || c.kind == Call::OperationMode ||
-                (c.kind == Call::Command && c.code >= 0xC0))
-                if ((int)c.axis == axis) out.push_back(c.ToString());
-        return out;
-    }
-
-    static std::string Right11(long value) {
-        char t[16];
-        std::snprintf(t, sizeof t, "%11ld", value);
-        return t;
-    }
-
     // Which of x001..x016 of an axis are enabled, as a string of 0 and 1.
     std::string ButtonStates(int axis) const {
         std::string s;
@@ -97,13 +81,6 @@ protected:
             ASSERT_NE(edit, nullptr);
             SendMessageW(edit, WM_SETTEXT, 0, (LPARAM)std::to_wstring(count).c_str());
         });
-    }
-
-    // Start commands sent to the axis since the trace was reset.
-    int Starts(int axis) {
-        int n = 0;
-        for (const std::string& w : Writes(axis)) n += w == Cmd(axis, 0x10) || w == Cmd(axis, 0x13);
-        return n;
     }
 
     // Neither the motion poll (position register) nor the cycle step (interrupt status) runs
@@ -381,24 +358,43 @@ TEST_F(OperationPage, CycleRunMakesItsRoundTripsAndEnds) {
     ExpectNotPolled(a);
 }
 
-TEST_F(OperationPage, CycleStopEndsTheRun) {
-    const int a = 1;
-    ASSERT_NO_FATAL_FAILURE(SetCycleCount(a, 5));
-    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 7)));
-    ASSERT_EQ(sim_.Advance(3100 * kMs), 0u);  // the first + feed ends; the - feed starts
-    ASSERT_TRUE(WaitUntil([&] { return Starts(a) == 2; })) << "the - feed did not start: " << Starts(a);
-    ASSERT_EQ(sim_.Advance(1000 * kMs), 0u);
-    EXPECT_TRUE(WaitUntil([&] { return Text(Id(a, 20)) == Right11(1000); })) << Text(Id(a, 20));
-    ResetTrace();
-    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 8)));
-    EXPECT_TRUE(WaitUntil([&] { return ButtonStates(a) == "1111111111111111"; })) << ButtonStates(a);
-    EXPECT_EQ(Text(Id(a, 7)), "定速ｻｲｸﾙｽﾀｰﾄ");
-    EXPECT_EQ(Text(Id(a, 8)), "即停止");
-    EXPECT_EQ(Writes(a), (std::vector<std::string>{Cmd(a, 0x09), Cmd(a, 0x67)}));
-    // The cycle step has stopped with the run: no interrupt status reads of the axis.
-    ResetTrace();
-    Sleep(400);
-    ExpectNotPolled(a);
+// "サイクルストップ" during a feed, and in the gap between two feeds (the axis stands, the end
+// of the feed latched): no further feed starts, the run ends with 0x67, labels and buttons back.
+TEST_F(OperationPage, CycleStopEndsTheRunAtAnyMoment) {
+    struct Case {
+        const char* name;
+        int axis;
+        bool betweenFeeds;
+    };
+    const Case cases[] = {{"during the - feed", 1, false}, {"between the + and the - feed", 2, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int a = c.axis;
+        ASSERT_NO_FATAL_FAILURE(SetCycleCount(a, 5));
+        ASSERT_NO_FATAL_FAILURE(Click(Id(a, 7)));
+        if (c.betweenFeeds) {
+            ResetTrace();
+            ASSERT_NO_FATAL_FAILURE(Sync());
+            ASSERT_EQ(sim_.Advance(3000 * kMs), 0u);  // the first + feed reaches its target
+            ASSERT_NO_FATAL_FAILURE(PostClick(Id(a, 8)));
+            ASSERT_NO_FATAL_FAILURE(Sync());
+        } else {
+            ASSERT_EQ(sim_.Advance(3100 * kMs), 0u);  // the first + feed ends; the - feed starts
+            ASSERT_TRUE(WaitUntil([&] { return Starts(a) == 2; })) << "the - feed did not start: " << Starts(a);
+            ASSERT_EQ(sim_.Advance(1000 * kMs), 0u);
+            EXPECT_TRUE(WaitUntil([&] { return Text(Id(a, 20)) == Right11(1000); })) << Text(Id(a, 20));
+            ResetTrace();
+            ASSERT_NO_FATAL_FAILURE(Click(Id(a, 8)));
+        }
+        EXPECT_TRUE(WaitUntil([&] { return ButtonStates(a) == "1111111111111111"; })) << ButtonStates(a);
+        EXPECT_EQ(Text(Id(a, 7)), "定速ｻｲｸﾙｽﾀｰﾄ");
+        EXPECT_EQ(Text(Id(a, 8)), "即停止");
+        ASSERT_EQ(sim_.Advance(3000 * kMs), 0u);
+        Sleep(300);
+        EXPECT_EQ(WritesFromStop(a), (std::vector<std::string>{Cmd(a, 0x09), Cmd(a, 0x67)})) << Joined(Writes(a));
+        // The cycle step has stopped with the run: no interrupt status reads of the axis.
+        ExpectNotPolled(a);
+    }
 }
 
 TEST_F(OperationPage, ShowsRegisterValuesAsTheyCome) {

@@ -128,11 +128,60 @@ protected:
 
     void ResetTrace() { ASSERT_EQ(sim_.ResetTrace(), 0u); }
 
+    // Returns once the program has handled everything sent or posted to it before.
+    void Sync() {
+        DWORD_PTR result = 0;
+        ASSERT_TRUE(SendMessageTimeoutW(page_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kTimeout, &result)) << "no answer";
+    }
+
+    // Clicks a button by a posted message. The program takes posted messages before its next
+    // timer tick, so after Sync and a move of the frozen clock the click comes first.
+    void PostClick(int id) { ASSERT_TRUE(PostMessageW(GetDlgItem(page_, id), BM_CLICK, 0, 0)) << "no control " << id; }
+
+    static std::string Right11(long value) {
+        char t[16];
+        std::snprintf(t, sizeof t, "%11ld", value);
+        return t;
+    }
+
     // What the program sent since the last ResetTrace.
     std::vector<simctl::Call> Calls() {
         std::vector<TlmSimTraceEntry> entries;
         EXPECT_EQ(sim_.Trace(&entries), 0u);
         return simctl::Calls(entries, file_);
+    }
+
+    // The calls of an axis that change something (commands and mode bytes), in order.
+    std::vector<std::string> Writes(int axis) {
+        std::vector<std::string> out;
+        for (const simctl::Call& c : Calls())
+            if ((c.kind == simctl::Call::Command && (c.code < 0x80 || c.code >= 0xC0)) ||
+                c.kind == simctl::Call::OperationMode)
+                if ((int)c.axis == axis) out.push_back(c.ToString());
+        return out;
+    }
+
+    // Start commands sent to the axis since the trace was reset.
+    int Starts(int axis) {
+        int n = 0;
+        for (const std::string& w : Writes(axis)) n += w == Cmd(axis, 0x10) || w == Cmd(axis, 0x13);
+        return n;
+    }
+
+    // What was written to the axis from its first stop command (0x09 or 0x0A) on.
+    std::vector<std::string> WritesFromStop(int axis) {
+        std::vector<std::string> w = Writes(axis);
+        size_t i = 0;
+        while (i < w.size() && w[i] != Cmd(axis, 0x09) && w[i] != Cmd(axis, 0x0A)) ++i;
+        return std::vector<std::string>(w.begin() + i, w.end());
+    }
+
+    // Stop commands (0x09, 0x0A) sent since the trace was reset, to any axis.
+    int StopCommands() {
+        int n = 0;
+        for (const simctl::Call& c : Calls())
+            n += c.kind == simctl::Call::Command && !c.hasData && (c.code == 0x09 || c.code == 0x0A);
+        return n;
     }
 
     tlmwin::SimDriver sim_;
