@@ -15,7 +15,7 @@ check ("ok"/"FAIL", what was expected, what was got); exit code 1 when any check
 
   check_release.py [--dist DIR] [--work DIR] [--wineprefix DIR]
 """
-import argparse, os, shutil, subprocess, sys, zipfile
+import argparse, os, re, shutil, subprocess, sys, zipfile
 
 TREE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(TREE, "tools"))
@@ -37,22 +37,30 @@ ARCHES = {
 }
 BOARD_TABLE = ["1 board(s)", "board  bus  device  I/O     IRQ  number  board ID  ID number",
                "    0    1       8  0xD000   11       0         0  3031323334353637"]
+# The byte writes of a move as tlmsimctl's trace shows them, without the register commands.
+MOVE_START = ["X command 0x60", "X command 0x61", "X command 0x62", "X control 0x14", "X command 0x49",
+              "X command 0x58", "X operation mode 0x28", "X command 0x13"]
+MOVE_END = ["X command 0x0A", "X command 0x48"]
 USAGE = "usage: move_axis [X|Y|Z|U|V|W [PULSES]]  (PULSES: nonzero, at most 10000000)"
 OPEN = "board 0 open, handle 0xFFFF0001"
-# (tlmsimctl command after its reset, program and arguments, exit code, first lines, last line)
+# (tlmsimctl command after its reset, program and arguments, exit code, first lines, last line,
+#  the byte writes the board saw, None: not looked at)
 RUNS = [
-    ([], ["list_boards.exe"], 0, BOARD_TABLE, BOARD_TABLE[-1]),
+    ([], ["list_boards.exe"], 0, BOARD_TABLE, BOARD_TABLE[-1], []),
     ([], ["move_axis.exe"], 0, [OPEN, "axis X: preset feed of 5000 pulses, 500 to 5000 pps"],
-     "axis X at 5000 (target 5000)"),
-    ([], ["move_axis.exe", "Y", "-3000"], 0, [OPEN], "axis Y at -3000 (target -3000)"),
+     "axis X at 5000 (target 5000)", MOVE_START + MOVE_END),
+    # A move that does not end (the board's clock stands) is stopped at once after its time.
+    (["clock", "freeze"], ["move_axis.exe", "X", "1000"], 1, [OPEN], "the move took too long: stopped",
+     MOVE_START + ["X command 0x09"] + MOVE_END),
+    ([], ["move_axis.exe", "Y", "-3000"], 0, [OPEN], "axis Y at -3000 (target -3000)", None),
     (["input", "0", "Z", "+ELS", "on"], ["move_axis.exe", "Z", "1000"], 1, [OPEN],
-     "axis Z stopped short of its target"),
+     "axis Z stopped short of its target", None),
     (["fault", "add", "fail", "WRITE_BYTE"], ["move_axis.exe"], 1,
-     [OPEN, "tlmio_CmdWrite (axis reset) failed: error 0x45d"], "tlmio_CmdWrite (stop) failed: error 0x45d"),
+     [OPEN, "tlmio_CmdWrite (axis reset) failed: error 0x45d"], "tlmio_CmdWrite (stop) failed: error 0x45d", None),
     (["fault", "add", "fail", "GET_DEVICE_INFO"], ["list_boards.exe"], 1, [],
-     "tlmio_GetDeviceInfo failed: error 0x45d"),
-    ([], ["move_axis.exe", "Q"], 2, [], USAGE),
-    ([], ["move_axis.exe", "X", "0"], 2, [], USAGE),
+     "tlmio_GetDeviceInfo failed: error 0x45d", None),
+    ([], ["move_axis.exe", "Q"], 2, [], USAGE, []),
+    ([], ["move_axis.exe", "X", "0"], 2, [], USAGE, []),
 ]
 
 failures = 0
@@ -141,7 +149,7 @@ def run_examples(build, sdk, prefix):
     if not check(r.returncode == 0, "Wine session with the archive's tlmsim.sys", 0, r.stderr.strip()):
         return
     try:
-        for setup, args, code, first, last in RUNS:
+        for setup, args, code, first, last, writes in RUNS:
             simctl = [os.path.join(TREE, "tools", "wine-run"), os.path.join(sdk, "bin", "tlmsimctl.exe")]
             for command in (["reset"], setup):
                 if command and run(simctl + command, env=env).returncode:
@@ -152,6 +160,11 @@ def run_examples(build, sdk, prefix):
             check(r.returncode == code, what + ": exit code", code, r.returncode)
             check(lines[:len(first)] == first, what + ": first lines", first, lines[:len(first)])
             check(lines[-1:] == [last], what + ": last line", last, lines[-1:])
+            if writes is not None:
+                trace = run(simctl + ["trace"], env=env).stdout
+                got = ["%s %s %s" % m for m in re.findall(r"WRITE_BYTE +(\w) +0x\w\w (command|control|operation mode) +(0x\w\w)", trace)
+                       if not 0x80 <= int(m[2], 16) < 0xE0]
+                check(got == writes, what + ": byte writes to the board", writes, got)
     finally:
         run([session, "stop"], env=env)
 
