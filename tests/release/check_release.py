@@ -118,12 +118,6 @@ def check_archive(arch, path, sdk):
     r = run(configure)
     r = r if r.returncode else run(["cmake", "--build", build])
     check(r.returncode == 0, arch + " examples build with find_package(tellamio)", 0, (r.stdout + r.stderr)[-2000:])
-    for example in ("list_boards", "move_axis"):
-        exe = os.path.join(build, example + ".exe")
-        imports = PE(open(exe, "rb").read()).imports() if os.path.exists(exe) else {}
-        got = [e for e in imports.get("tellamio.dll", []) if not str(e).startswith("tlmio_")]
-        check("tellamio.dll" in imports and not got, arch + " %s imports tellamio.dll by name" % example,
-              "names", imports.get("tellamio.dll"))
     # Which import library each kind of toolchain gets: the link lines CMake writes.
     msvc = os.path.join(sdk, "build-msvc")
     r = run(configure[:-2] + ["-B", msvc, "-DCMAKE_C_COMPILER=clang", "-DCMAKE_C_COMPILER_TARGET=" + clang,
@@ -162,8 +156,8 @@ def run_examples(build, sdk, prefix):
             check(lines[-1:] == [last], what + ": last line", last, lines[-1:])
             if writes is not None:
                 trace = run(simctl + ["trace"], env=env).stdout
-                got = ["%s %s %s" % m for m in re.findall(r"WRITE_BYTE +(\w) +0x\w\w (command|control|operation mode) +(0x\w\w)", trace)
-                       if not 0x80 <= int(m[2], 16) < 0xE0]
+                writes_seen = re.findall(r"WRITE_BYTE +(\w) +0x\w\w (command|control|operation mode) +(0x\w\w)", trace)
+                got = ["%s %s %s" % m for m in writes_seen if not 0x80 <= int(m[2], 16) < 0xE0]
                 check(got == writes, what + ": byte writes to the board", writes, got)
     finally:
         run([session, "stop"], env=env)
