@@ -18,6 +18,7 @@ check ("ok"/"FAIL", what was expected, what was got); exit code 1 when any check
 import argparse, os, re, shutil, subprocess, sys, zipfile
 
 TREE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.dont_write_bytecode = True  # leave no __pycache__ in tools/
 sys.path.insert(0, os.path.join(TREE, "tools"))
 from pecheck import PE  # noqa: E402
 
