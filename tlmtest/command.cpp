@@ -21,7 +21,8 @@ static const char kErrorCaption[] = "ErrorMessgae";
 
 void ShowBoardError(HWND window, UINT messageId) {
     // One report at a time: a failure met while the box of an earlier one is open (by a
-    // message handled in the box's loop) ends the program with that earlier one.
+    // message handled in the box's loop) ends the program with that earlier one, which closes
+    // the board once.
     static WORD reporting = 0;
     if (reporting) return;
     DWORD error = GetLastError();
@@ -30,10 +31,16 @@ void ShowBoardError(HWND window, UINT messageId) {
     LoadProgramString(messageId & 0xFFFF, message);
     wsprintfA(text, "%s(%#lx)", message, error);
     reporting = 1;
+    // The program is ending from here on: the page timers pause and no button or tab starts
+    // anything. The page and the tabs stay unusable whichever window owns the box, and stay so
+    // until the program has ended.
+    WORD wasShuttingDown = g_shuttingDown;
+    g_shuttingDown = 1;
+    if (g_pageWindow) EnableWindow(g_pageWindow, FALSE);
+    if (g_mainWindow) EnableWindow(g_mainWindow, FALSE);
     MessageBoxA(window, text, kErrorCaption, MB_OK);
     reporting = 0;
-    if (g_shuttingDown) return;
-    g_shuttingDown = 1;
+    if (wasShuttingDown) return;
     CloseBoard(window);
     DeleteStartupObjects();
     PostQuitMessage(0);

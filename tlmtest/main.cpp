@@ -116,6 +116,11 @@ static void KeepCurrentTab(void) { SendMessageA(g_tabControl, TCM_SETCURSEL, g_c
 
 void SwitchPage(HWND mainWindow, const NMHDR* notification) {
     if (notification->code != (UINT)TCN_SELCHANGE) return;
+    // Once an error has been reported the program is ending: the page stays as it is.
+    if (g_shuttingDown) {
+        KeepCurrentTab();
+        return;
+    }
     WORD next = (WORD)SendMessageA(g_tabControl, TCM_GETCURSEL, 0, 0);
 
     if (PageAt(next)->firstAxis >= g_axisCount) {
@@ -148,6 +153,8 @@ void SwitchPage(HWND mainWindow, const NMHDR* notification) {
 
     if (g_pageWindow) DestroyWindow(g_pageWindow);
     g_pageWindow = NULL;
+    // A failed write-back of the page left has ended the program: no page on a closed board.
+    if (g_shuttingDown) return;
     g_currentPage = next;
     g_pageWindow = CreatePage(next, g_tabControl);
     if (!g_pageWindow) {

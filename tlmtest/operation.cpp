@@ -131,6 +131,8 @@ static void HandleAxisButton(HWND page, WORD axis, int k) {
     typedef WORD (*StartOperation)(HWND, WORD);
     static const StartOperation kStarts[] = {StartPlusPresetFeed,      StartMinusPresetFeed, StartPlusContinuousFeed,
                                              StartMinusContinuousFeed, StartOriginReturnOls, StartOriginReturnOlsZ};
+    // An error has been reported and the program is ending: nothing starts any more.
+    if (g_shuttingDown) return;
     switch (k) {
         case OPK_PLUS_PRESET_FEED:
         case OPK_MINUS_PRESET_FEED:

@@ -263,13 +263,26 @@ TEST_F(Tlmtest4, AFailedCounterSourceWriteOrReadBackEndsTheProgram) {
         EXPECT_EQ(ui::Narrow(box.caption), "ErrorMessgae");
         EXPECT_EQ(ui::Narrow(box.text).rfind(c.message, 0), 0u) << ui::Narrow(box.text);
         ASSERT_EQ(sim_.ClearFaults(), 0u);
+        // The box is the page's; the page and the tabs are unusable under it, and a click that
+        // still reaches them starts nothing.
+        EXPECT_EQ(box.owner, page_);
+        EXPECT_FALSE(IsWindowEnabled(page_)) << "page usable under the error box";
+        EXPECT_FALSE(IsWindowEnabled(program_.MainWindow())) << "tabs usable under the error box";
+        ASSERT_NO_FATAL_FAILURE(PostClick(Id(0, 3)));
+        std::string error;
+        ASSERT_TRUE(program_.ClickTab(1, &error)) << error;
+        Sleep(300);
+        EXPECT_EQ(Starts(0), 0) << "axis X started under the error box";
+        EXPECT_TRUE(IsWindowVisible(page_)) << "the page was left under the error box";
         ui::Program::Press(box.window, IDOK);
         DWORD code = 1234;
         ASSERT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
         EXPECT_EQ(code, 0u);
-        // No position clear follows the failure (the close writes no register).
+        // No position clear follows the failure (the close writes no register); the board was
+        // closed once.
         for (const Call& call : Calls())
             EXPECT_FALSE(call.kind == Call::Command && call.code == 0xC9 && call.axis == 3) << call.ToString();
+        EXPECT_EQ(StopCommands(), 4);
     }
 }
 

@@ -513,18 +513,25 @@ TEST_F(OperationPage, AFailedReadOfThePollsEndsTheProgramAfterOneBox) {
     EXPECT_EQ(ui::Narrow(box.caption), "ErrorMessgae");
     EXPECT_EQ(ui::Narrow(box.text), "ステータス１読込Error：(0x45d)");
     EXPECT_EQ(box.owner, program_.MainWindow());
-    // While the box is open the polls wait: no second box.
+    // While the box is open the page and the tabs are unusable, and a click that still reaches
+    // them starts nothing; the polls wait: no second box.
+    EXPECT_FALSE(IsWindowEnabled(page_)) << "page usable under the error box";
+    EXPECT_FALSE(IsWindowEnabled(program_.MainWindow())) << "tabs usable under the error box";
+    ResetTrace();
+    ASSERT_NO_FATAL_FAILURE(PostClick(Id(1, 1)));
+    std::string error;
+    ASSERT_TRUE(program_.ClickTab(2, &error)) << error;
     Sleep(500);
     EXPECT_EQ(program_.MessageBoxes().size(), 1u) << Boxes();
-    ResetTrace();
+    EXPECT_EQ(program_.PageIndex(page_), 0);
+    EXPECT_TRUE(IsWindowVisible(page_)) << "the page was left under the error box";
+    EXPECT_EQ(Writes(1), std::vector<std::string>{}) << "axis Y started under the error box";
     ui::Program::Press(box.window, IDOK);
     DWORD code = 1234;
     ASSERT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
     EXPECT_EQ(code, 0u);
-    // The board was closed on the way out: every axis stopped.
-    int stops = 0;
-    for (const Call& c : Calls()) stops += c.kind == Call::Command && (c.code == 0x09 || c.code == 0x0A);
-    EXPECT_EQ(stops, 6);
+    // The board was closed once on the way out: every axis stopped once.
+    EXPECT_EQ(StopCommands(), 6) << Join(Calls());
 }
 
 }  // namespace
