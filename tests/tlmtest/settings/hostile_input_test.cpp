@@ -83,6 +83,7 @@ uint32_t RateValue(uint32_t ms, uint32_t fl, uint32_t fh) {
 }
 
 enum { kPreset = 201, kCycle = 205, kSpeedMode = 206, kSpeedText = 210 };
+const size_t kTextLimits[5] = {7, 5, 5, 7, 4};
 
 // The five values an axis shows, read as numbers; -1 for a text that is not a plain number.
 struct Shown {
@@ -177,7 +178,10 @@ protected:
                     SendMessageW(edit, WM_SETTEXT, 0, (LPARAM)text.c_str());
                     continue;
                 }
-                ASSERT_TRUE(OpenClipboard(nullptr));
+                // Wine's clipboard manager may hold the clipboard for a moment.
+                bool open = false;
+                for (int i = 0; i < 100 && !(open = OpenClipboard(nullptr) != FALSE); ++i) Sleep(10);
+                ASSERT_TRUE(open) << "the clipboard stays taken";
                 EmptyClipboard();
                 HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
                 memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
@@ -186,6 +190,10 @@ protected:
                 CloseClipboard();
                 SendMessageW(edit, EM_SETSEL, 0, -1);
                 SendMessageW(edit, WM_PASTE, 0, 0);
+                // A paste is cut at the box's text limit, whatever the characters.
+                EXPECT_EQ(ui::Narrow(ui::Program::ControlText(edit)),
+                          ui::Narrow(text.substr(0, kTextLimits[k - kPreset])))
+                    << "pasted into " << pagetest::Id(axis, k);
             }
     }
 
