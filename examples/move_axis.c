@@ -109,7 +109,11 @@ static int WaitForAxis(TLMIO_HANDLE board, WORD axis, long pulses, LONG* positio
         if (!ReadRegister(board, axis, REG_POSITION, (DWORD*)position)) return Fail("tlmio_regRead (position)");
         if (!tlmio_status1Read(board, axis, &status)) return Fail("tlmio_status1Read");
         printf("position %ld status 0x%02X\n", (long)*position, (unsigned)status);
-        if (!(status & STATUS1_OPERATING)) return 0;
+        if (!(status & STATUS1_OPERATING)) {
+            /* The position above may be from just before the last pulses: read it again. */
+            if (!ReadRegister(board, axis, REG_POSITION, (DWORD*)position)) return Fail("tlmio_regRead (position)");
+            return 0;
+        }
         if (g_stopRequested || waitedMs >= limitMs) {
             if (!tlmio_CmdWrite(board, axis, CMD_IMMEDIATE_STOP, 0, 0)) return Fail("tlmio_CmdWrite (stop)");
             fprintf(stderr, g_stopRequested ? "stopped on request\n" : "the move took too long: stopped\n");
