@@ -8,7 +8,7 @@
 //
 // The program's window timers are ticked by the test (tlmtest_hook.dll, manual timers) and the
 // simulated clock stands still between explicit advances, so every run sends the same requests
-// up to the failed one. TLM_FAULT_SWEEP=full runs k = 1..N, TLM_FAULT_SWEEP=k1,k2,... the
+// up to the failed one. TLM_FAULT_SWEEP=full runs k = 1..N, TLM_FAULT_SWEEP=k1,k2,a-b,... the
 // requests named; otherwise a sample: the first request of every distinct (request code, port)
 // pair and of every step of the script.
 #include <windows.h>
@@ -436,12 +436,14 @@ protected:
         };
 
         std::vector<uint32_t> ks;
-        if (!mode.empty() && mode.find_first_not_of("0123456789,") == std::string::npos) {
-            // Chosen requests, to look at a case again: TLM_FAULT_SWEEP=k1,k2,...
-            for (size_t at = 0; at < mode.size(); at = mode.find(',', at) + 1) {
-                uint32_t k = (uint32_t)std::strtoul(mode.c_str() + at, nullptr, 10);
-                if (k >= 1 && k <= sessionEnd) ks.push_back(k);
-                if (mode.find(',', at) == std::string::npos) break;
+        if (!mode.empty() && mode.find_first_not_of("0123456789,-") == std::string::npos) {
+            // Chosen requests, to look at cases again: TLM_FAULT_SWEEP=k1,k2,a-b,...
+            for (const char* at = mode.c_str(); *at;) {
+                char* end = nullptr;
+                uint32_t from = (uint32_t)std::strtoul(at, &end, 10), to = from;
+                if (*end == '-') to = (uint32_t)std::strtoul(end + 1, &end, 10);
+                for (uint32_t k = from < 1 ? 1 : from; k <= to && k <= sessionEnd; ++k) ks.push_back(k);
+                at = *end ? end + 1 : end;
             }
         } else if (full) {
             for (uint32_t k = 1; k <= sessionEnd; ++k) ks.push_back(k);
@@ -459,7 +461,7 @@ protected:
         const std::set<size_t> stopChecks = StopChecks(trace);
         HMODULE strings = LoadLibraryExW(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(strings, nullptr);
-        int passed = 0, reported = 0;
+        int passed = 0, reported = 0, done = 0;
         ULONGLONG began = GetTickCount64();
         for (uint32_t k : ks) {
             size_t i = k - 1;
@@ -478,6 +480,11 @@ protected:
             } else if (++reported <= 25) {
                 ADD_FAILURE() << ui::Narrow(exe) << ": request " << k << " (" << tlmwin::Describe(trace[i])
                               << ", step '" << steps[step].name << "') failed: " << r.detail;
+            }
+            if (++done % 100 == 0) {
+                std::printf("%s: %d of %d so far (request %u of %u, %.0f s)\n", ui::Narrow(exe).c_str(), passed, done,
+                            k, sessionEnd, (GetTickCount64() - began) / 1000.0);
+                std::fflush(stdout);
             }
         }
         FreeLibrary(strings);
