@@ -512,7 +512,7 @@ static bool ParseDuration(const char* text, uint64_t* ns) {
     }
     if (*p == '.') {
         for (++p; *p >= '0' && *p <= '9'; ++p, digits = true) {
-            if (scale >= 1000000000000ull) continue;  // finer than a nanosecond of a minute
+            if (scale >= 1000000000ull) continue;  // digits finer than a nanosecond of a second
             fraction = fraction * 10 + (*p - '0');
             scale *= 10;
         }
@@ -522,7 +522,9 @@ static bool ParseDuration(const char* text, uint64_t* ns) {
         if (!SameText(p, units[i].unit)) continue;
         if (whole > UINT64_MAX / units[i].ns) return false;
         uint64_t total = whole * units[i].ns;
-        uint64_t part = fraction * units[i].ns / scale;
+        // Exact and without overflow: scale is a power of ten up to 10^9, and every unit at
+        // least that large is a multiple of it.
+        uint64_t part = units[i].ns >= scale ? fraction * (units[i].ns / scale) : fraction * units[i].ns / scale;
         if (total > UINT64_MAX - part) return false;
         *ns = total + part;
         return true;

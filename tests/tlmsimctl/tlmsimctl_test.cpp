@@ -152,6 +152,7 @@ TEST_F(Tlmsimctl, EachCommandShowsThroughTheLibraryOrTheDriver) {
         {"sensors 0 U OLS=none DLS=1..2", "OLS=none", [&] { return Byte(tlmio_status1Read, 3, 0x80); }, "0x00"},
         {"clock freeze", "frozen", frozen, "1"},
         {"clock advance 1.5s", "frozen", [&] { return std::to_string(State().nowNs - frozenAt); }, "1500000000"},
+        {"clock advance 0.5min", "frozen", [&] { return std::to_string(State().nowNs - frozenAt); }, "31500000000"},
         {"clock run", "running", [&] { return std::to_string(State().clockFrozen); }, "0"},
         {"fault add fail READ_BYTE", "fault added", [&] { return Byte(tlmio_status1Read, 0, 0); }, "fails with 1117"},
         {"fault clear", "faults cleared", [&] { return Byte(tlmio_status1Read, 0, 0); }, "0x00"},
