@@ -248,6 +248,32 @@ TEST_F(Tlmsimctl, TheTraceDecodesAKnownCallSequence) {
     CloseHandle(pi.hThread);
 }
 
+TEST_F(Tlmsimctl, WhatTheDriverRefusesEndsWithExitCode1AndTheReason) {
+    ASSERT_TRUE(tlmio_DousaWrite(board, 0, 0x20));  // + continuous feed of axis X
+    ASSERT_TRUE(tlmio_CmdWrite(board, 0, 0x10, 0, 0));
+    struct Case {
+        const char* args;
+        DWORD exit;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"carriage 0 X 5", 1, "board 0 axis X is moving"},
+        {"carriage 0 Y 5", 0, "axis Y: carriage at 5"},
+    };
+    for (const Case& c : cases) {
+        Result r = RunCtl(c.args);
+        EXPECT_EQ(c.exit, r.exit) << "tlmsimctl " << c.args;
+        EXPECT_NE(std::string::npos, (r.out + r.err).find(c.says)) << "tlmsimctl " << c.args << "\n" << r.out << r.err;
+    }
+    EXPECT_TRUE(tlmio_CmdWrite(board, 0, 0x09, 0, 0));
+    for (int i = 1; i <= 9; ++i) {
+        Result r = RunCtl("fault add fail #" + std::to_string(1000 + i));
+        EXPECT_EQ(i <= 8 ? 0u : 1u, r.exit) << "fault " << i << ": " << r.err;
+        if (i == 9) EXPECT_NE(std::string::npos, r.err.find("8 faults at most")) << r.err;
+    }
+    EXPECT_EQ(8u, State().faultCount);
+}
+
 TEST_F(Tlmsimctl, BadArgumentsAreNamedAndTheDriverIsLeftAlone) {
     ASSERT_EQ(0u, sim.SetBoards({SimDriver::Board(0, 1), SimDriver::Board(1, 2, 4)}));
     tlmio_CloseDevice(board);  // new boards: open board 0 again
