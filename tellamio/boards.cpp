@@ -5,6 +5,12 @@
 
 static BoardRecord* BoardList;
 
+// Held while the list changes and while it is walked, so that a thread that opens or closes
+// a board never pulls a record from under the walk of a thread calling on another board.
+// Lookups by index need no walk and take no lock.
+static CRITICAL_SECTION g_tableLock;
+static bool g_tableLockReady;
+
 // The open records by index, so that a handle with an index is found with one load. Port
 // calls of several threads on different boards look up concurrently; a lookup only reads
 // one pointer-sized entry, which cannot be seen half-written.
@@ -55,23 +61,28 @@ static void ForgetIdHalfLookups() {
 
 BoardRecord* AddBoardRecord(const DeviceInfo* info, HANDLE device) {
     DWORD idHalf = info->BoardId == -1 ? 0xFFFFu : ((DWORD)info->BoardId & 0xFFFFu);
+    BoardRecord* record = (BoardRecord*)malloc(sizeof(BoardRecord));
+    EnterCriticalSection(&g_tableLock);
     DWORD index = LowestFreeIndex();
     // Index 65535 under the half 0xFFFF would form 0xFFFFFFFF, the failure value of the opens;
     // as the lowest free index it is the only one left, so the table counts as full.
     if (index == 0xFFFFu && idHalf == 0xFFFFu) index = 0;
-    BoardRecord* record = index != 0 ? (BoardRecord*)malloc(sizeof(BoardRecord)) : NULL;
-    if (record == NULL) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return NULL;
+    if (record != NULL && index != 0) {
+        record->Handle = (idHalf << 16) | index;
+        record->Device = device;
+        record->Info = *info;
+        record->Next = BoardList;
+        BoardList = record;
+        MarkIndex(index, true);
+        SetRecordAt(index, record);
+        ForgetIdHalfLookups();
     }
-    record->Handle = (idHalf << 16) | index;
-    record->Device = device;
-    record->Info = *info;
-    record->Next = BoardList;
-    BoardList = record;
-    MarkIndex(index, true);
-    SetRecordAt(index, record);
-    ForgetIdHalfLookups();
+    LeaveCriticalSection(&g_tableLock);
+    if (record != NULL && index == 0) {
+        free(record);
+        record = NULL;
+    }
+    if (record == NULL) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return record;
 }
 
@@ -98,35 +109,40 @@ static BoardRecord* FindByHandle(TLMIO_HANDLE key) {
         BoardRecord* record = RecordAt(IndexOf(entry));
         if (record != NULL && RecordMatchesHandle(record, key)) return record;
     }
-    for (BoardRecord* record = BoardList; record != NULL; record = record->Next) {
-        if (RecordMatchesHandle(record, key)) {
-            __atomic_store_n(cached, (key & 0xFFFF0000u) | IndexOf(record->Handle), __ATOMIC_RELAXED);
-            return record;
-        }
-    }
-    return NULL;
+    EnterCriticalSection(&g_tableLock);
+    BoardRecord* record = BoardList;
+    while (record != NULL && !RecordMatchesHandle(record, key)) record = record->Next;
+    if (record != NULL) __atomic_store_n(cached, (key & 0xFFFF0000u) | IndexOf(record->Handle), __ATOMIC_RELAXED);
+    LeaveCriticalSection(&g_tableLock);
+    return record;
 }
 
 BoardRecord* FindBoardRecord(int kind, const void* key) {
     if (kind == FIND_BY_HANDLE) return FindByHandle(*(const TLMIO_HANDLE*)key);
-    bool windows9x = kind == FIND_BY_INFO && BoardList != NULL && IsWindows9x();
-    for (BoardRecord* record = BoardList; record != NULL; record = record->Next) {
-        if (kind == FIND_BY_INFO && RecordMatchesInfo(record, (const DeviceInfo*)key, windows9x)) return record;
-    }
-    return NULL;
+    bool windows9x = IsWindows9x();
+    EnterCriticalSection(&g_tableLock);
+    BoardRecord* record = BoardList;
+    while (record != NULL && !(kind == FIND_BY_INFO && RecordMatchesInfo(record, (const DeviceInfo*)key, windows9x)))
+        record = record->Next;
+    LeaveCriticalSection(&g_tableLock);
+    return record;
 }
 
 void RemoveBoardRecord(BoardRecord* record) {
+    bool found = false;
+    EnterCriticalSection(&g_tableLock);
     for (BoardRecord** link = &BoardList; *link != NULL; link = &(*link)->Next) {
         if (*link == record) {
             *link = record->Next;
             MarkIndex(IndexOf(record->Handle), false);
             SetRecordAt(IndexOf(record->Handle), NULL);
             ForgetIdHalfLookups();
-            free(record);
-            return;
+            found = true;
+            break;
         }
     }
+    LeaveCriticalSection(&g_tableLock);
+    if (found) free(record);
 }
 
 void CloseAllBoards() {
@@ -141,6 +157,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     (void)instance;
     (void)reserved;
     if (reason == DLL_PROCESS_ATTACH) {
+        if (!g_tableLockReady) InitializeCriticalSection(&g_tableLock);
+        g_tableLockReady = true;
         // Entry by entry, so that the pages of the index table are touched only by use.
         for (BoardRecord* record = BoardList; record != NULL; record = record->Next)
             SetRecordAt(IndexOf(record->Handle), NULL);

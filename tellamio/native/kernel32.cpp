@@ -170,6 +170,11 @@ DWORD GetVersion(void) {
     return g_windows9x ? 0xC0000A04u : 0x1DB10106u;
 }
 
+void InitializeCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_init(&section->mutex, nullptr); }
+void EnterCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_lock(&section->mutex); }
+void LeaveCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_unlock(&section->mutex); }
+void DeleteCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_destroy(&section->mutex); }
+
 void SetLastError(DWORD error) { g_lastError = error; }
 DWORD GetLastError(void) { return g_lastError; }
 

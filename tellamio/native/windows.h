@@ -4,6 +4,7 @@
 #ifndef TELLAM_NATIVE_WINDOWS_H
 #define TELLAM_NATIVE_WINDOWS_H
 
+#include <pthread.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -40,6 +41,11 @@ typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
 
+/* A lock for the threads of one process (a pthread mutex here). */
+typedef struct _CRITICAL_SECTION {
+    pthread_mutex_t mutex;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -59,6 +65,10 @@ DWORD GetVersion(void);
 /* The calling thread's last-error value. */
 void SetLastError(DWORD error);
 DWORD GetLastError(void);
+void InitializeCriticalSection(LPCRITICAL_SECTION section);
+void EnterCriticalSection(LPCRITICAL_SECTION section);
+void LeaveCriticalSection(LPCRITICAL_SECTION section);
+void DeleteCriticalSection(LPCRITICAL_SECTION section);
 /* sprintf with the Win32 1024-character limit. */
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 

@@ -1,4 +1,5 @@
 // Board handles: their form, index reuse, lookup keys, double opens, close and detach.
+#include <atomic>
 #include <thread>
 
 #include "fixture.h"
@@ -192,11 +193,13 @@ TEST_F(TableTest, AFullTableRefusesTheNextOpen) {
 
 // Port calls of several threads, each on boards of its own, never reach another board:
 // through full handles and through index-0 keys (whose ID halves share lookup slots in
-// pairs), while every thread switches between its boards call by call.
+// pairs), while every thread switches between its boards call by call, and while one more
+// thread opens and closes a board of its own over and over.
 TEST_F(TableTest, ConcurrentCallsReachTheirOwnBoards) {
     const int kBoards = 16, kThreads = 8, kRounds = 3000;
     std::vector<tlmsim::BoardConfig> configs;
     for (int i = 0; i < kBoards; ++i) configs.push_back(Board(0, i, 0x100 * i, 5, i, (i % 8) | (i / 8) << 4));
+    configs.push_back(Board(0, 16, 0x1000, 5, 16, 0x100));  // the board opened and closed
     SetBoards(configs);
     TLMIO_HANDLE keys[kBoards];
     for (int i = 0; i < kBoards; ++i) {
@@ -207,6 +210,17 @@ TEST_F(TableTest, ConcurrentCallsReachTheirOwnBoards) {
     standin::SetSerialized(true);
     ForgetRequests();
     int wrongReads[kThreads] = {};
+    std::atomic<int> running(kThreads);
+    int churnFailures = 0, churns = 0;
+    std::thread churn([&] {
+        while (running > 0) {
+            TLMIO_HANDLE h = OpenById(16, 0x100);
+            BYTE status;
+            if (h != 0x01000011u || !tlmio_status1Read(0x01000000u, 0, &status) || !tlmio_CloseDevice(h))
+                ++churnFailures;
+            ++churns;
+        }
+    });
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
@@ -216,9 +230,12 @@ TEST_F(TableTest, ConcurrentCallsReachTheirOwnBoards) {
                 if (!tlmio_ElstWrite(keys[board], token) || !tlmio_ElstRead(keys[board], &back) || back != token)
                     ++wrongReads[t];
             }
+            --running;
         });
     }
     for (std::thread& thread : threads) thread.join();
+    churn.join();
+    EXPECT_EQ(churnFailures, 0) << "of " << churns << " opens and closes of board 16";
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrongReads[t], 0) << "thread " << t << " read back another value";
     // The trace still holds the last requests: each write went to the board named in its value.
     const tlmsim::Driver& driver = standin::Driver();
