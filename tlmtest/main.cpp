@@ -143,7 +143,8 @@ void SwitchPage(HWND mainWindow, const NMHDR* notification) {
                 ShowBoardError(mainWindow, IDS_ERR_STATUS1_READ);
                 return;
             }
-            if (status & STATUS1_OPERATING) {
+            // A cycle run counts as operating between its feeds too, while the axis stands.
+            if ((status & STATUS1_OPERATING) || g_cycleActive[axis]) {
                 ShowStringMessage(mainWindow, IDS_CANNOT_SWITCH);
                 KeepCurrentTab();
                 return;

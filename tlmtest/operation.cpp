@@ -209,9 +209,9 @@ static INT_PTR OperationPageProc(HWND page, UINT message, WPARAM wParam) {
             return TRUE;
         case WM_TIMER: {
             UINT_PTR id = wParam;
-            // Nothing is read while a message box keeps the program waiting (an error report
-            // among them) or once the program is ending with its board closed.
-            if (g_shuttingDown || !IsWindowEnabled(g_mainWindow) || !IsWindowEnabled(page)) return TRUE;
+            // The displays and cycle runs go on under a notice box; they pause only once the
+            // program is ending (an error reported, the board being closed).
+            if (g_shuttingDown) return TRUE;
             if (id == IDT_LED_POLL) {
                 PollInputLeds(page);
             } else if (id >= IDT_AXIS_POLL && id < IDT_AXIS_POLL + AXIS_COUNT) {

@@ -190,7 +190,10 @@ TEST_F(Tlmtest4, CounterSourceButtonFlipsBit27ClearsThePositionAndKeepsPolling) 
 
 TEST_F(Tlmtest4, AnAxisOnEncoderIsPolledWhileItStandsAndOnlyThatAxis) {
     ASSERT_NO_FATAL_FAILURE(StartOn(4, true));
-    Sleep(300);
+    // Each idle axis is polled once after the page is shown; its speed display shows it.
+    for (int axis = 0; axis < 4; ++axis)
+        ASSERT_TRUE(WaitUntil([&] { return Text(Id(axis, 21)) == Right11(0); })) << "axis " << axis << " not polled";
+    Sleep(150);
     for (int axis = 0; axis < 4; ++axis) EXPECT_EQ(PositionReads(axis, 300), 0) << "idle axis " << axis << " polled";
     ASSERT_NO_FATAL_FAILURE(Click(Id(2, 17)));
     ASSERT_EQ(Text(Id(2, 17)), "ENC");
@@ -284,6 +287,52 @@ TEST_F(Tlmtest4, AFailedCounterSourceWriteOrReadBackEndsTheProgram) {
             EXPECT_FALSE(call.kind == Call::Command && call.code == 0xC9 && call.axis == 3) << call.ToString();
         EXPECT_EQ(StopCommands(), 4);
     }
+}
+
+// A cycle run of axis X: the settings tab is refused between two feeds as during them, the
+// run and its displays go on under the notice, and "サイクルストップ" between two feeds ends it.
+TEST_F(Tlmtest4, ACycleRunKeepsItsPageAndStopsBetweenFeeds) {
+    ASSERT_NO_FATAL_FAILURE(StartOn(4, true));
+    const int a = 0;
+    std::string error;
+    ASSERT_TRUE(program_.ClickTab(1, &error)) << error;
+    ASSERT_TRUE(program_.WaitForPage(kSettingsPage, kTimeout)) << "boxes: " << Boxes();
+    SendMessageW(GetDlgItem(program_.VisiblePage(), Id(a, 205)), WM_SETTEXT, 0, (LPARAM)L"2");
+    ASSERT_TRUE(program_.ClickTab(0, &error)) << error;
+    ASSERT_TRUE(program_.WaitForPage(kOperationPage, kTimeout)) << "boxes: " << Boxes();
+    page_ = program_.VisiblePage();
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 7)));
+
+    // The first + feed ends; the settings tab is chosen before the next feed starts.
+    ResetTrace();
+    ASSERT_NO_FATAL_FAILURE(Sync());
+    ASSERT_EQ(sim_.Advance(3000 * kMs), 0u);
+    ASSERT_TRUE(program_.ClickTab(1, &error)) << error;
+    ui::MessageBoxSeen box;
+    ASSERT_TRUE(program_.WaitForMessageBox(kTimeout, &box)) << "the page was left: " << program_.SelectedTab();
+    EXPECT_EQ(ui::Narrow(box.text), kCannotSwitch);
+    EXPECT_TRUE(WaitUntil([&] { return Starts(a) == 1; })) << "no - feed under the notice";
+    ASSERT_EQ(sim_.Advance(1000 * kMs), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return Text(Id(a, 20)) == Right11(1000); })) << "position " << Text(Id(a, 20));
+    ui::Program::Press(box.window, IDOK);
+    ASSERT_TRUE(program_.WaitForPage(kOperationPage, kTimeout)) << "boxes: " << Boxes();
+    EXPECT_EQ(program_.SelectedTab(), 0);
+
+    // The - feed ends; "サイクルストップ" comes before the + feed of the second round trip.
+    ResetTrace();
+    ASSERT_NO_FATAL_FAILURE(Sync());
+    ASSERT_EQ(sim_.Advance(2000 * kMs), 0u);
+    EXPECT_EQ(Text(Id(a, 8)), "サイクルストップ");
+    ASSERT_NO_FATAL_FAILURE(PostClick(Id(a, 8)));
+    EXPECT_TRUE(WaitUntil([&] { return Enabled(Id(a, 1)) && Enabled(Id(a, 7)); })) << "buttons not back";
+    EXPECT_EQ(Text(Id(a, 7)), "定速ｻｲｸﾙｽﾀｰﾄ");
+    EXPECT_EQ(Text(Id(a, 8)), "即停止");
+    ASSERT_EQ(sim_.Advance(3000 * kMs), 0u);
+    Sleep(300);
+    EXPECT_EQ(WritesFromStop(a), (std::vector<std::string>{Cmd(a, 0x09), Cmd(a, 0x67)})) << Joined(Writes(a));
+    EXPECT_EQ(Text(Id(a, 20)), Right11(0));
+    ASSERT_TRUE(program_.ClickTab(1, &error)) << error;
+    EXPECT_TRUE(program_.WaitForPage(kSettingsPage, kTimeout)) << "boxes: " << Boxes();
 }
 
 // ---- Page switching between the two pages ----

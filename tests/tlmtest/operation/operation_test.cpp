@@ -397,6 +397,41 @@ TEST_F(OperationPage, CycleStopEndsTheRunAtAnyMoment) {
     }
 }
 
+// A page with a cycle run cannot be left, between two feeds either; under the notice the run
+// goes on and the displays stay live. Once the run is over the page can be left.
+TEST_F(OperationPage, ACycleRunKeepsItsPageAndRunsOnUnderTheNotice) {
+    const int a = 0;
+    ASSERT_NO_FATAL_FAILURE(SetCycleCount(a, 1));
+    ASSERT_NO_FATAL_FAILURE(Click(Id(a, 7)));
+    ResetTrace();
+    ASSERT_NO_FATAL_FAILURE(Sync());
+    ASSERT_EQ(sim_.Advance(3000 * kMs), 0u);  // the + feed ends: the axis stands until the next tick
+    std::string error;
+    ASSERT_TRUE(program_.ClickTab(2, &error)) << error;
+    ui::MessageBoxSeen box;
+    ASSERT_TRUE(program_.WaitForMessageBox(kTimeout, &box)) << "the page was left: " << program_.SelectedTab();
+    EXPECT_EQ(ui::Narrow(box.text), "動作中のため、画面切替できません。");
+    EXPECT_EQ(box.owner, program_.MainWindow());
+
+    // Under the notice: the - feed starts, its position shows, the run ends with 0x67.
+    EXPECT_TRUE(WaitUntil([&] { return Starts(a) == 1; })) << Joined(Writes(a));
+    ASSERT_EQ(sim_.Advance(1500 * kMs), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return Text(Id(a, 20)) == Right11(750) && Text(Id(a, 21)) == Right11(500); }))
+        << "position " << Text(Id(a, 20)) << ", speed " << Text(Id(a, 21));
+    ASSERT_EQ(sim_.Advance(1500 * kMs), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return ButtonStates(a) == "1111111111111111"; })) << ButtonStates(a);
+    EXPECT_EQ(Text(Id(a, 7)), "定速ｻｲｸﾙｽﾀｰﾄ");
+    EXPECT_EQ(Text(Id(a, 20)), Right11(0));
+    EXPECT_EQ(Writes(a), (std::vector<std::string>{Mode(a, 0x38), Cmd(a, 0x10), Cmd(a, 0x67)}));
+    EXPECT_EQ(program_.MessageBoxes().size(), 1u) << "the notice closed by itself: " << Boxes();
+
+    ui::Program::Press(box.window, IDOK);
+    ASSERT_TRUE(program_.WaitForPage(0, kTimeout)) << "boxes: " << Boxes();
+    EXPECT_EQ(program_.SelectedTab(), 0);
+    ASSERT_TRUE(program_.ClickTab(2, &error)) << error;
+    EXPECT_TRUE(program_.WaitForPage(2, kTimeout)) << "the page could not be left after the run; boxes: " << Boxes();
+}
+
 TEST_F(OperationPage, ShowsRegisterValuesAsTheyCome) {
     // Every word read answers 0x8123 (the board is not asked): position 0x81238123 is shown as
     // a negative number, the speed register with bit 15 set as its low 15 bits.

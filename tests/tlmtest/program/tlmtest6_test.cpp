@@ -90,7 +90,7 @@ protected:
 
     // Expects one plain message box (empty caption, OK only, no icon, owned by the main
     // window) with `text`, and answers it.
-    void ExpectNotice(ui::Program* program, const std::wstring& text) {
+    void ExpectNotice(ui::Program* program, const std::wstring& text, bool lampsLive = false) {
         ui::MessageBoxSeen box;
         ASSERT_TRUE(program->WaitForMessageBox(kTimeout, &box)) << "no message box";
         EXPECT_EQ(ui::Narrow(box.text), ui::Narrow(text));
@@ -98,6 +98,21 @@ protected:
         EXPECT_EQ(box.buttons, std::vector<int>{IDOK}) << ui::Narrow(ui::Describe(box));
         EXPECT_FALSE(box.icon);
         EXPECT_EQ(box.owner, program->MainWindow());
+        if (lampsLive) {
+            // The lamp poll of the operation page goes on under the notice (register 14 reads;
+            // since the trace was reset the program's requests come first).
+            auto lampReads = [&] {
+                std::vector<TlmSimTraceEntry> entries = Trace();
+                int n = 0;
+                if (!entries.empty())
+                    for (const Call& c : simctl::Calls(entries, entries.front().file))
+                        n += c.kind == Call::RegisterRead && c.code == 0x8E;
+                return n;
+            };
+            int before = lampReads();
+            Sleep(400);
+            EXPECT_GE(lampReads() - before, 4) << "the lamps stood still under the notice";
+        }
         ui::Program::Press(box.window, IDOK);
     }
 
@@ -465,7 +480,7 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
 
         ASSERT_TRUE(program.ClickTab(c.target, &error)) << error;
         if (c.refused) {
-            ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, c.message));
+            ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, c.message, from <= 1));
             ASSERT_TRUE(program.WaitForPage(from, kTimeout)) << "the page left is not shown again";
             EXPECT_EQ(program.SelectedTab(), from);
         } else {
