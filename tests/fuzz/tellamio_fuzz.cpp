@@ -100,18 +100,40 @@ bool AnswerRequest(DWORD code, const void* in, DWORD inSize, void* out, DWORD ou
     return true;
 }
 
-// A caller's buffer between guard bytes.
+// A caller's buffer between guard bytes. Under AddressSanitizer the guards are poisoned
+// while the library runs, so that a read of them is caught as well as a write.
+#if defined(__SANITIZE_ADDRESS__)
+#define FUZZ_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FUZZ_ASAN 1
+#endif
+#endif
+#ifdef FUZZ_ASAN
+#include <sanitizer/asan_interface.h>
+#else
+#define ASAN_POISON_MEMORY_REGION(p, n)   ((void)(p), (void)(n))
+#define ASAN_UNPOISON_MEMORY_REGION(p, n) ((void)(p), (void)(n))
+#endif
+
 const uint8_t kGuard = 0xC3, kUntouched = 0x5E;
 struct Guarded {
-    uint8_t bytes[16 + 6 * sizeof(DeviceInfo) + 16];
+    alignas(8) uint8_t bytes[16 + 6 * sizeof(DeviceInfo) + 16];
     size_t size;
     explicit Guarded(size_t n) : size(n) {
         memset(bytes, kUntouched, sizeof bytes);
         memset(bytes, kGuard, 16);
     }
+    ~Guarded() { ASAN_UNPOISON_MEMORY_REGION(bytes, sizeof bytes); }
     uint8_t* Data() { return bytes + 16; }
-    void Seal() { memset(bytes + 16 + size, kGuard, 16); }
-    void CheckGuards(const char* call) const {
+    // The buffer is ready: guards after it, and both guards poisoned.
+    void Seal() {
+        memset(bytes + 16 + size, kGuard, 16);
+        ASAN_POISON_MEMORY_REGION(bytes, 16);
+        ASAN_POISON_MEMORY_REGION(bytes + 16 + size, sizeof bytes - 16 - size);
+    }
+    void CheckGuards(const char* call) {
+        ASAN_UNPOISON_MEMORY_REGION(bytes, sizeof bytes);
         for (size_t i = 0; i < 16; ++i)
             CHECK(bytes[i] == kGuard && bytes[16 + size + i] == kGuard, "%s wrote outside the caller's buffer", call);
     }
