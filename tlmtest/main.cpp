@@ -215,6 +215,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case WM_NOTIFY: SwitchPage(window, (const NMHDR*)lParam); return 0;
         case WM_MOVE: FollowMainWindowMove(window, lParam); return 0;
         case WM_CLOSE:
+            // An error report is under way (or done): it closes the board and ends the program
+            // itself, once the user has answered it.
+            if (g_shuttingDown) return 0;
             DestroyCurrentPage();
             CloseBoard(window);
             DestroyMainWindow(window);

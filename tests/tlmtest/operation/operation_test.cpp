@@ -556,8 +556,11 @@ TEST_F(OperationPage, AFailedReadOfThePollsEndsTheProgramAfterOneBox) {
     ASSERT_NO_FATAL_FAILURE(PostClick(Id(1, 1)));
     std::string error;
     ASSERT_TRUE(program_.ClickTab(2, &error)) << error;
+    // A request to close the main window waits for the answer too.
+    program_.Close();
     Sleep(500);
     EXPECT_EQ(program_.MessageBoxes().size(), 1u) << Boxes();
+    EXPECT_EQ(StopCommands(), 0) << "the board was closed before the box was answered";
     EXPECT_EQ(program_.PageIndex(page_), 0);
     EXPECT_TRUE(IsWindowVisible(page_)) << "the page was left under the error box";
     EXPECT_EQ(Writes(1), std::vector<std::string>{}) << "axis Y started under the error box";
