@@ -539,37 +539,60 @@ TEST_F(OperationPage, SecondPageDrivesVAndW) {
     for (int axis = 0; axis < 6; ++axis) EXPECT_GE(reads[axis], 2) << "register 14 reads of axis " << axis;
 }
 
+// A failed read of the polls, on the page and under the notice of a refused switch (the polls
+// run on under it): one error box, the page and the tabs unusable under it, one close.
 TEST_F(OperationPage, AFailedReadOfThePollsEndsTheProgramAfterOneBox) {
-    ASSERT_NO_FATAL_FAILURE(Click(Id(0, 3)));  // X moves: its motion poll runs too
-    TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, tlmwin::kReadByte, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
-    ASSERT_EQ(sim_.AddFault(fault), 0u);
-    ui::MessageBoxSeen box;
-    ASSERT_TRUE(program_.WaitForMessageBox(kTimeout, &box)) << "no error box";
-    EXPECT_EQ(ui::Narrow(box.caption), "ErrorMessgae");
-    EXPECT_EQ(ui::Narrow(box.text), "ステータス１読込Error：(0x45d)");
-    EXPECT_EQ(box.owner, program_.MainWindow());
-    // While the box is open the page and the tabs are unusable, and a click that still reaches
-    // them starts nothing; the polls wait: no second box.
-    EXPECT_FALSE(IsWindowEnabled(page_)) << "page usable under the error box";
-    EXPECT_FALSE(IsWindowEnabled(program_.MainWindow())) << "tabs usable under the error box";
-    ResetTrace();
-    ASSERT_NO_FATAL_FAILURE(PostClick(Id(1, 1)));
-    std::string error;
-    ASSERT_TRUE(program_.ClickTab(2, &error)) << error;
-    // A request to close the main window waits for the answer too.
-    program_.Close();
-    Sleep(500);
-    EXPECT_EQ(program_.MessageBoxes().size(), 1u) << Boxes();
-    EXPECT_EQ(StopCommands(), 0) << "the board was closed before the box was answered";
-    EXPECT_EQ(program_.PageIndex(page_), 0);
-    EXPECT_TRUE(IsWindowVisible(page_)) << "the page was left under the error box";
-    EXPECT_EQ(Writes(1), std::vector<std::string>{}) << "axis Y started under the error box";
-    ui::Program::Press(box.window, IDOK);
-    DWORD code = 1234;
-    ASSERT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
-    EXPECT_EQ(code, 0u);
-    // The board was closed once on the way out: every axis stopped once.
-    EXPECT_EQ(StopCommands(), 6) << Join(Calls());
+    struct Case {
+        const char* name;
+        bool underNotice;
+    };
+    const Case cases[] = {{"on the page", false}, {"under the notice of a refused switch", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.underNotice) ASSERT_NO_FATAL_FAILURE(StartOn(6, true, 0));
+        ASSERT_NO_FATAL_FAILURE(Click(Id(0, 3)));  // X moves: its motion poll runs too
+        std::string error;
+        ui::MessageBoxSeen box;
+        if (c.underNotice) {
+            ASSERT_TRUE(program_.ClickTab(2, &error)) << error;
+            ASSERT_TRUE(program_.WaitForMessageBox(kTimeout, &box)) << "no notice";
+            ASSERT_EQ(ui::Narrow(box.text), "動作中のため、画面切替できません。");
+        }
+        TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, tlmwin::kReadByte, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
+        ASSERT_EQ(sim_.AddFault(fault), 0u);
+        auto errorBoxes = [&] {
+            std::vector<ui::MessageBoxSeen> found;
+            for (const ui::MessageBoxSeen& b : program_.MessageBoxes())
+                if (ui::Narrow(b.caption) == "ErrorMessgae") found.push_back(b);
+            return found;
+        };
+        ASSERT_TRUE(WaitUntil([&] { return !errorBoxes().empty(); }, kTimeout)) << "no error box: " << Boxes();
+        Sleep(50);
+        box = errorBoxes().front();
+        EXPECT_EQ(ui::Narrow(box.text), "ステータス１読込Error：(0x45d)");
+        EXPECT_EQ(box.owner, program_.MainWindow());
+        // While the box is open the page and the tabs are unusable, and a click that still
+        // reaches them starts nothing; the polls wait: no second box.
+        EXPECT_FALSE(IsWindowEnabled(page_)) << "page usable under the error box";
+        EXPECT_FALSE(IsWindowEnabled(program_.MainWindow())) << "tabs usable under the error box";
+        ResetTrace();
+        ASSERT_NO_FATAL_FAILURE(PostClick(Id(1, 1)));
+        ASSERT_TRUE(program_.ClickTab(2, &error)) << error;
+        // A request to close the main window waits for the answer too.
+        program_.Close();
+        Sleep(500);
+        EXPECT_EQ(errorBoxes().size(), 1u) << Boxes();
+        EXPECT_EQ(StopCommands(), 0) << "the board was closed before the box was answered";
+        EXPECT_EQ(program_.PageIndex(page_), 0);
+        EXPECT_TRUE(IsWindowVisible(page_)) << "the page was left under the error box";
+        EXPECT_EQ(Writes(1), std::vector<std::string>{}) << "axis Y started under the error box";
+        ui::Program::Press(box.window, IDOK);
+        DWORD code = 1234;
+        ASSERT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
+        EXPECT_EQ(code, 0u);
+        // The board was closed once on the way out: every axis stopped once.
+        EXPECT_EQ(StopCommands(), 6) << Join(Calls());
+    }
 }
 
 }  // namespace
