@@ -429,6 +429,28 @@ protected:
         const uint32_t sessionEnd = starts.back();
         starts.pop_back();
         ASSERT_GT(sessionEnd, 0u);
+        // The session does what it stands for: the moves of axis X and a whole cycle run of 2.
+        std::map<std::pair<uint32_t, uint32_t>, int> writes;  // byte writes by (port, value)
+        for (uint32_t k = 1; k <= sessionEnd; ++k)
+            if (trace[k - 1].code == tlmwin::kWriteByte) ++writes[{trace[k - 1].port, trace[k - 1].value}];
+        const struct {
+            uint32_t port, value;
+            int times;
+            const char* what;
+        } kWrites[] = {
+            {1, 0x28, 3, "+ preset feeds, two of them in the cycle run"},
+            {1, 0x38, 3, "- preset feeds, two of them in the cycle run"},
+            {1, 0x20, 2, "+ continuous feeds, the second on the other board"},
+            {1, 0x30, 1, "- continuous feeds"},
+            {1, 0x12, 2, "origin returns"},
+            {0, 0x66, 1, "cycle run begins"},
+            {0, 0x67, 1, "cycle run ends"},
+            {0x20, 0xC6, six ? 2 : 4, "register 6 writes of axis Z: bring-up of two boards, counter source twice"},
+        };
+        for (const auto& w : kWrites) {
+            int times = writes[{w.port, w.value}];
+            EXPECT_EQ(times, w.times) << w.what << " (byte 0x" << std::hex << w.value << " at port 0x" << w.port << ")";
+        }
         auto stepOf = [&](uint32_t k) {
             size_t s = 0;
             while (s + 1 < starts.size() && starts[s + 1] < k) ++s;
