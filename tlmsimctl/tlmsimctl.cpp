@@ -188,6 +188,13 @@ static int CheckBoardAxis(int32_t board, const char* boardText, uint32_t axis, c
     return BadArgument("board '%s': no such board (the simulator has %s)", boardText, count ? list : "none");
 }
 
+// The BOARD AXIS pair that leads the per-axis commands: EXIT_DONE, or the bad argument named.
+static int ParseBoardAxis(char** argv, int32_t* board, uint32_t* axis) {
+    if (!ParseBoard(argv[0], board)) return BadArgument("board '%s': not a management number (0 to 9999)", argv[0]);
+    if (!ParseAxis(argv[1], axis)) return BadArgument("axis '%s': not an axis (0 to 5 or X, Y, Z, U, V, W)", argv[1]);
+    return EXIT_DONE;
+}
+
 static int TooMany(int argc, char** argv, int max, const char* command) {
     if (argc > max) return BadArgument("%s: unexpected argument '%s'", command, argv[max]);
     return EXIT_DONE;
@@ -249,10 +256,8 @@ static int CmdInput(int argc, char** argv) {
     int rc = TooMany(argc, argv, 4, "input");
     if (rc != EXIT_DONE) return rc;
     TlmSimForceInput r;
-    if (!ParseBoard(argv[0], &r.managementNumber))
-        return BadArgument("board '%s': not a management number (0 to 9999)", argv[0]);
-    if (!ParseAxis(argv[1], &r.axis))
-        return BadArgument("axis '%s': not an axis (0 to 5 or X, Y, Z, U, V, W)", argv[1]);
+    rc = ParseBoardAxis(argv, &r.managementNumber, &r.axis);
+    if (rc != EXIT_DONE) return rc;
     if (!ParseInputName(argv[2], &r.input))
         return BadArgument("input '%s': not an input (+ELS, -ELS, DLS, OLS, Z, INPOS, SVALM)", argv[2]);
     if (SameText(argv[3], "on"))
@@ -417,10 +422,8 @@ static void PrintSensors(const TlmSimSetSensors& s) {
 static int CmdSensors(int argc, char** argv) {
     if (argc < 2) return BadArgument("sensors: missing argument (tlmsimctl sensors --help)");
     TlmSimAxisRef ref;
-    if (!ParseBoard(argv[0], &ref.managementNumber))
-        return BadArgument("board '%s': not a management number (0 to 9999)", argv[0]);
-    if (!ParseAxis(argv[1], &ref.axis))
-        return BadArgument("axis '%s': not an axis (0 to 5 or X, Y, Z, U, V, W)", argv[1]);
+    int rc = ParseBoardAxis(argv, &ref.managementNumber, &ref.axis);
+    if (rc != EXIT_DONE) return rc;
     // Check every setting against a scratch record before anything is sent.
     TlmSimSetSensors scratch = {};
     for (int i = 2; i < argc; ++i)
@@ -428,7 +431,7 @@ static int CmdSensors(int argc, char** argv) {
             return BadArgument("sensor setting '%s': not NAME=FROM..TO, NAME=none, DLS=ZONE[,ZONE], "
                                "Z=PERIOD[/OFFSET[/WIDTH]] or normally-open=LIST",
                                argv[i]);
-    int rc = ConnectSimulator();
+    rc = ConnectSimulator();
     if (rc == EXIT_DONE) rc = CheckBoardAxis(ref.managementNumber, argv[0], ref.axis, argv[1]);
     if (rc != EXIT_DONE) return rc;
     TlmSimSetSensors s;
@@ -449,10 +452,8 @@ static int CmdCarriage(int argc, char** argv) {
     if (rc != EXIT_DONE) return rc;
     TlmSimMachinePosition m;
     TlmSimAxisRef ref;
-    if (!ParseBoard(argv[0], &m.managementNumber))
-        return BadArgument("board '%s': not a management number (0 to 9999)", argv[0]);
-    if (!ParseAxis(argv[1], &m.axis))
-        return BadArgument("axis '%s': not an axis (0 to 5 or X, Y, Z, U, V, W)", argv[1]);
+    rc = ParseBoardAxis(argv, &m.managementNumber, &m.axis);
+    if (rc != EXIT_DONE) return rc;
     const int64_t farthest = (int64_t)1 << 53;
     if (argc == 3 && !ParseInt64(argv[2], -farthest, farthest, &m.position))
         return BadArgument("position '%s': not a whole number of pulses (-2^53 to 2^53)", argv[2]);
