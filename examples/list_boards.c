@@ -24,9 +24,11 @@ int main(void) {
     int status = 0;
 
     setvbuf(stdout, NULL, _IONBF, 0); /* each line at once, also into a file or pipe */
+    /* 0 is a success when the driver has found no board, and a failure when it is not
+     * loaded (error 0x2): only a last error set by the call tells them apart. */
+    SetLastError(0);
     count = tlmio_GetDeviceCount(1);
     if (count == 0) {
-        /* 0 is also the answer when the driver is not loaded (error 0x2). */
         fprintf(stderr, "no Tellam board found: error 0x%lx\n", (unsigned long)GetLastError());
         return 1;
     }
@@ -59,10 +61,12 @@ int main(void) {
             status = Fail("tlmio_OpenDevice");
             continue;
         }
+        /* A read answered with no byte fails without a system error: start from 0. */
+        SetLastError(0);
         if (!tlmio_boardIDRead(board, &boardId)) {
             printf("\n");
             status = Fail("tlmio_boardIDRead");
-        } else if (!tlmio_IDNumberRead(board, idNumber)) {
+        } else if (SetLastError(0), !tlmio_IDNumberRead(board, idNumber)) {
             printf("\n");
             status = Fail("tlmio_IDNumberRead");
         } else {

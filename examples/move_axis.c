@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: move_axis [X|Y|Z|U|V|W [PULSES]]  (PULSES: nonzero, at most %ld)\n", MAX_PULSES);
         return 2;
     }
+    SetLastError(0); /* a count of 0 is a success when the driver has found no board */
     if (tlmio_GetDeviceCount(1) == 0) {
         fprintf(stderr, "no Tellam board found: error 0x%lx\n", (unsigned long)GetLastError());
         return 1;

@@ -5,22 +5,45 @@
 
 static BoardRecord* BoardList;
 
-// Held while the list changes and while it is walked, so that a thread that opens or closes
-// a board never pulls a record from under the walk of a thread calling on another board.
-// Lookups by index need no walk and take no lock.
+// Opens and closes, one at a time.
 static CRITICAL_SECTION g_tableLock;
 static bool g_tableLockReady;
 
-// The open records by index, so that a handle with an index is found with one load. Port
-// calls of several threads on different boards look up concurrently; a lookup only reads
-// one pointer-sized entry, which cannot be seen half-written.
-static BoardRecord* g_recordByIndex[65536];
+UseSlot g_useSlots[USE_SLOTS];
+LONG g_sharedUsers;
+LONG g_tableChanging;
+
+static void WaitABit(int round) { Sleep(round < 64 ? 0 : 1); }
+
+void WaitForTableChange(int* round) {
+    while (__atomic_load_n(&g_tableChanging, __ATOMIC_ACQUIRE)) WaitABit((*round)++);
+}
+
+void BeginTableChange() { EnterCriticalSection(&g_tableLock); }
+
+void EndTableChange() { LeaveCriticalSection(&g_tableLock); }
+
+// Within a change: holds port calls back, and waits for those that may hold a record.
+static void ShutOutPortCalls() {
+    __atomic_store_n(&g_tableChanging, 1, __ATOMIC_SEQ_CST);
+    for (int round = 0;; ++round) {
+        bool inUse = __atomic_load_n(&g_sharedUsers, __ATOMIC_SEQ_CST) != 0;
+        for (int i = 0; i < USE_SLOTS && !inUse; ++i) inUse = __atomic_load_n(&g_useSlots[i].busy, __ATOMIC_SEQ_CST);
+        if (!inUse) return;
+        WaitABit(round);
+    }
+}
+
+static void LetPortCallsIn() { __atomic_store_n(&g_tableChanging, 0, __ATOMIC_RELEASE); }
+
+// The open records by index, so that a handle with an index is found with one load.
+BoardRecord* g_recordByIndex[65536];
 
 // The answers to the last lookups by board ID half (keys with index 0), one per low 4 bits
-// of the half. Each entry is one 32-bit word, the half above the index found, so that a
-// concurrent lookup never pairs one board's key with another board's record. Any change of
-// the table empties them, so a hit equals what a walk would find.
-static DWORD g_idHalfCache[16];
+// of the half. Port calls of several threads fill them at once; each entry is one 32-bit
+// word, so that a lookup never pairs one board's key with another board's record. Every
+// change of the table empties them, so a hit equals what a walk would find.
+DWORD g_idHalfCache[16];
 
 // Which indexes open records use, so the lowest free index is found without walking the
 // list once per candidate.
@@ -49,40 +72,31 @@ static DWORD LowestFreeIndex() {
 
 static DWORD IndexOf(TLMIO_HANDLE handle) { return handle & 0xFFFFu; }
 
-static BoardRecord* RecordAt(DWORD index) { return __atomic_load_n(&g_recordByIndex[index], __ATOMIC_ACQUIRE); }
-
-static void SetRecordAt(DWORD index, BoardRecord* record) {
-    __atomic_store_n(&g_recordByIndex[index], record, __ATOMIC_RELEASE);
-}
-
 static void ForgetIdHalfLookups() {
     for (DWORD& entry : g_idHalfCache) __atomic_store_n(&entry, 0u, __ATOMIC_RELAXED);
 }
 
 BoardRecord* AddBoardRecord(const DeviceInfo* info, HANDLE device) {
     DWORD idHalf = info->BoardId == -1 ? 0xFFFFu : ((DWORD)info->BoardId & 0xFFFFu);
-    BoardRecord* record = (BoardRecord*)malloc(sizeof(BoardRecord));
-    EnterCriticalSection(&g_tableLock);
     DWORD index = LowestFreeIndex();
     // Index 65535 under the half 0xFFFF would form 0xFFFFFFFF, the failure value of the opens;
     // as the lowest free index it is the only one left, so the table counts as full.
     if (index == 0xFFFFu && idHalf == 0xFFFFu) index = 0;
-    if (record != NULL && index != 0) {
-        record->Handle = (idHalf << 16) | index;
-        record->Device = device;
-        record->Info = *info;
-        record->Next = BoardList;
-        BoardList = record;
-        MarkIndex(index, true);
-        SetRecordAt(index, record);
-        ForgetIdHalfLookups();
+    BoardRecord* record = index != 0 ? (BoardRecord*)malloc(sizeof(BoardRecord)) : NULL;
+    if (record == NULL) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
     }
-    LeaveCriticalSection(&g_tableLock);
-    if (record != NULL && index == 0) {
-        free(record);
-        record = NULL;
-    }
-    if (record == NULL) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    record->Handle = (idHalf << 16) | index;
+    record->Device = device;
+    record->Info = *info;
+    ShutOutPortCalls();
+    record->Next = BoardList;
+    BoardList = record;
+    MarkIndex(index, true);
+    g_recordByIndex[index] = record;
+    ForgetIdHalfLookups();
+    LetPortCallsIn();
     return record;
 }
 
@@ -99,57 +113,54 @@ static bool RecordMatchesHandle(const BoardRecord* record, TLMIO_HANDLE key) {
     return (record->Handle >> 16) == (key >> 16);
 }
 
-// Indexes are unique among open records, so the record at an index is the first a walk
-// would meet; a key with index 0 takes the newest record with its board ID half.
-static BoardRecord* FindByHandle(TLMIO_HANDLE key) {
-    if (IndexOf(key) != 0) return RecordAt(IndexOf(key));
+BoardRecord* FindByIdHalf(TLMIO_HANDLE key) {
     DWORD* cached = &g_idHalfCache[(key >> 16) & 15];
-    DWORD entry = __atomic_load_n(cached, __ATOMIC_RELAXED);
-    if (entry != 0 && (entry >> 16) == (key >> 16)) {
-        BoardRecord* record = RecordAt(IndexOf(entry));
-        if (record != NULL && RecordMatchesHandle(record, key)) return record;
-    }
-    EnterCriticalSection(&g_tableLock);
     BoardRecord* record = BoardList;
     while (record != NULL && !RecordMatchesHandle(record, key)) record = record->Next;
     if (record != NULL) __atomic_store_n(cached, (key & 0xFFFF0000u) | IndexOf(record->Handle), __ATOMIC_RELAXED);
-    LeaveCriticalSection(&g_tableLock);
     return record;
 }
 
 BoardRecord* FindBoardRecord(int kind, const void* key) {
-    if (kind == FIND_BY_HANDLE) return FindByHandle(*(const TLMIO_HANDLE*)key);
+    if (kind == FIND_BY_HANDLE) {
+        TLMIO_HANDLE handle = *(const TLMIO_HANDLE*)key;
+        return FindByHandle(handle);
+    }
     bool windows9x = IsWindows9x();
-    EnterCriticalSection(&g_tableLock);
     BoardRecord* record = BoardList;
     while (record != NULL && !(kind == FIND_BY_INFO && RecordMatchesInfo(record, (const DeviceInfo*)key, windows9x)))
         record = record->Next;
-    LeaveCriticalSection(&g_tableLock);
     return record;
 }
 
-void RemoveBoardRecord(BoardRecord* record) {
-    bool found = false;
-    EnterCriticalSection(&g_tableLock);
+static bool UnlinkRecord(BoardRecord* record) {
     for (BoardRecord** link = &BoardList; *link != NULL; link = &(*link)->Next) {
         if (*link == record) {
             *link = record->Next;
             MarkIndex(IndexOf(record->Handle), false);
-            SetRecordAt(IndexOf(record->Handle), NULL);
+            g_recordByIndex[IndexOf(record->Handle)] = NULL;
             ForgetIdHalfLookups();
-            found = true;
-            break;
+            return true;
         }
     }
-    LeaveCriticalSection(&g_tableLock);
+    return false;
+}
+
+void RemoveBoardRecord(BoardRecord* record) {
+    ShutOutPortCalls();
+    bool found = UnlinkRecord(record);
+    LetPortCallsIn();
     if (found) free(record);
 }
 
+// At process detach the other threads are gone, possibly in the middle of a call, so no
+// lock or mark of theirs is waited for.
 void CloseAllBoards() {
     while (BoardList != NULL) {
         BoardRecord* record = BoardList;
+        UnlinkRecord(record);
         CloseHandle(record->Device);
-        RemoveBoardRecord(record);
+        free(record);
     }
 }
 
@@ -161,10 +172,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         g_tableLockReady = true;
         // Entry by entry, so that the pages of the index table are touched only by use.
         for (BoardRecord* record = BoardList; record != NULL; record = record->Next)
-            SetRecordAt(IndexOf(record->Handle), NULL);
+            g_recordByIndex[IndexOf(record->Handle)] = NULL;
         BoardList = NULL;
         ForgetIdHalfLookups();
         for (DWORD& word : g_usedIndexes) word = 0;
+        for (UseSlot& slot : g_useSlots) slot.busy = 0;
+        g_sharedUsers = 0;
+        g_tableChanging = 0;
     } else if (reason == DLL_PROCESS_DETACH) {
         CloseAllBoards();
     }

@@ -51,8 +51,9 @@ BOOL WINAPI tlmio_GetDeviceInfo(DWORD* count, DeviceInfo* info) {
     return ok;
 }
 
-// Opens the board a description names, after the caller has checked that it is not open
-// yet: its driver device, the driver's selection, then a record and a handle.
+// Opens the board a description names: its driver device, the driver's selection, then a
+// record and a handle. The caller holds the table for change, so that no other open of the
+// same board comes between its check and the record.
 static TLMIO_HANDLE OpenDescribedBoard(const DeviceInfo* info) {
     HANDLE device = OpenDriverDevice(info);
     if (device == INVALID_HANDLE_VALUE) return TLMIO_INVALID_HANDLE;
@@ -72,42 +73,56 @@ static TLMIO_HANDLE OpenDescribedBoard(const DeviceInfo* info) {
     return record->Handle;
 }
 
-// Null description, or a board that is already open: the open fails before anything is sent.
-static bool RefuseOpen(const DeviceInfo* info) {
-    if (info == NULL) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return true;
-    }
+// A board that is already open fails the open before anything is sent.
+static TLMIO_HANDLE OpenUnlessOpen(DeviceInfo* info, bool byDevice) {
+    TLMIO_HANDLE handle = TLMIO_INVALID_HANDLE;
+    BeginTableChange();
     if (FindBoardRecord(FIND_BY_INFO, info) != NULL) {
         SetLastError(LIBERR_OPEN);
-        return true;
+    } else if (byDevice) {
+        // The board is chosen by its device, never by board ID: the rest of the open sees
+        // BoardId -1, and the caller gets its description back as it was.
+        LONG savedBoardId = info->BoardId;
+        info->BoardId = -1;
+        handle = OpenDescribedBoard(info);
+        info->BoardId = savedBoardId;
+    } else {
+        handle = OpenDescribedBoard(info);
     }
-    return false;
-}
-
-TLMIO_HANDLE WINAPI tlmio_OpenDeviceID(DeviceInfo* info) {
-    if (RefuseOpen(info)) return TLMIO_INVALID_HANDLE;
-    return OpenDescribedBoard(info);
-}
-
-TLMIO_HANDLE WINAPI tlmio_OpenDevice(DeviceInfo* info) {
-    if (RefuseOpen(info)) return TLMIO_INVALID_HANDLE;
-    // The board is chosen by its device, never by board ID: the rest of the open sees
-    // BoardId -1, and the caller gets its description back as it was.
-    LONG savedBoardId = info->BoardId;
-    info->BoardId = -1;
-    TLMIO_HANDLE handle = OpenDescribedBoard(info);
-    info->BoardId = savedBoardId;
+    EndTableChange();
     return handle;
 }
 
-BOOL WINAPI tlmio_CloseDevice(TLMIO_HANDLE board) {
-    BoardRecord* record = FindBoardRecord(FIND_BY_HANDLE, &board);
-    if (record == NULL) {
-        SetLastError(LIBERR_HANDLE);
-        return FALSE;
+TLMIO_HANDLE WINAPI tlmio_OpenDeviceID(DeviceInfo* info) {
+    if (info == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return TLMIO_INVALID_HANDLE;
     }
-    BOOL closed = CloseHandle(record->Device);
-    RemoveBoardRecord(record);
+    return OpenUnlessOpen(info, false);
+}
+
+TLMIO_HANDLE WINAPI tlmio_OpenDevice(DeviceInfo* info) {
+    if (info == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return TLMIO_INVALID_HANDLE;
+    }
+    return OpenUnlessOpen(info, true);
+}
+
+// The record leaves the table before its device is closed: a port call still under way
+// finishes on this board first, and a later one finds no board rather than another board
+// that the system gave the same device handle value.
+BOOL WINAPI tlmio_CloseDevice(TLMIO_HANDLE board) {
+    BeginTableChange();
+    BoardRecord* record = FindBoardRecord(FIND_BY_HANDLE, &board);
+    BOOL closed = FALSE;
+    if (record != NULL) {
+        HANDLE device = record->Device;
+        RemoveBoardRecord(record);
+        closed = CloseHandle(device);
+    } else {
+        SetLastError(LIBERR_HANDLE);
+    }
+    EndTableChange();
     return closed;
 }

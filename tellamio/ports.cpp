@@ -1,5 +1,7 @@
 // Port access: per-axis command, mode, control, status and data ports and the board-wide
-// registers. Each export checks its arguments, looks the board up, then sends its requests.
+// registers. Each export checks its arguments, then holds the open-board table shared while
+// it looks the board up and sends its requests, so that a close on another thread waits for
+// the call instead of closing its device under it.
 #include "internal.h"
 
 #define AXIS_PORT_COMMAND 0  // write: command byte; read: status 1
@@ -20,22 +22,24 @@
 #define CMD_READ_FL_SPEED     0x81  // register 1
 #define CMD_READ_CUR_SPEED    0x8C  // register 12
 
+// The axis blocks end where the board-wide ports begin: an axis 8 would write its command
+// to the limit-switch register at 0x80.
+#define AXIS_BLOCKS_END 0x80
+
 static DWORD AxisPort(WORD axis, DWORD offset) { return (DWORD)axis * 16 + offset; }
 
-static BoardRecord* LookUpBoard(TLMIO_HANDLE board) {
-    BoardRecord* record = FindBoardRecord(FIND_BY_HANDLE, &board);
-    if (record == NULL) SetLastError(LIBERR_HANDLE);
-    return record;
+// Arguments first: an axis past the axis blocks, or a missing out-parameter, fails the call
+// before the board is looked up or anything is sent.
+static bool ArgumentsValid(DWORD axis, const void* out) {
+    if (axis * 16 >= AXIS_BLOCKS_END || out == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return true;
 }
 
-// For exports with an out-parameter: the argument is checked before the board is looked up.
-static BoardRecord* LookUpBoardFor(TLMIO_HANDLE board, const void* out) {
-    if (out == NULL) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return NULL;
-    }
-    return LookUpBoard(board);
-}
+#define NO_AXIS   0                  // for the board-wide ports
+#define NO_OUTPUT ((const void*)"")  // for exports that store nothing
 
 static BOOL WritePort(BoardRecord* record, DWORD code, DWORD port, DWORD value) {
     PortWriteRequest request = {port, value};
@@ -84,16 +88,22 @@ static bool ReadDataWord(BoardRecord* record, WORD axis, DWORD* value) {
     return true;
 }
 
-static BOOL WriteBytePort(TLMIO_HANDLE board, DWORD port, BYTE value) {
-    BoardRecord* record = LookUpBoard(board);
-    if (record == NULL) return FALSE;
-    return WriteByte(record, port, value);
+static BOOL WriteBytePort(TLMIO_HANDLE board, WORD axis, DWORD port, BYTE value) {
+    if (!ArgumentsValid(axis, NO_OUTPUT)) return FALSE;
+    TableUse use;
+    BoardRecord* record = BeginBoardUse(board, &use);
+    BOOL ok = record != NULL && WriteByte(record, port, value);
+    EndTableUse(use);
+    return ok;
 }
 
-static BOOL ReadBytePort(TLMIO_HANDLE board, DWORD port, BYTE* value) {
-    BoardRecord* record = LookUpBoardFor(board, value);
-    if (record == NULL) return FALSE;
-    return ReadByte(record, port, value) ? TRUE : FALSE;
+static BOOL ReadBytePort(TLMIO_HANDLE board, WORD axis, DWORD port, BYTE* value) {
+    if (!ArgumentsValid(axis, value)) return FALSE;
+    TableUse use;
+    BoardRecord* record = BeginBoardUse(board, &use);
+    BOOL ok = record != NULL && ReadByte(record, port, value);
+    EndTableUse(use);
+    return ok;
 }
 
 // A decelerating stop of an axis that already runs at its FL speed is sent as an immediate
@@ -114,9 +124,7 @@ static BYTE StopCommandFor(BoardRecord* record, WORD axis, BYTE command, bool* w
     return flSpeed == currentSpeed ? CMD_IMMEDIATE_STOP : command;
 }
 
-BOOL WINAPI tlmio_CmdWrite(TLMIO_HANDLE board, WORD axis, BYTE command, WORD withData, DWORD data) {
-    BoardRecord* record = LookUpBoard(board);
-    if (record == NULL) return FALSE;
+static BOOL SendCommand(BoardRecord* record, WORD axis, BYTE command, WORD withData, DWORD data) {
     if (withData != 0) {
         if (!WriteWord(record, AxisPort(axis, AXIS_PORT_DATA_LO), (WORD)(data & 0xFFFF)) ||
             !WriteWord(record, AxisPort(axis, AXIS_PORT_DATA_HI), (WORD)(data >> 16)))
@@ -130,68 +138,78 @@ BOOL WINAPI tlmio_CmdWrite(TLMIO_HANDLE board, WORD axis, BYTE command, WORD wit
     return WriteByte(record, AxisPort(axis, AXIS_PORT_COMMAND), command);
 }
 
+BOOL WINAPI tlmio_CmdWrite(TLMIO_HANDLE board, WORD axis, BYTE command, WORD withData, DWORD data) {
+    if (!ArgumentsValid(axis, NO_OUTPUT)) return FALSE;
+    TableUse use;
+    BoardRecord* record = BeginBoardUse(board, &use);
+    BOOL ok = record != NULL && SendCommand(record, axis, command, withData, data);
+    EndTableUse(use);
+    return ok;
+}
+
 BOOL WINAPI tlmio_DousaWrite(TLMIO_HANDLE board, WORD axis, BYTE mode) {
-    return WriteBytePort(board, AxisPort(axis, AXIS_PORT_MODE), mode);
+    return WriteBytePort(board, axis, AxisPort(axis, AXIS_PORT_MODE), mode);
 }
 
 BOOL WINAPI tlmio_SeigyoWrite(TLMIO_HANDLE board, WORD axis, BYTE control) {
-    return WriteBytePort(board, AxisPort(axis, AXIS_PORT_CONTROL), control);
+    return WriteBytePort(board, axis, AxisPort(axis, AXIS_PORT_CONTROL), control);
 }
 
 BOOL WINAPI tlmio_status1Read(TLMIO_HANDLE board, WORD axis, BYTE* status) {
-    return ReadBytePort(board, AxisPort(axis, AXIS_PORT_COMMAND), status);
+    return ReadBytePort(board, axis, AxisPort(axis, AXIS_PORT_COMMAND), status);
 }
 
 BOOL WINAPI tlmio_status2Read(TLMIO_HANDLE board, WORD axis, BYTE* status) {
-    return ReadBytePort(board, AxisPort(axis, AXIS_PORT_MODE), status);
+    return ReadBytePort(board, axis, AxisPort(axis, AXIS_PORT_MODE), status);
 }
 
 BOOL WINAPI tlmio_intstatusRead(TLMIO_HANDLE board, WORD axis, BYTE* status) {
-    return ReadBytePort(board, AxisPort(axis, AXIS_PORT_CONTROL), status);
+    return ReadBytePort(board, axis, AxisPort(axis, AXIS_PORT_CONTROL), status);
 }
 
 BOOL WINAPI tlmio_regRead(TLMIO_HANDLE board, WORD axis, BYTE command, DWORD* value) {
-    BoardRecord* record = LookUpBoardFor(board, value);
-    if (record == NULL) return FALSE;
-    if (!WriteByte(record, AxisPort(axis, AXIS_PORT_COMMAND), command)) return FALSE;
-    return ReadDataWord(record, axis, value) ? TRUE : FALSE;
+    if (!ArgumentsValid(axis, value)) return FALSE;
+    TableUse use;
+    BoardRecord* record = BeginBoardUse(board, &use);
+    BOOL ok = record != NULL && WriteByte(record, AxisPort(axis, AXIS_PORT_COMMAND), command) &&
+              ReadDataWord(record, axis, value);
+    EndTableUse(use);
+    return ok;
 }
 
-BOOL WINAPI tlmio_ElstWrite(TLMIO_HANDLE board, BYTE value) { return WriteBytePort(board, PORT_ELST, value); }
+BOOL WINAPI tlmio_ElstWrite(TLMIO_HANDLE board, BYTE value) { return WriteBytePort(board, NO_AXIS, PORT_ELST, value); }
 
-BOOL WINAPI tlmio_ElstRead(TLMIO_HANDLE board, BYTE* value) { return ReadBytePort(board, PORT_ELST, value); }
+BOOL WINAPI tlmio_ElstRead(TLMIO_HANDLE board, BYTE* value) { return ReadBytePort(board, NO_AXIS, PORT_ELST, value); }
 
-BOOL WINAPI tlmio_CmpcWrite(TLMIO_HANDLE board, BYTE value) { return WriteBytePort(board, PORT_CMPC, value); }
+BOOL WINAPI tlmio_CmpcWrite(TLMIO_HANDLE board, BYTE value) { return WriteBytePort(board, NO_AXIS, PORT_CMPC, value); }
 
-BOOL WINAPI tlmio_CmpcRead(TLMIO_HANDLE board, BYTE* value) { return ReadBytePort(board, PORT_CMPC, value); }
+BOOL WINAPI tlmio_CmpcRead(TLMIO_HANDLE board, BYTE* value) { return ReadBytePort(board, NO_AXIS, PORT_CMPC, value); }
 
 BOOL WINAPI tlmio_boardIDRead(TLMIO_HANDLE board, BYTE* boardId) {
     BYTE value;
-    if (!ReadBytePort(board, PORT_BOARD_ID, boardId != NULL ? &value : NULL)) return FALSE;
+    if (!ReadBytePort(board, NO_AXIS, PORT_BOARD_ID, boardId != NULL ? &value : NULL)) return FALSE;
     *boardId = value & 0x0F;
     return TRUE;
 }
 
-BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE* idNumber) {
-    BoardRecord* record = LookUpBoardFor(board, idNumber);
-    if (record == NULL) return FALSE;
-    // A failed read leaves no gap: the next byte read goes to the next free place. The bytes
-    // are gathered first, so that a call that fails leaves the caller's buffer as it was.
+// All eight bytes or nothing: a partial ID number would pass for another board's.
+static bool ReadIdNumber(BoardRecord* record, BYTE* idNumber) {
     BYTE bytes[8];
-    DWORD stored = 0;
-    for (DWORD i = 0; i < 8; ++i) {
-        PortReadRequest request = {PORT_ID_NUMBER + 2 * i};
-        BYTE reply = 0;
-        DWORD returned;
-        if (!SendRequest(record->Device, IOCTL_READ_BYTE, &request, sizeof request, &reply, sizeof reply, &returned))
-            continue;
-        if (returned != 1) return FALSE;
-        bytes[stored++] = reply;
-    }
-    for (DWORD i = 0; i < stored; ++i) idNumber[i] = bytes[i];
-    return stored != 0;
+    for (DWORD i = 0; i < 8; ++i)
+        if (!ReadByte(record, PORT_ID_NUMBER + 2 * i, &bytes[i])) return false;
+    for (DWORD i = 0; i < 8; ++i) idNumber[i] = bytes[i];
+    return true;
 }
 
-BOOL WINAPI tlmio_INTRDRead(TLMIO_HANDLE board, BYTE* value) { return ReadBytePort(board, PORT_INTRD, value); }
+BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE* idNumber) {
+    if (!ArgumentsValid(NO_AXIS, idNumber)) return FALSE;
+    TableUse use;
+    BoardRecord* record = BeginBoardUse(board, &use);
+    BOOL ok = record != NULL && ReadIdNumber(record, idNumber);
+    EndTableUse(use);
+    return ok;
+}
 
-BOOL WINAPI tlmio_INTRst(TLMIO_HANDLE board) { return WriteBytePort(board, PORT_INTRST, 0xFF); }
+BOOL WINAPI tlmio_INTRDRead(TLMIO_HANDLE board, BYTE* value) { return ReadBytePort(board, NO_AXIS, PORT_INTRD, value); }
+
+BOOL WINAPI tlmio_INTRst(TLMIO_HANDLE board) { return WriteBytePort(board, NO_AXIS, PORT_INTRST, 0xFF); }

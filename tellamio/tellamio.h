@@ -25,11 +25,9 @@ typedef struct DeviceInfo {
 } DeviceInfo;
 #pragma pack(pop)
 
-#ifdef __cplusplus
-static_assert(sizeof(DeviceInfo) == 24, "DeviceInfo is six packed 32-bit fields");
-#else
+/* DeviceInfo is six packed 32-bit fields; a compiler that lays it out otherwise stops here
+ * (a negative array size), in every C and C++ version. */
 typedef char tlmio_DeviceInfo_is_24_bytes[(sizeof(DeviceInfo) == 24) ? 1 : -1];
-#endif
 
 /* Board handle: bits 0-15 the index of the open board (1-65535), bits 16-31 the low 16 bits
  * of its BoardId (0xFFFF for a board opened by tlmio_OpenDevice). A handle with index 0

@@ -1,6 +1,9 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include <sched.h>
+#include <time.h>
+
 #include <mutex>
 
 #include "standin.h"
@@ -174,6 +177,15 @@ void InitializeCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_init(
 void EnterCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_lock(&section->mutex); }
 void LeaveCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_unlock(&section->mutex); }
 void DeleteCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_destroy(&section->mutex); }
+
+void Sleep(DWORD milliseconds) {
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    timespec pause = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    nanosleep(&pause, nullptr);
+}
 
 void SetLastError(DWORD error) { g_lastError = error; }
 DWORD GetLastError(void) { return g_lastError; }

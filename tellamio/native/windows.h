@@ -15,6 +15,7 @@ typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
+typedef uintptr_t UINT_PTR;
 typedef void* HANDLE;
 typedef void* HINSTANCE;
 typedef void* LPVOID;
@@ -69,6 +70,8 @@ void InitializeCriticalSection(LPCRITICAL_SECTION section);
 void EnterCriticalSection(LPCRITICAL_SECTION section);
 void LeaveCriticalSection(LPCRITICAL_SECTION section);
 void DeleteCriticalSection(LPCRITICAL_SECTION section);
+/* Gives up the rest of the time slice (0) or waits at least this many milliseconds. */
+void Sleep(DWORD milliseconds);
 /* sprintf with the Win32 1024-character limit. */
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 

@@ -137,6 +137,27 @@ TEST_F(DevicesTest, InfoStoresOnlyRecordsThatArrivedWhole) {
     }
 }
 
+// A reply that carries more records than its count says: only the counted ones are handed on.
+TEST_F(DevicesTest, InfoStoresNoMoreRecordsThanTheReplyCounts) {
+    standin::SetHooks([](const char*, DWORD*) { return true; },
+                      [](DWORD, const void*, DWORD, void* out, DWORD outSize, DWORD* returned, DWORD*) {
+                          BYTE reply[4 + 3 * sizeof(DeviceInfo)];
+                          memset(reply, 0x11, sizeof reply);
+                          DWORD counted = 1;
+                          memcpy(reply, &counted, sizeof counted);
+                          *returned = outSize < sizeof reply ? outSize : sizeof reply;
+                          memcpy(out, reply, *returned);
+                          return true;
+                      });
+    DeviceInfo info[3];
+    memset(info, 0xEE, sizeof info);
+    DWORD count = 3;
+    ASSERT_TRUE(tlmio_GetDeviceInfo(&count, info));
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(info[0].BusNumber, 0x11111111);
+    EXPECT_EQ(info[1].BusNumber, static_cast<LONG>(0xEEEEEEEE)) << "an uncounted record was copied";
+}
+
 TEST_F(DevicesTest, InfoFailuresStoreACountOfZeroAndLeaveTheArray) {
     struct Case {
         const char* what;

@@ -282,36 +282,38 @@ TEST_F(PortsTest, FailedRegReadLeavesTheVariable) {
     }
 }
 
-TEST_F(PortsTest, IdNumberReadPacksTheBytesItCouldRead) {
+// All eight bytes or none: the buffer is written only when every read brought its byte.
+TEST_F(PortsTest, IdNumberReadIsAllOrNothing) {
     struct Case {
         const char* what;
-        std::vector<uint32_t> failing;  // requests that fail
-        uint32_t shortReply;            // request answered with 0 bytes, 0: none
-        BOOL result;
-        std::vector<BYTE> expected;  // the 8-byte buffer afterwards
+        uint32_t failing;     // request that fails, 0: none
+        uint32_t shortReply;  // request answered with 0 bytes, 0: none
+        size_t requests;      // requests sent
+        DWORD error;          // last error of a failed call
     } cases[] = {
-        {"all eight", {}, 0, 1, {0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37}},
-        {"third fails", {3}, 0, 1, {0x30, 0x31, 0x33, 0x34, 0x35, 0x36, 0x37, 0xEE}},
-        {"first and last fail", {1, 8}, 0, 1, {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0xEE, 0xEE}},
-        {"fifth returns no byte: nothing stored", {}, 5, 0, {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
-        {"all fail", {1, 2, 3, 4, 5, 6, 7, 8}, 0, 0, {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
+        {"all eight", 0, 0, 8, 0},
+        {"first fails", 1, 0, 1, ERROR_IO_DEVICE},
+        {"last fails", 8, 0, 8, ERROR_IO_DEVICE},
+        {"fifth returns no byte", 0, 5, 5, 0x1234},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
         TLMIO_HANDLE h = OpenFirstBoard();
-        for (uint32_t n : c.failing) FailRequest(n);
+        if (c.failing) FailRequest(c.failing);
         if (c.shortReply) ShortReplyToRequest(c.shortReply, 0);
+        for (uint32_t n = 1; n <= 8; ++n)
+            if (n != c.failing && n != c.shortReply) ReplyToRequest(n, 0x30 + n);
         std::vector<BYTE> id(8, 0xEE);
-        EXPECT_EQ(tlmio_IDNumberRead(h, id.data()), c.result);
-        EXPECT_EQ(id, c.expected);
+        SetLastError(0x1234);
+        bool whole = !c.failing && !c.shortReply;
+        EXPECT_EQ(tlmio_IDNumberRead(h, id.data()), whole ? 1 : 0);
+        EXPECT_EQ(id, whole ? (std::vector<BYTE>{0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38})
+                            : std::vector<BYTE>(8, 0xEE));
+        if (!whole) EXPECT_EQ(GetLastError(), c.error);
         std::vector<Request> sent = Requests();
-        size_t expectedRequests = c.shortReply ? c.shortReply : 8;
-        ASSERT_EQ(sent.size(), expectedRequests);
-        for (size_t i = 0; i < sent.size(); ++i) {
-            EXPECT_EQ(sent[i].code, static_cast<DWORD>(READ_BYTE));
-            EXPECT_EQ(sent[i].port, 0xC0 + 2 * i);
-        }
+        ASSERT_EQ(sent.size(), c.requests);
+        for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(sent[i].port, 0xC0 + 2 * i);
         TearDown();
     }
 }
@@ -325,15 +327,43 @@ TEST_F(PortsTest, BoardIdIsTheLowNibble) {
     EXPECT_EQ(Requests(), (std::vector<Request>{{READ_BYTE, 0x9C, 0xA7}}));
 }
 
-TEST_F(PortsTest, AxisNumbersAreNotCheckedByTheLibrary) {
+// Axes 0 to 7 reach their blocks; from axis 8 on a block would lie on the board-wide ports
+// (axis 8's command port is the limit-switch register), so the call is refused unsent.
+TEST_F(PortsTest, AxesPastTheAxisBlocksAreRefused) {
+    BYTE b = 0x5A;
+    DWORD v = 0x5A5A5A5A;
+    struct Case {
+        const char* what;
+        std::function<BOOL(TLMIO_HANDLE, WORD)> call;
+        DWORD port;  // block offset of the (last) request
+    } cases[] = {
+        {"CmdWrite", [](TLMIO_HANDLE h, WORD a) { return tlmio_CmdWrite(h, a, 0x40, 0, 0); }, 0},
+        {"DousaWrite", [](TLMIO_HANDLE h, WORD a) { return tlmio_DousaWrite(h, a, 0x28); }, 1},
+        {"SeigyoWrite", [](TLMIO_HANDLE h, WORD a) { return tlmio_SeigyoWrite(h, a, 0x00); }, 2},
+        {"status1Read", [&](TLMIO_HANDLE h, WORD a) { return tlmio_status1Read(h, a, &b); }, 0},
+        {"status2Read", [&](TLMIO_HANDLE h, WORD a) { return tlmio_status2Read(h, a, &b); }, 1},
+        {"intstatusRead", [&](TLMIO_HANDLE h, WORD a) { return tlmio_intstatusRead(h, a, &b); }, 2},
+        {"regRead", [&](TLMIO_HANDLE h, WORD a) { return tlmio_regRead(h, a, 0x89, &v); }, 6},
+    };
     TLMIO_HANDLE h = OpenFirstBoard();
-    BYTE status = 0x5A;
-    EXPECT_EQ(tlmio_status1Read(h, 0x0010, &status), 0) << "offset 0x100 is past the board's ports";
-    EXPECT_EQ(status, 0x5A);
-    EXPECT_EQ(Requests().back(), (Request{READ_BYTE, 0x100, 0}));
-    EXPECT_EQ(tlmio_DousaWrite(h, 0xFFFF, 1), 0);
-    EXPECT_EQ(Requests().back(), (Request{WRITE_BYTE, 0xFFFF1, 0})) << "the offset is sent as formed";
-    EXPECT_EQ(GetLastError(), 87u) << "the driver refuses offsets past the board";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ForgetRequests();
+        EXPECT_NE(c.call(h, 7), 0) << "axis 7 answers on the board model";
+        ASSERT_FALSE(Requests().empty());
+        EXPECT_EQ(Requests().back().port, 0x70 + c.port);
+        for (WORD axis : {8, 0x10, 0xFFFF}) {
+            ForgetRequests();
+            b = 0x5A;
+            v = 0x5A5A5A5A;
+            SetLastError(0);
+            EXPECT_EQ(c.call(h, axis), 0) << "axis " << axis;
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << "axis " << axis;
+            EXPECT_TRUE(Requests().empty()) << "axis " << axis;
+            EXPECT_EQ(b, 0x5A);
+            EXPECT_EQ(v, 0x5A5A5A5Au);
+        }
+    }
 }
 
 }  // namespace

@@ -258,3 +258,89 @@ TEST_F(TableTest, ConcurrentCallsReachTheirOwnBoards) {
 }
 
 }  // namespace
+
+namespace {
+
+// A port call racing a close of its board finishes on that board or finds no board. Callers
+// address boards 0-3 by their board ID half alone, while one thread per board closes it,
+// opens a board of 4-7 (which the system may give the closed device's handle value) and
+// opens the first board again. The boards 4-7 are never written by anyone but a stray
+// call, so their limit-switch registers must still read 0 at the end.
+TEST_F(TableTest, CallsRacingACloseNeverReachAnotherBoard) {
+    const int kPairs = 4, kCycles = 3000;
+    std::vector<tlmsim::BoardConfig> configs;
+    for (int i = 0; i < 2 * kPairs; ++i) configs.push_back(Board(0, i, 0x100 * i, 5, i, 0x10 + i));
+    SetBoards(configs);
+    standin::SetSerialized(true);
+    std::atomic<int> churning(kPairs);
+    int wrongErrors[kPairs] = {}, completed[kPairs] = {}, churnFailures[kPairs] = {};
+    TLMIO_HANDLE firstOpen[kPairs];
+    for (int i = 0; i < kPairs; ++i) ASSERT_NE(firstOpen[i] = OpenById(i, 0x10 + i), TLMIO_INVALID_HANDLE);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kPairs; ++i) {
+        threads.emplace_back([&, i] {
+            const TLMIO_HANDLE key = static_cast<TLMIO_HANDLE>(0x10 + i) << 16;
+            for (int round = 0; churning > 0; ++round) {
+                if (tlmio_ElstWrite(key, static_cast<BYTE>(0x80 | i << 4 | (round & 15))))
+                    ++completed[i];
+                else if (GetLastError() != static_cast<DWORD>(LIBERR_HANDLE) && GetLastError() != ERROR_INVALID_HANDLE)
+                    ++wrongErrors[i];
+            }
+        });
+        threads.emplace_back([&, i] {
+            TLMIO_HANDLE mine = firstOpen[i];
+            for (int cycle = 0; cycle < kCycles; ++cycle) {
+                TLMIO_HANDLE other;
+                if (!tlmio_CloseDevice(mine) ||
+                    (other = OpenById(kPairs + i, 0x10 + kPairs + i)) == TLMIO_INVALID_HANDLE ||
+                    (mine = OpenById(i, 0x10 + i)) == TLMIO_INVALID_HANDLE || !tlmio_CloseDevice(other))
+                    ++churnFailures[i];
+                std::this_thread::yield();  // the callers' turn on an open board
+            }
+            --churning;
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int i = 0; i < kPairs; ++i) {
+        EXPECT_EQ(wrongErrors[i], 0) << "caller " << i << ": failures other than a missing board";
+        EXPECT_GT(completed[i], 0) << "caller " << i << " never reached its board";
+        EXPECT_EQ(churnFailures[i], 0) << "board " << i;
+        TLMIO_HANDLE other = OpenById(kPairs + i, 0x10 + kPairs + i);
+        BYTE elst = 0xEE;
+        ASSERT_TRUE(tlmio_ElstRead(other, &elst));
+        EXPECT_EQ(elst, 0) << "a caller of board " << i << " wrote to board " << kPairs + i;
+    }
+}
+
+// Two threads opening one board at once: one gets the handle, the other LIBERR_OPEN.
+TEST_F(TableTest, TwoOpensOfOneBoardAtOnceGiveOneHandle) {
+    standin::SetSerialized(true);
+    const int kRounds = 1000;
+    int bothOpened = 0, wrongError = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        std::atomic<int> ready(0);
+        TLMIO_HANDLE handles[2];
+        DWORD errors[2];
+        auto open = [&](int t) {
+            ++ready;
+            while (ready < 2) {
+            }
+            handles[t] = OpenByManagement(0);
+            errors[t] = GetLastError();
+        };
+        std::thread first(open, 0), second(open, 1);
+        first.join();
+        second.join();
+        int opened = (handles[0] != TLMIO_INVALID_HANDLE) + (handles[1] != TLMIO_INVALID_HANDLE);
+        if (opened == 2) ++bothOpened;
+        for (int t = 0; t < 2; ++t) {
+            if (handles[t] == TLMIO_INVALID_HANDLE && errors[t] != static_cast<DWORD>(LIBERR_OPEN)) ++wrongError;
+            if (handles[t] != TLMIO_INVALID_HANDLE) tlmio_CloseDevice(handles[t]);
+        }
+    }
+    EXPECT_EQ(bothOpened, 0) << "of " << kRounds << " rounds";
+    EXPECT_EQ(wrongError, 0);
+    EXPECT_EQ(standin::OpenHandles(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,2 @@
+/* The public header alone, as a user's first include. */
+#include "tellamio.h"
