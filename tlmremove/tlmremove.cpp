@@ -80,14 +80,8 @@ typedef BOOL(WINAPI* GetDeviceRegistryPropertyProc)(HDEVINFO, PSP_DEVINFO_DATA, 
 typedef BOOL(WINAPI* CallClassInstallerProc)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA);
 typedef BOOL(WINAPI* DestroyDeviceInfoListProc)(HDEVINFO);
 
-// File-system redirection of a 32-bit process on 64-bit Windows, looked up at run time:
-// Windows 9x and NT 4 have none of these functions.
+// Looked up at run time: Windows 9x, NT 4 and 2000 before SP2 do not have it.
 typedef BOOL(WINAPI* IsWow64ProcessProc)(HANDLE, PBOOL);
-typedef BOOL(WINAPI* Wow64DisableRedirectionProc)(PVOID*);
-typedef BOOL(WINAPI* Wow64RevertRedirectionProc)(PVOID);
-
-static Wow64RevertRedirectionProc g_revertRedirection;  // set while redirection is off
-static PVOID g_redirectionState;
 
 // Classifies the running Windows version.
 int GetOsClass(void) {
@@ -305,26 +299,14 @@ int RemoveDeviceEntries(void) {
     return allRemoved ? 1 : 0;
 }
 
-// Under WOW64 the 32-bit program would see SysWOW64 under the name System32 and delete
-// nothing of the driver's; turns the redirection off until EndRealSystemFolder.
-static void BeginRealSystemFolder(void) {
+// True for a 32-bit program on 64-bit Windows. There the setup API removes no device for
+// it, and the system folder it sees is the 32-bit one: only the 64-bit program can do the job.
+static BOOL RunsUnderWow64(void) {
     HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    if (kernel == NULL) return;
+    if (kernel == NULL) return FALSE;
     IsWow64ProcessProc isWow64Process = (IsWow64ProcessProc)(void*)GetProcAddress(kernel, "IsWow64Process");
     BOOL wow64 = FALSE;
-    if (isWow64Process == NULL || !isWow64Process(GetCurrentProcess(), &wow64) || !wow64) return;
-    Wow64DisableRedirectionProc disableRedirection =
-        (Wow64DisableRedirectionProc)(void*)GetProcAddress(kernel, "Wow64DisableWow64FsRedirection");
-    Wow64RevertRedirectionProc revertRedirection =
-        (Wow64RevertRedirectionProc)(void*)GetProcAddress(kernel, "Wow64RevertWow64FsRedirection");
-    if (disableRedirection == NULL || revertRedirection == NULL) return;
-    if (disableRedirection(&g_redirectionState)) g_revertRedirection = revertRedirection;
-}
-
-static void EndRealSystemFolder(void) {
-    if (g_revertRedirection == NULL) return;
-    g_revertRedirection(g_redirectionState);
-    g_revertRedirection = NULL;
+    return isWow64Process != NULL && isWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
 // Enables the shutdown privilege for the restart at the end. Returns -1 when the process
@@ -391,7 +373,6 @@ int UninstallDriver(void) {
         if (!DeleteNt4Key(KEY_NT4_SERVICE, SUBKEY_SECURITY)) result |= UNINST_REG_ERROR;
         if (!DeleteNt4Key(KEY_NT4_SERVICE, NULL)) result |= UNINST_REG_ERROR;
         if (!DeleteNt4Key(KEY_NT4_EVENTLOG, NULL)) result |= UNINST_REG_ERROR;
-        BeginRealSystemFolder();
         if (!DeleteDriverFile(FILE_NT4_DRIVER)) result |= UNINST_FILE_ERROR;
     } else {
         if (!RemoveDeviceEntries()) result |= UNINST_REG_ERROR;
@@ -413,9 +394,6 @@ int UninstallDriver(void) {
             otherSecond = FILE_WXP_DRIVER;
             own = FILE_WDM_DRIVER;
         }
-        // Redirection goes off only here, after the device walk: SETUPAPI.DLL has to come
-        // from the folder of the program's own bitness.
-        BeginRealSystemFolder();
         DeleteDriverFile(otherFirst);
         DeleteDriverFile(otherSecond);
         if (!DeleteDriverFile(own)) result |= UNINST_FILE_ERROR;
@@ -423,7 +401,6 @@ int UninstallDriver(void) {
 
     if (!MakePath(path, FALSE, DIR_SYSTEM32, FILE_LIBRARY, (const char*)NULL) || !ForceDeleteFile(path))
         result |= UNINST_FILE_ERROR;
-    EndRealSystemFolder();
     return result;
 }
 
@@ -435,6 +412,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     char caption[TEXT_BUFFER_SIZE];
     char text[TEXT_BUFFER_SIZE];
     LoadStringA(instance, IDS_CAPTION, caption, TEXT_BUFFER_SIZE);
+    if (RunsUnderWow64()) {
+        // Nothing is touched: a half removal would leave the devices behind the restart.
+        LoadStringA(instance, IDS_NEED_64BIT, text, TEXT_BUFFER_SIZE);
+        MessageBoxA(NULL, text, caption, MB_OK | MB_ICONERROR);
+        return 0;
+    }
     LoadStringA(instance, IDS_CONFIRM, text, TEXT_BUFFER_SIZE);
     if (MessageBoxA(NULL, text, caption, MB_OKCANCEL | MB_ICONWARNING) != IDOK) return 0;
 

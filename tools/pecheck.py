@@ -7,8 +7,10 @@ non-zero when any check fails.
                   [--stdcall NAME:BYTES,...] [--imports-by-ordinal DLL:FIRST-LAST]
                   [--allowed-dlls DLL,DLL,...] [--not-imported DLL:NAME,...]
                   [--version A.B.C.D] [--string KEY=VALUE ...]
+                  [--execution-level LEVEL]
 """
 import argparse
+import re
 import struct
 import subprocess
 import sys
@@ -179,6 +181,7 @@ def main():
                     help="DLL:NAME,... functions that must be looked up at run time, never imported")
     ap.add_argument("--version")
     ap.add_argument("--string", action="append", default=[])
+    ap.add_argument("--execution-level", help="the manifest's requestedExecutionLevel; no compatibility section")
     args = ap.parse_args()
 
     failures = 0
@@ -242,6 +245,15 @@ def main():
             for kv in args.string:
                 k, v = kv.split("=", 1)
                 check(strings.get(k) == v, "version string %s" % k, v, strings.get(k))
+    if args.execution_level:
+        manifests = [blob.decode("utf-8", "replace") for t, n, _, blob in pe.resources() if t == 24 and n == 1]
+        text = manifests[0] if manifests else ""
+        check(len(manifests) == 1, "one embedded program manifest", 1, len(manifests))
+        level = re.search(r'requestedExecutionLevel[^>]*\blevel="([^"]*)"', text)
+        check(level is not None and level.group(1) == args.execution_level, "requested execution level",
+              args.execution_level, level.group(1) if level else None)
+        check("compatibility" not in text, "no compatibility section (the version seen stays the real one)",
+              "none", "present" if "compatibility" in text else "none")
     print("pecheck: %d passed, %d failed" % (passes, failures))
     return 1 if failures else 0
 

@@ -16,11 +16,9 @@
 //                       without wanting a bigger buffer), "empty:<instance id>" (the device's
 //                       hardware-id property is empty: required size 0) or
 //                       "remove:<instance id>" (DIF_REMOVE of that device fails);
-//                       for kernel32 it records the look-ups of the WOW64 functions and
-//                       hands out recording wrappers: TLMREMOVE_REC_WOW64 "yes" makes
-//                       IsWow64Process report a WOW64 process (redirection is then turned
-//                       off and back on in pretence only), "missing" hides the three
-//                       functions as on Windows 9x and NT 4
+//                       for kernel32 it records the look-ups of the WOW64 functions:
+//                       TLMREMOVE_REC_WOW64 "yes" makes IsWow64Process report a WOW64
+//                       process, "missing" hides them as on Windows 9x and NT 4
 //   DeleteFileA         records the path and the result
 //   FreeLibrary         records the release of the setup API
 //   OpenProcessToken    records the call; fails when TLMREMOVE_REC_NO_TOKEN is set
@@ -50,7 +48,6 @@ BOOL g_windowsDirectoryOverride = FALSE;
 char g_setupFault[512];
 HMODULE g_setupApi;
 char g_wow64[16];
-PVOID const kRedirectionState = (PVOID)0x7E31;
 
 decltype(&MessageBoxA) g_realMessageBoxA;
 decltype(&GetProcAddress) g_realGetProcAddress;
@@ -68,8 +65,6 @@ decltype(&GetVersionExA) g_realGetVersionExA;
 decltype(&GetWindowsDirectoryA) g_realGetWindowsDirectoryA;
 decltype(&DeleteFileA) g_realDeleteFileA;
 decltype(&IsWow64Process) g_realIsWow64Process;
-decltype(&Wow64DisableWow64FsRedirection) g_realDisableRedirection;
-decltype(&Wow64RevertWow64FsRedirection) g_realRevertRedirection;
 
 void AppendLog(const char* line) {
     HANDLE file = CreateFileA(g_logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
@@ -245,27 +240,7 @@ BOOL WINAPI ReportIsWow64Process(HANDLE process, PBOOL wow64) {
     return TRUE;
 }
 
-BOOL WINAPI RecordDisableRedirection(PVOID* state) {
-    BOOL ok = TRUE;
-    if (strcmp(g_wow64, "yes") == 0)
-        *state = kRedirectionState;
-    else
-        ok = g_realDisableRedirection(state);
-    char line[64];
-    snprintf(line, sizeof(line), "redirect\toff\t%d", ok ? 1 : 0);
-    AppendLog(line);
-    return ok;
-}
-
-BOOL WINAPI RecordRevertRedirection(PVOID state) {
-    BOOL ok = strcmp(g_wow64, "yes") == 0 ? state == kRedirectionState : g_realRevertRedirection(state);
-    char line[64];
-    snprintf(line, sizeof(line), "redirect\ton\t%d", ok ? 1 : 0);
-    AppendLog(line);
-    return ok;
-}
-
-// The WOW64 functions the program asks kernel32 for, wrapped.
+// The WOW64 functions the program asks kernel32 for: recorded, IsWow64Process wrapped.
 FARPROC KernelProc(FARPROC real, LPCSTR name) {
     char line[128];
     snprintf(line, sizeof(line), "kproc\t%s", name);
@@ -275,16 +250,9 @@ FARPROC KernelProc(FARPROC real, LPCSTR name) {
         return NULL;
     }
     if (!real) return real;
-    if (strcmp(name, "IsWow64Process") == 0) {
-        g_realIsWow64Process = (decltype(g_realIsWow64Process))(void*)real;
-        return (FARPROC)(void*)ReportIsWow64Process;
-    }
-    if (strcmp(name, "Wow64DisableWow64FsRedirection") == 0) {
-        g_realDisableRedirection = (decltype(g_realDisableRedirection))(void*)real;
-        return (FARPROC)(void*)RecordDisableRedirection;
-    }
-    g_realRevertRedirection = (decltype(g_realRevertRedirection))(void*)real;
-    return (FARPROC)(void*)RecordRevertRedirection;
+    if (strcmp(name, "IsWow64Process") != 0) return real;
+    g_realIsWow64Process = (decltype(g_realIsWow64Process))(void*)real;
+    return (FARPROC)(void*)ReportIsWow64Process;
 }
 
 FARPROC WINAPI RecordGetProcAddress(HMODULE module, LPCSTR name) {
