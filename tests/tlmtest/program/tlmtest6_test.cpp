@@ -295,11 +295,13 @@ struct FailureCase {
 
 TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
     const int32_t io = simctl::STATUS_IO_DEVICE_ERROR_CODE;
-    const std::vector<uint32_t> all = {0, 1, 2, 3, 4, 5};
+    const std::vector<uint32_t> all = {0, 1, 2, 3, 4, 5}, none;
     const FailureCase cases[] = {
         {"no board", Boards(0), 0, 0, 0, 0, kErrDeviceCount, false, 0, {}},
         {"seventeen boards", Boards(17), 0, 0, 0, 0, kErrDeviceCount, false, 0, {}},
         {"device information refused", Boards(1), tlmwin::kGetDeviceInfo, ~0u, 1, io, kErrDeviceInfo, true, 0, {}},
+        {"device information without a record", Boards(1), tlmwin::kGetDeviceInfo, ~0u, 1, 0, kErrDeviceCount, false, 0,
+         none, false, TLMSIM_FAULT_BYTE_COUNT, 2},
         {"board selection refused", Boards(1), tlmwin::kSelectBoard, ~0u, 1, io, kErrDeviceOpen, true, 0x20000001, {}},
         {"first initial command fails", Boards(1), tlmwin::kWriteByte, 0x00, 1, io, kErrCommandWrite, true, 0, all},
         {"control mode fails", Boards(1), tlmwin::kWriteByte, 0x02, 1, io, kErrControlMode, true, 0, all},
