@@ -104,6 +104,13 @@ WORD StartOriginReturnOlsZ(HWND window, WORD axis) {
 }
 
 WORD StartCycleRun(HWND window, WORD axis) {
+    // An end latched before this run (a run stopped between two feeds leaves one; 0x67 keeps
+    // it) is read away, so that the cycle step reacts only to the feeds of this run.
+    BYTE latched = 0;
+    if (!tlmio_intstatusRead(Board(), axis, &latched)) {
+        ShowBoardError(window, IDS_ERR_INTSTATUS_READ);
+        return 0;
+    }
     if (!StartPlusPresetFeed(window, axis)) return 0;
     if (!WriteCommand(axis, CMD_CYCLE_BEGIN)) {
         ShowBoardError(window, IDS_ERR_COMMAND_WRITE);

@@ -360,6 +360,7 @@ TEST_F(OperationPage, CycleRunMakesItsRoundTripsAndEnds) {
 
 // "サイクルストップ" during a feed, and in the gap between two feeds (the axis stands, the end
 // of the feed latched): no further feed starts, the run ends with 0x67, labels and buttons back.
+// A run started again after that reacts only to its own feeds.
 TEST_F(OperationPage, CycleStopEndsTheRunAtAnyMoment) {
     struct Case {
         const char* name;
@@ -394,6 +395,16 @@ TEST_F(OperationPage, CycleStopEndsTheRunAtAnyMoment) {
         EXPECT_EQ(WritesFromStop(a), (std::vector<std::string>{Cmd(a, 0x09), Cmd(a, 0x67)})) << Joined(Writes(a));
         // The cycle step has stopped with the run: no interrupt status reads of the axis.
         ExpectNotPolled(a);
+        if (!c.betweenFeeds) continue;
+        // The end of the + feed is still latched. A new run whose first feed ends at once, on
+        // +ELS, has no feed of its own that ended: it ends, and the axis stands at 1500.
+        ASSERT_EQ(sim_.ForceInput(0, a, TLMSIM_INPUT_PLUS_ELS, TLMSIM_FORCE_ASSERTED), 0u);
+        ResetTrace();
+        ASSERT_NO_FATAL_FAILURE(Click(Id(a, 7)));
+        ASSERT_EQ(sim_.Advance(1000 * kMs), 0u);
+        EXPECT_TRUE(WaitUntil([&] { return ButtonStates(a) == "1111111111111111"; })) << ButtonStates(a);
+        EXPECT_EQ(Writes(a), (std::vector<std::string>{Mode(a, 0x28), Cmd(a, 0x10), Cmd(a, 0x66), Cmd(a, 0x67)}));
+        EXPECT_EQ(Text(Id(a, 20)), Right11(1500));
     }
 }
 
