@@ -21,6 +21,11 @@ BOOL EnumerateBoards(HWND window) {
         ShowBoardError(window, IDS_ERR_DEVICE_INFO);
         return FALSE;
     }
+    // A reply without a whole record names no board to open: the same as none found.
+    if (g_deviceCount == 0) {
+        ShowBoardError(window, IDS_ERR_DEVICE_COUNT);
+        return FALSE;
+    }
     // The list has room for MAX_BOARDS records whatever count the library reports back.
     if (g_deviceCount > MAX_BOARDS) g_deviceCount = MAX_BOARDS;
     return TRUE;

@@ -19,13 +19,27 @@ WORD g_cycleActive[AXIS_COUNT];
 
 static const char kErrorCaption[] = "ErrorMessgae";
 
+static TLMIO_HANDLE Board(void) { return (TLMIO_HANDLE)g_boardHandle; }
+
+static BOOL WriteCommand(WORD axis, BYTE command) { return tlmio_CmdWrite(Board(), axis, command, 0, 0); }
+
+// The stop every axis gets at close: a decelerating stop, an immediate stop where that fails.
+// A failure here goes unreported; the report is of the failure that asked for the stop.
+static void StopEveryAxis(void) {
+    if (g_boardHandle == -1) return;
+    for (WORD axis = 0; axis < g_axisCount; ++axis)
+        if (!WriteCommand(axis, CMD_DECELERATING_STOP)) WriteCommand(axis, CMD_IMMEDIATE_STOP);
+}
+
 void ShowBoardError(HWND window, UINT messageId) {
     // One report at a time: a failure met while the box of an earlier one is open (by a
     // message handled in the box's loop) ends the program with that earlier one, which closes
-    // the board once.
+    // the board once. The axes were stopped before that box, and nothing starts under it.
     static WORD reporting = 0;
     if (reporting) return;
     DWORD error = GetLastError();
+    // The board is made safe first: the box waits for an answer, a moving axis must not.
+    StopEveryAxis();
     char message[256];
     char text[256 + 32];
     LoadProgramString(messageId & 0xFFFF, message);
@@ -46,8 +60,6 @@ void ShowBoardError(HWND window, UINT messageId) {
     PostQuitMessage(0);
 }
 
-static TLMIO_HANDLE Board(void) { return (TLMIO_HANDLE)g_boardHandle; }
-
 BOOL WriteAxisRegister(WORD axis, BYTE reg, DWORD value) {
     return tlmio_CmdWrite(Board(), axis, (BYTE)(CMD_REGISTER_WRITE + reg), 1, value);
 }
@@ -55,8 +67,6 @@ BOOL WriteAxisRegister(WORD axis, BYTE reg, DWORD value) {
 BOOL ReadAxisRegister(WORD axis, BYTE reg, DWORD* value) {
     return tlmio_regRead(Board(), axis, (BYTE)(CMD_REGISTER_READ + reg), value);
 }
-
-static BOOL WriteCommand(WORD axis, BYTE command) { return tlmio_CmdWrite(Board(), axis, command, 0, 0); }
 
 // Operation-mode byte, then the start command; the first failure is reported.
 static WORD StartWithMode(HWND window, WORD axis, BYTE mode, BYTE command) {
@@ -104,6 +114,13 @@ WORD StartOriginReturnOlsZ(HWND window, WORD axis) {
 }
 
 WORD StartCycleRun(HWND window, WORD axis) {
+    // An end latched before this run (a run stopped between two feeds leaves one; 0x67 keeps
+    // it) is read away, so that the cycle step reacts only to the feeds of this run.
+    BYTE latched = 0;
+    if (!tlmio_intstatusRead(Board(), axis, &latched)) {
+        ShowBoardError(window, IDS_ERR_INTSTATUS_READ);
+        return 0;
+    }
     if (!StartPlusPresetFeed(window, axis)) return 0;
     if (!WriteCommand(axis, CMD_CYCLE_BEGIN)) {
         ShowBoardError(window, IDS_ERR_COMMAND_WRITE);

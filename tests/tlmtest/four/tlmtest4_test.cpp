@@ -281,11 +281,11 @@ TEST_F(Tlmtest4, AFailedCounterSourceWriteOrReadBackEndsTheProgram) {
         DWORD code = 1234;
         ASSERT_TRUE(program_.WaitForExit(kTimeout, &code)) << "still running; boxes: " << Boxes();
         EXPECT_EQ(code, 0u);
-        // No position clear follows the failure (the close writes no register); the board was
-        // closed once.
+        // No position clear follows the failure (the close writes no register); every axis was
+        // stopped before the box, and the board closed once.
         for (const Call& call : Calls())
             EXPECT_FALSE(call.kind == Call::Command && call.code == 0xC9 && call.axis == 3) << call.ToString();
-        EXPECT_EQ(StopCommands(), 4);
+        EXPECT_EQ(StopCommands(), 8);
     }
 }
 

@@ -360,6 +360,7 @@ TEST_F(OperationPage, CycleRunMakesItsRoundTripsAndEnds) {
 
 // "サイクルストップ" during a feed, and in the gap between two feeds (the axis stands, the end
 // of the feed latched): no further feed starts, the run ends with 0x67, labels and buttons back.
+// A run started again after that reacts only to its own feeds.
 TEST_F(OperationPage, CycleStopEndsTheRunAtAnyMoment) {
     struct Case {
         const char* name;
@@ -394,6 +395,16 @@ TEST_F(OperationPage, CycleStopEndsTheRunAtAnyMoment) {
         EXPECT_EQ(WritesFromStop(a), (std::vector<std::string>{Cmd(a, 0x09), Cmd(a, 0x67)})) << Joined(Writes(a));
         // The cycle step has stopped with the run: no interrupt status reads of the axis.
         ExpectNotPolled(a);
+        if (!c.betweenFeeds) continue;
+        // The end of the + feed is still latched. A new run whose first feed ends at once, on
+        // +ELS, has no feed of its own that ended: it ends, and the axis stands at 1500.
+        ASSERT_EQ(sim_.ForceInput(0, a, TLMSIM_INPUT_PLUS_ELS, TLMSIM_FORCE_ASSERTED), 0u);
+        ResetTrace();
+        ASSERT_NO_FATAL_FAILURE(Click(Id(a, 7)));
+        ASSERT_EQ(sim_.Advance(1000 * kMs), 0u);
+        EXPECT_TRUE(WaitUntil([&] { return ButtonStates(a) == "1111111111111111"; })) << ButtonStates(a);
+        EXPECT_EQ(Writes(a), (std::vector<std::string>{Mode(a, 0x28), Cmd(a, 0x10), Cmd(a, 0x66), Cmd(a, 0x67)}));
+        EXPECT_EQ(Text(Id(a, 20)), Right11(1500));
     }
 }
 
@@ -551,6 +562,7 @@ TEST_F(OperationPage, AFailedReadOfThePollsEndsTheProgramAfterOneBox) {
         SCOPED_TRACE(c.name);
         if (c.underNotice) ASSERT_NO_FATAL_FAILURE(StartOn(6, true, 0));
         ASSERT_NO_FATAL_FAILURE(Click(Id(0, 3)));  // X moves: its motion poll runs too
+        ASSERT_EQ(sim_.Advance(200 * kMs), 0u);
         std::string error;
         ui::MessageBoxSeen box;
         if (c.underNotice) {
@@ -558,6 +570,7 @@ TEST_F(OperationPage, AFailedReadOfThePollsEndsTheProgramAfterOneBox) {
             ASSERT_TRUE(program_.WaitForMessageBox(kTimeout, &box)) << "no notice";
             ASSERT_EQ(ui::Narrow(box.text), "動作中のため、画面切替できません。");
         }
+        ResetTrace();
         TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, tlmwin::kReadByte, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
         ASSERT_EQ(sim_.AddFault(fault), 0u);
         auto errorBoxes = [&] {
@@ -571,6 +584,16 @@ TEST_F(OperationPage, AFailedReadOfThePollsEndsTheProgramAfterOneBox) {
         box = errorBoxes().front();
         EXPECT_EQ(ui::Narrow(box.text), "ステータス１読込Error：(0x45d)");
         EXPECT_EQ(box.owner, program_.MainWindow());
+        // Every axis was stopped before the box came up, and nothing else was written; X, at
+        // its FL speed, got the immediate stop. It stands while the box waits.
+        std::vector<std::string> writes;
+        for (const Call& w : Calls())
+            if (w.kind == Call::Command || w.kind == Call::OperationMode) writes.push_back(w.ToString());
+        EXPECT_EQ(writes, (std::vector<std::string>{Cmd(0, 0x09), Cmd(1, 0x0A), Cmd(2, 0x0A), Cmd(3, 0x0A),
+                                                    Cmd(4, 0x0A), Cmd(5, 0x0A)}));
+        const int64_t x = Machine(0);
+        ASSERT_EQ(sim_.Advance(800 * kMs), 0u);
+        EXPECT_EQ(Machine(0), x) << "X moved under the error box";
         // While the box is open the page and the tabs are unusable, and a click that still
         // reaches them starts nothing; the polls wait: no second box.
         EXPECT_FALSE(IsWindowEnabled(page_)) << "page usable under the error box";

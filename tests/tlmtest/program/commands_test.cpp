@@ -196,7 +196,7 @@ TEST_F(Commands, StopChoosesByTheStartCommandAtTheTimeOfTheStop) {
 
 TEST_F(Commands, CycleRunStartsAPlusFeedMarksTheCycleAndStartsItsTimer) {
     ASSERT_EQ(StartCycleRun(window_, 2), 1);
-    EXPECT_EQ(Sent(), (std::vector<std::string>{Mode(2, 0x28), Cmd(2, 0x10), Cmd(2, 0x66)}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{ByteRead(0x22, 0), Mode(2, 0x28), Cmd(2, 0x10), Cmd(2, 0x66)}));
     // The cycle timer of axis Z fires on the window within a few periods of 100 ms.
     MSG msg;
     bool fired = false;

@@ -118,8 +118,10 @@ protected:
 
     // The axes that received the close sequence, in order, from the calls after `from`: the
     // decelerating stop 0x0A (which the library sends after reading registers 1 and 12 of the
-    // axis, and as 0x09 when the axis runs at its FL speed), then 0x48 and 0x49.
-    static std::vector<uint32_t> ClosedAxes(const std::vector<Call>& calls, size_t from, std::string* problem) {
+    // axis, and as 0x09 when the axis runs at its FL speed), then 0x48 and 0x49. A stop alone
+    // (an error report's, before its box) goes to *stopped.
+    static std::vector<uint32_t> ClosedAxes(const std::vector<Call>& calls, size_t from, std::string* problem,
+                                            std::vector<uint32_t>* stopped = nullptr) {
         std::vector<uint32_t> axes;
         auto is = [&](size_t i, Call::Kind kind, uint32_t code, uint32_t axis) {
             return i < calls.size() && calls[i].kind == kind && calls[i].code == code && calls[i].axis == axis;
@@ -128,9 +130,14 @@ protected:
             const Call& c = calls[i];
             if (c.kind != Call::RegisterRead || c.code != 0x81) continue;
             uint32_t axis = c.axis;
-            if (!is(i + 1, Call::RegisterRead, 0x8C, axis) ||
-                !(is(i + 2, Call::Command, 0x0A, axis) || is(i + 2, Call::Command, 0x09, axis)) ||
-                !is(i + 3, Call::Command, 0x48, axis) || !is(i + 4, Call::Command, 0x49, axis)) {
+            bool stop = is(i + 1, Call::RegisterRead, 0x8C, axis) &&
+                        (is(i + 2, Call::Command, 0x0A, axis) || is(i + 2, Call::Command, 0x09, axis));
+            if (stop && stopped && !is(i + 3, Call::Command, 0x48, axis)) {
+                stopped->push_back(axis);
+                i += 2;
+                continue;
+            }
+            if (!stop || !is(i + 3, Call::Command, 0x48, axis) || !is(i + 4, Call::Command, 0x49, axis)) {
                 *problem += "incomplete close sequence on axis " + std::to_string(axis) + "; ";
                 continue;
             }
@@ -295,11 +302,13 @@ struct FailureCase {
 
 TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
     const int32_t io = simctl::STATUS_IO_DEVICE_ERROR_CODE;
-    const std::vector<uint32_t> all = {0, 1, 2, 3, 4, 5};
+    const std::vector<uint32_t> all = {0, 1, 2, 3, 4, 5}, none;
     const FailureCase cases[] = {
         {"no board", Boards(0), 0, 0, 0, 0, kErrDeviceCount, false, 0, {}},
         {"seventeen boards", Boards(17), 0, 0, 0, 0, kErrDeviceCount, false, 0, {}},
         {"device information refused", Boards(1), tlmwin::kGetDeviceInfo, ~0u, 1, io, kErrDeviceInfo, true, 0, {}},
+        {"device information without a record", Boards(1), tlmwin::kGetDeviceInfo, ~0u, 1, 0, kErrDeviceCount, false, 0,
+         none, false, TLMSIM_FAULT_BYTE_COUNT, 2},
         {"board selection refused", Boards(1), tlmwin::kSelectBoard, ~0u, 1, io, kErrDeviceOpen, true, 0x20000001, {}},
         {"first initial command fails", Boards(1), tlmwin::kWriteByte, 0x00, 1, io, kErrCommandWrite, true, 0, all},
         {"control mode fails", Boards(1), tlmwin::kWriteByte, 0x02, 1, io, kErrControlMode, true, 0, all},
@@ -384,6 +393,10 @@ TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
             EXPECT_EQ(box.text.back(), L')') << ui::Narrow(box.text);
         }
         EXPECT_EQ(program.VisiblePage(), nullptr) << "a page is shown behind the error box";
+        std::string problem;
+        std::vector<uint32_t> stopped;
+        EXPECT_EQ(ClosedAxes(ProgramCalls(), 0, &problem, &stopped), std::vector<uint32_t>{});
+        EXPECT_EQ(stopped, c.closedAxes) << "the axes stopped before the box";
         ui::Program::Press(box.window, IDOK);
         DWORD exitCode = 1234;
         ASSERT_TRUE(program.WaitForExit(kTimeout, &exitCode))
@@ -392,10 +405,11 @@ TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
 
         std::vector<TlmSimTraceEntry> entries = Trace();
         std::vector<Call> calls = simctl::Calls(entries, simctl::ProgramFile(entries));
-        std::string problem;
-        // Only the close follows the failure, once.
-        std::vector<uint32_t> closed = ClosedAxes(calls, 0, &problem);
+        // Only the stops and the close follow the failure, once.
+        stopped.clear();
+        std::vector<uint32_t> closed = ClosedAxes(calls, 0, &problem, &stopped);
         EXPECT_EQ(closed, c.closedAxes) << Join(calls);
+        EXPECT_EQ(stopped, c.closedAxes);
         EXPECT_EQ(problem, "");
         TlmSimState state;
         std::string error;
@@ -560,12 +574,14 @@ TEST_F(Tlmtest6, ReportsAFailedStatusReadWhileSwitching) {
 
         std::vector<Call> calls = simctl::Calls(Trace(), file);
         std::string problem;
-        EXPECT_EQ(ClosedAxes(calls, 0, &problem), c.closed) << Join(calls);
+        std::vector<uint32_t> stopped;
+        EXPECT_EQ(ClosedAxes(calls, 0, &problem, &stopped), c.closed) << Join(calls);
+        EXPECT_EQ(stopped, c.closed);
         EXPECT_EQ(problem, "");
-        // One status read (the failed one), then the close and nothing else.
+        // One status read (the failed one), then the stops, the close and nothing else.
         ASSERT_FALSE(calls.empty());
         EXPECT_EQ(calls.front().kind, Call::ByteRead);
-        EXPECT_EQ(calls.size(), 1 + 5 * c.closed.size()) << Join(calls);
+        EXPECT_EQ(calls.size(), 1 + 8 * c.closed.size()) << Join(calls);
     }
 }
 
@@ -910,11 +926,13 @@ TEST_F(Tlmtest6, ClosingStopsEveryAxisSwitchesTheServosOffAndClosesTheBoard) {
         uint8_t axes;
         int tab;
         std::vector<uint32_t> closed;
+        bool xStopFails = false;  // X and Y run at FL (started by another client); X's stop fails
     };
     const CloseCase cases[] = {
         {"six axes, page 0", 6, 0, {0, 1, 2, 3, 4, 5}},
         {"six axes, settings page 3", 6, 3, {0, 1, 2, 3, 4, 5}},
         {"four axes, settings page 2", 4, 2, {0, 1, 2, 3}},
+        {"X and Y moving, X's stop fails", 6, 2, {0, 1, 2, 3, 4, 5}, true},
     };
     for (const CloseCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -929,18 +947,43 @@ TEST_F(Tlmtest6, ClosingStopsEveryAxisSwitchesTheServosOffAndClosesTheBoard) {
         }
         std::vector<TlmSimTraceEntry> before = Trace();
         uint32_t file = simctl::ProgramFile(before);
-        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        {
+            AxisMover mover;
+            ASSERT_TRUE(!c.xStopFails || (mover.Start(0) && mover.Start(1))) << "X and Y did not start";
+            ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        }
+        if (c.xStopFails) {
+            // X's stop command is the 7th request of the close: the library reads registers 1
+            // and 12 first (a command byte and two word reads each).
+            ASSERT_TRUE(simctl::AddFault({TLMSIM_FAULT_FAIL, 7, 0, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0}, &error));
+            program.Close();
+            ui::MessageBoxSeen box;
+            ASSERT_TRUE(program.WaitForMessageBox(kTimeout, &box)) << "no error box";
+            EXPECT_EQ(ui::Narrow(box.text), ui::Narrow(std::wstring(kErrCommandWrite) + L"(0x45d)"));
+            uint8_t status = 0xFF;
+            EXPECT_TRUE(simctl::BoardClient(0).ReadByte(16, &status) && !(status & 0x04)) << "Y still runs";
+            ui::Program::Press(box.window, IDOK);
+        }
         ASSERT_NO_FATAL_FAILURE(CloseAndExit(&program));
         std::vector<Call> calls = simctl::Calls(Trace(), file);
         std::vector<std::string> got, expected;
         for (const Call& call : calls) got.push_back(call.ToString());
         for (uint32_t axis : c.closed) {
+            const bool atFl = c.xStopFails && axis < 2;  // stopped with 0x09
             expected.push_back(Call{Call::RegisterRead, axis, 0x81, 500, false}.ToString());
-            expected.push_back(Call{Call::RegisterRead, axis, 0x8C, 0, false}.ToString());
-            expected.push_back(Call{Call::Command, axis, 0x0A, 0, false}.ToString());
+            expected.push_back(Call{Call::RegisterRead, axis, 0x8C, atFl ? 500u : 0u, false}.ToString());
+            // X: the failed request (it carries no byte), then the immediate stop.
+            if (c.xStopFails && axis == 0) expected.push_back(Call{Call::Command, 0, 0x00, 0, false}.ToString());
+            expected.push_back(Call{Call::Command, axis, atFl ? 0x09u : 0x0Au, 0, false}.ToString());
             expected.push_back(Call{Call::Command, axis, 0x48, 0, false}.ToString());
             expected.push_back(Call{Call::Command, axis, 0x49, 0, false}.ToString());
         }
+        // The failed close is reported after every axis was stopped once more.
+        for (uint32_t axis = 0; c.xStopFails && axis < 6; ++axis)
+            for (const Call& stop :
+                 {Call{Call::RegisterRead, axis, 0x81, 500, false}, Call{Call::RegisterRead, axis, 0x8C, 0, false},
+                  Call{Call::Command, axis, 0x0A, 0, false}})
+                expected.push_back(stop.ToString());
         EXPECT_EQ(got, expected);
         TlmSimState state;
         ASSERT_TRUE(simctl::GetState(&state, &error)) << error;
