@@ -15,9 +15,6 @@
 // Text limits of the edit boxes x201..x205.
 static const int kTextLimits[5] = {7, 5, 5, 7, 4};
 
-// Clock of the rate register, in Hz.
-static const double kRateClock = 2457600.0;
-
 static const char kAxisLetters[] = "XYZUVW";
 
 // The tab pages that the settings dialog procedures serve.
@@ -272,23 +269,6 @@ WORD CheckSettings(HWND page) {
         ShowAxisValues(page, axis);
     }
     return valid;
-}
-
-DWORD ComputeRateValue(double seconds, DWORD fl, DWORD fh) {
-    LONG d = (LONG)fh - (LONG)fl;
-    if (d < 0) d = -d;
-    if (d == 0) return 0;
-    // Each step rounded to double precision, also where the FPU computes wider.
-    volatile double x = seconds / (double)d;
-    x = x * kRateClock;
-    x = x - 1.0;
-    double value = x;
-    if (value - trunc(value) > 0.5) value += 1.0;
-    // The register holds 32 bits: a ramp too slow for it takes the slowest it holds, a
-    // negative one none.
-    if (value < 0.0) return 0;
-    if (value >= 4294967296.0) return 0xFFFFFFFFUL;
-    return (DWORD)(unsigned long long)value;
 }
 
 // Writes registers 0 to 3 of every axis of the closing page, unless the program is ending.

@@ -7,6 +7,7 @@
 
 #include "config.h"
 #include "tellamio.h"
+#include "rate.h"
 
 /* ---- Frame (main.cpp) ---- */
 extern HINSTANCE g_instance;
@@ -206,7 +207,6 @@ void ToggleSpeedMode(HWND page, WORD axis);
 /* Checks and stores the entries of one axis, reporting each rejected one; 1 when all passed. */
 WORD CheckAxisSettings(HWND page, WORD axis);
 /* The acceleration/deceleration rate register value for a ramp of `seconds` from FL to FH. */
-DWORD ComputeRateValue(double seconds, DWORD fl, DWORD fh);
 /* Writes registers 0 to 3 of the axes of the closing settings page. */
 void WriteMotionRegisters(HWND page);
 

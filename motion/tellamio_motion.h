@@ -1,0 +1,110 @@
+/* tellamio_motion: move, jog, home, stop and wait on the axes of a Tellam-6X or Tellam-4X
+ * board, over tellamio.dll.
+ *
+ * Every export uses the Win32 standard calling convention and returns nonzero for success
+ * and 0 for failure, with the reason in the thread's last-error value: the motion library's
+ * own codes below, ERROR_INVALID_PARAMETER for an argument out of range (nothing is sent),
+ * or whatever tellamio.dll left (its LIBERR_ codes and the system's). Out-parameters are
+ * written only on success.
+ *
+ * Threads: calls on one axis are serialised by the library; calls on different axes run
+ * concurrently. A stop is never held up by a tlmmotion_Wait of another thread on the same
+ * axis. Usable from C and C++. */
+#ifndef TELLAMIO_MOTION_H
+#define TELLAMIO_MOTION_H
+
+#include "tellamio.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The motion library's own last-error values (bit 29 set, as tellamio's). */
+#define MOTERR_NO_AXIS     0x20000101L /* the board has no such axis */
+#define MOTERR_NOT_STOPPED 0x20000102L /* the axis is moving: stop it or wait first */
+#define MOTERR_SERVO_ALARM 0x20000103L /* a move is refused while the axis' SVALM input is active */
+
+/* A motion handle: one open board as the motion library drives it. */
+typedef struct TLMMOTION_BOARD* TLMMOTION;
+
+/* Axes: 0 = X, 1 = Y, 2 = Z, 3 = U, 4 = V, 5 = W. */
+#define TLMMOTION_MAX_AXES 6
+
+/* Ranges of the arguments. */
+#define TLMMOTION_SPEED_MAX    32766      /* FL and FH, pulses per second, from 1 */
+#define TLMMOTION_ACCEL_MIN    0.010      /* acceleration/deceleration time, seconds */
+#define TLMMOTION_ACCEL_MAX    9999.999
+#define TLMMOTION_MOVE_MAX     2147483647 /* pulses of one preset feed */
+#define TLMMOTION_TIMEOUT_MAX  86400000   /* milliseconds a wait may take */
+
+/* Why a wait ended. */
+enum {
+    TLMMOTION_ARRIVED = 1,       /* the preset feed reached its target, or the origin return completed */
+    TLMMOTION_PLUS_LIMIT = 2,    /* +ELS stopped it */
+    TLMMOTION_MINUS_LIMIT = 3,   /* -ELS stopped it */
+    TLMMOTION_STOPPED = 4,       /* a stop command ended it */
+    TLMMOTION_SERVO_ALARM = 5,   /* SVALM came on: the library stopped the axis at once */
+    TLMMOTION_TIMEOUT = 6,       /* still moving at the timeout: the library stopped it */
+    TLMMOTION_IDLE = 7           /* nothing had been started since the last wait */
+};
+
+/* The inputs, as bits of TLMMOTION_STATUS.inputs. */
+#define TLMMOTION_IN_PLUS_LIMIT  0x01 /* +ELS */
+#define TLMMOTION_IN_MINUS_LIMIT 0x02 /* -ELS */
+#define TLMMOTION_IN_SLOW_DOWN   0x04 /* DLS */
+#define TLMMOTION_IN_ORIGIN      0x08 /* OLS */
+#define TLMMOTION_IN_Z_PHASE     0x10 /* encoder Z */
+#define TLMMOTION_IN_POSITION    0x20 /* INPOS */
+#define TLMMOTION_IN_SERVO_ALARM 0x40 /* SVALM */
+
+typedef struct TLMMOTION_STATUS {
+    LONG position; /* the position counter, pulses */
+    LONG speed;    /* current speed, pulses per second (0 when idle) */
+    LONG moving;   /* nonzero while the axis operates */
+    LONG inputs;   /* TLMMOTION_IN_ bits of the active inputs */
+} TLMMOTION_STATUS;
+
+/* Takes a board opened with tellamio (its handle, or its index-0 board-ID key) for motion:
+ * counts its axes by reading a register of each (nothing is written). The board stays
+ * tellamio's: close the motion handle first, then the board. */
+BOOL WINAPI tlmmotion_Open(TLMIO_HANDLE board, TLMMOTION* motion);
+/* Stops every axis this handle started (decelerating stop, an immediate stop where that
+ * fails) and frees the handle, also when a stop fails; the first failure is reported. */
+BOOL WINAPI tlmmotion_Close(TLMMOTION motion);
+/* The axes the board has (4 or 6). */
+BOOL WINAPI tlmmotion_AxisCount(TLMMOTION motion, LONG* count);
+
+/* Initialises an axis with the test program's defaults: reset, control byte, registers
+ * (preset 1500, FL 500, FH 5000, 1 s ramps, signal configuration 0x13000004, origin return on
+ * OLS, position 0), servo outputs off; for axis X also the ELS polarity and CMP bytes. */
+BOOL WINAPI tlmmotion_Init(TLMMOTION motion, WORD axis);
+/* FL and FH (1..32766 pps, FH not below FL) and the acceleration/deceleration time in
+ * seconds, written as the rate register by the test program's formula. */
+BOOL WINAPI tlmmotion_SetSpeeds(TLMMOTION motion, WORD axis, LONG fl, LONG fh, double accelSeconds);
+
+/* Preset feeds: by a number of pulses (nonzero; the sign gives the direction), or to a
+ * position of the position counter. ramped: nonzero accelerates from FL to FH and back,
+ * 0 runs at FL. A move to where the axis stands sends no start. */
+BOOL WINAPI tlmmotion_MoveBy(TLMMOTION motion, WORD axis, LONG pulses, BOOL ramped);
+BOOL WINAPI tlmmotion_MoveTo(TLMMOTION motion, WORD axis, LONG target, BOOL ramped);
+/* Continuous feed until stopped or a limit: direction +1 or -1. */
+BOOL WINAPI tlmmotion_Jog(TLMMOTION motion, WORD axis, LONG direction, BOOL ramped);
+/* Origin return: to OLS at FL, or with zPhase on to OLS then the next Z mark (ramped). The
+ * position counter becomes 0 when it completes. */
+BOOL WINAPI tlmmotion_Home(TLMMOTION motion, WORD axis, BOOL zPhase);
+/* Decelerating stop, or with immediate nonzero an immediate one. */
+BOOL WINAPI tlmmotion_Stop(TLMMOTION motion, WORD axis, BOOL immediate);
+/* Waits until the axis stands, at most timeoutMs milliseconds; gives the position then and
+ * why it stopped (TLMMOTION_ARRIVED ...). Safety first: at the timeout, or when SVALM comes
+ * on, the axis is stopped before the call returns. reason may be null. */
+BOOL WINAPI tlmmotion_Wait(TLMMOTION motion, WORD axis, DWORD timeoutMs, LONG* position, LONG* reason);
+BOOL WINAPI tlmmotion_GetStatus(TLMMOTION motion, WORD axis, TLMMOTION_STATUS* status);
+/* Servo-on (SVON) and servo-reset (SVRST) outputs. */
+BOOL WINAPI tlmmotion_ServoOn(TLMMOTION motion, WORD axis, BOOL on);
+BOOL WINAPI tlmmotion_ServoReset(TLMMOTION motion, WORD axis, BOOL on);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TELLAMIO_MOTION_H */
