@@ -241,16 +241,16 @@ BOOL WINAPI tlmmotion_AxisCount(TLMMOTION motion, LONG* count) {
 }
 
 // Runs one axis operation: handle and axis checked, the axis locked around it.
-#define AXIS_CALL(motion, axis, ...)                   \
-    TLMMOTION m = UseHandle(motion);                   \
-    if (m == NULL) return FALSE;                       \
-    AxisState* state = UseAxis(m, axis);               \
-    BOOL ok = FALSE;                                   \
-    if (state != NULL) {                               \
-        __VA_ARGS__;                                   \
-        ReleaseAxis(state);                            \
-    }                                                  \
-    ReleaseHandle(m);                                  \
+#define AXIS_CALL(motion, axis, ...)                                                                                   \
+    TLMMOTION m = UseHandle(motion);                                                                                   \
+    if (m == NULL) return FALSE;                                                                                       \
+    AxisState* state = UseAxis(m, axis);                                                                               \
+    BOOL ok = FALSE;                                                                                                   \
+    if (state != NULL) {                                                                                               \
+        __VA_ARGS__;                                                                                                   \
+        ReleaseAxis(state);                                                                                            \
+    }                                                                                                                  \
+    ReleaseHandle(m);                                                                                                  \
     return ok
 
 BOOL WINAPI tlmmotion_Init(TLMMOTION motion, WORD axis) {
@@ -320,8 +320,9 @@ BOOL WINAPI tlmmotion_MoveTo(TLMMOTION motion, WORD axis, LONG target, BOOL ramp
 BOOL WINAPI tlmmotion_Jog(TLMMOTION motion, WORD axis, LONG direction, BOOL ramped) {
     if (direction != 1 && direction != -1) return Refuse(ERROR_INVALID_PARAMETER);
     AXIS_CALL(motion, axis, {
-        ok = ReadyToStart(m, axis) && Start(m, axis, state, direction > 0 ? MODE_PLUS_CONTINUOUS : MODE_MINUS_CONTINUOUS,
-                                            ramped ? CMD_START_RAMPED : CMD_START_FL, MOVE_JOG, direction);
+        ok =
+            ReadyToStart(m, axis) && Start(m, axis, state, direction > 0 ? MODE_PLUS_CONTINUOUS : MODE_MINUS_CONTINUOUS,
+                                           ramped ? CMD_START_RAMPED : CMD_START_FL, MOVE_JOG, direction);
     });
 }
 

@@ -31,21 +31,21 @@ typedef struct TLMMOTION_BOARD* TLMMOTION;
 #define TLMMOTION_MAX_AXES 6
 
 /* Ranges of the arguments. */
-#define TLMMOTION_SPEED_MAX    32766      /* FL and FH, pulses per second, from 1 */
-#define TLMMOTION_ACCEL_MIN    0.010      /* acceleration/deceleration time, seconds */
-#define TLMMOTION_ACCEL_MAX    9999.999
-#define TLMMOTION_MOVE_MAX     2147483647 /* pulses of one preset feed */
-#define TLMMOTION_TIMEOUT_MAX  86400000   /* milliseconds a wait may take */
+#define TLMMOTION_SPEED_MAX   32766 /* FL and FH, pulses per second, from 1 */
+#define TLMMOTION_ACCEL_MIN   0.010 /* acceleration/deceleration time, seconds */
+#define TLMMOTION_ACCEL_MAX   9999.999
+#define TLMMOTION_MOVE_MAX    2147483647 /* pulses of one preset feed */
+#define TLMMOTION_TIMEOUT_MAX 86400000   /* milliseconds a wait may take */
 
 /* Why a wait ended. */
 enum {
-    TLMMOTION_ARRIVED = 1,       /* the preset feed reached its target, or the origin return completed */
-    TLMMOTION_PLUS_LIMIT = 2,    /* +ELS stopped it */
-    TLMMOTION_MINUS_LIMIT = 3,   /* -ELS stopped it */
-    TLMMOTION_STOPPED = 4,       /* a stop command ended it */
-    TLMMOTION_SERVO_ALARM = 5,   /* SVALM came on: the library stopped the axis at once */
-    TLMMOTION_TIMEOUT = 6,       /* still moving at the timeout: the library stopped it */
-    TLMMOTION_IDLE = 7           /* nothing had been started since the last wait */
+    TLMMOTION_ARRIVED = 1,     /* the preset feed reached its target, or the origin return completed */
+    TLMMOTION_PLUS_LIMIT = 2,  /* +ELS stopped it */
+    TLMMOTION_MINUS_LIMIT = 3, /* -ELS stopped it */
+    TLMMOTION_STOPPED = 4,     /* a stop command ended it */
+    TLMMOTION_SERVO_ALARM = 5, /* SVALM came on: the library stopped the axis at once */
+    TLMMOTION_TIMEOUT = 6,     /* still moving at the timeout: the library stopped it */
+    TLMMOTION_IDLE = 7         /* nothing had been started since the last wait */
 };
 
 /* The inputs, as bits of TLMMOTION_STATUS.inputs. */

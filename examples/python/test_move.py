@@ -1,0 +1,24 @@
+"""A pytest of move_axis.py on the simulated board: no machine needed.
+
+    TELLAM_LIBRARY_PATH=<folder of the simulated libraries> python -m pytest test_move.py
+"""
+import pytest
+
+import move_axis
+import tellam
+
+pytestmark = pytest.mark.skipif(not tellam.simulated(), reason="needs the simulated tellamio library")
+
+
+def test_moves_there_and_back():
+    tellam.sim.reset()
+    assert move_axis.move("Y", 1200) == (1200, 0)
+
+
+def test_an_active_limit_keeps_the_axis_where_it_is():
+    tellam.sim.reset()
+    tellam.sim.set_input(0, "X", "+ELS", True)
+    try:
+        assert move_axis.move("X", 1200) == (0, 0)  # no pulse towards an active limit
+    finally:
+        tellam.sim.set_input(0, "X", "+ELS", None)
