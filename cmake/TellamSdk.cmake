@@ -44,7 +44,8 @@ foreach(t IN LISTS sdk_programs)
 endforeach()
 add_dependencies(sdk tellamio_ordinals_lib)
 
-install(FILES ${PROJECT_SOURCE_DIR}/tellamio/tellamio.h DESTINATION include COMPONENT sdk)
+install(FILES ${PROJECT_SOURCE_DIR}/tellamio/tellamio.h ${PROJECT_SOURCE_DIR}/tellamio/tellam_controller.h
+        DESTINATION include COMPONENT sdk)
 install(FILES ${mingw_lib} ${msvc_lib} ${tellamio_dir}/libtellamio_ordinals.a ${tellamio_dir}/tellamio.def
         DESTINATION lib COMPONENT sdk)
 

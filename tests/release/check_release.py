@@ -28,7 +28,8 @@ EXPORTS = ("GetDeviceCount GetDeviceInfo OpenDeviceID OpenDevice CloseDevice Cmd
            "CmpcRead boardIDRead IDNumberRead INTRDRead INTRst").split()
 EXPORTS = ["tlmio_" + e for e in EXPORTS]
 LISTING = """README.txt bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
-  examples/CMakeLists.txt examples/list_boards.c examples/move_axis.c include/tellamio.h
+  examples/CMakeLists.txt examples/list_boards.c examples/move_axis.c include/tellam_controller.h
+  include/tellamio.h
   lib/cmake/tellamio/tellamio-config-version.cmake lib/cmake/tellamio/tellamio-config.cmake
   lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/tellamio.def lib/tellamio.lib""".split()
 # arch: (mingw triplet, clang triplet, lld-link machine, PE machine, files of this arch only)
