@@ -4,7 +4,8 @@ check ("ok"/"FAIL", what was expected, what was got); exit code 1 when any check
 
 - Listing: each archive holds exactly the pinned files (and the tree's docs/), sorted, all
   with one time and mode.
-- bin/tellamio.dll exports the twenty names, undecorated, at their ordinals.
+- bin/tellamio.dll exports the twenty names, undecorated, at their ordinals; include/tellamio.h
+  states its version.
 - lib/tellamio.lib links a program built the MSVC way (clang for *-windows-msvc, lld-link),
   which then imports the twenty names from tellamio.dll.
 - The examples build from the unpacked archive as a separate CMake project that only uses
@@ -100,6 +101,10 @@ def check_archive(arch, path, sdk):
     want = {i + 1: n for i, n in enumerate(EXPORTS)}
     check(dll.machine == pe_machine, arch + " tellamio.dll machine", hex(pe_machine), hex(dll.machine))
     check(dll.exports() == want, arch + " tellamio.dll exports by ordinal, undecorated", want, dll.exports())
+    with open(os.path.join(sdk, "include", "tellamio.h")) as f:
+        stated = re.findall(r"^#define TELLAMIO_VERSION_(?:MAJOR|MINOR|PATCH) (\d+)", f.read(), re.M)
+    check(".".join(stated) == VERSION and dll.version_info()[0] == VERSION + ".0",
+          arch + " tellamio.h states the version of tellamio.dll", VERSION, (stated, dll.version_info()[0]))
 
     # The MSVC import library; Wine's headers stand in for the Windows SDK's.
     obj, exe = os.path.join(sdk, "msvc_client.obj"), os.path.join(sdk, "msvc_client.exe")
