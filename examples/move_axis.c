@@ -42,7 +42,7 @@ static const struct {
     {TLM_REG_SIGNAL, TLM_SIG_DEFAULT},
     {TLM_REG_ORIGIN, TLM_ORIGIN_OLS},
     {TLM_REG_8, TLM_REG_8_INIT},
-    {TLM_TLM_REG_POSITION, 0},
+    {TLM_REG_POSITION, 0},
     {TLM_REG_10, 0},
     {TLM_REG_11, 0},
     {TLM_REG_17, 0},
