@@ -44,8 +44,13 @@ foreach(t IN LISTS sdk_programs)
 endforeach()
 add_dependencies(sdk tellamio_ordinals_lib)
 
-install(FILES ${PROJECT_SOURCE_DIR}/tellamio/tellamio.h DESTINATION include COMPONENT sdk)
+install(FILES ${PROJECT_SOURCE_DIR}/tellamio/tellamio.h ${PROJECT_SOURCE_DIR}/tellamio/tellam_controller.h
+        DESTINATION include COMPONENT sdk)
+# tellamio_ordinals.def binds by ordinal, with the names a caller references (on i686 with
+# their stdcall decoration): the source of libtellamio_ordinals.a, and what `lib /def:` makes
+# an MSVC import library from.
 install(FILES ${mingw_lib} ${msvc_lib} ${tellamio_dir}/libtellamio_ordinals.a ${tellamio_dir}/tellamio.def
+              ${tellamio_dir}/tellamio_ordinals.def
         DESTINATION lib COMPONENT sdk)
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tellamio-config.cmake.in
@@ -60,5 +65,8 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/sdk-README.txt.in ${PROJECT_BINARY_DIR}
                @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${PROJECT_BINARY_DIR}/sdk-files/README.txt DESTINATION . COMPONENT sdk)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples COMPONENT sdk)
-# The reference as the tree has it when the release is made.
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs COMPONENT sdk OPTIONAL)
+# The manual as the tree has it when the release is made, without its sections for the
+# package's own developers: the archive's docs name no file outside the archive.
+install(CODE "execute_process(COMMAND \"${Python3_EXECUTABLE}\" \"${CMAKE_CURRENT_LIST_DIR}/sdk-docs.py\"
+                \"${PROJECT_SOURCE_DIR}/docs\" \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/docs\"
+                COMMAND_ERROR_IS_FATAL ANY)" COMPONENT sdk)

@@ -15,40 +15,44 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "tellam_controller.h" /* the controller's commands, registers and bits */
 #include "tellamio.h"
 
-/* Controller commands and bits used here. */
-#define CMD_IMMEDIATE_STOP     0x09
-#define CMD_DECELERATING_STOP  0x0A
-#define CMD_RAMPED_START       0x13 /* accelerate FL -> FH, decelerate onto the target */
-#define CMD_SERVO_OFF          0x48
-#define CMD_SERVO_RESET_OFF    0x49
-#define CMD_SERVO_ON           0x58
-#define CMD_READ_REGISTER      0x80 /* + register number */
-#define CMD_WRITE_REGISTER     0xC0 /* + register number */
-#define MODE_PLUS_PRESET_FEED  0x28
-#define MODE_MINUS_PRESET_FEED 0x38
-#define CONTROL_MODE           0x14
-#define STATUS1_OPERATING      0x04
-#define REG_PRESET             0
-#define REG_SIGNAL_CONFIG      6
-#define REG_POSITION           9
-
-#define FL_SPEED   500  /* pulses per second */
-#define FH_SPEED   5000 /* pulses per second */
+#define FL_SPEED 500  /* pulses per second */
+#define FH_SPEED 5000 /* pulses per second */
+/* The rate register for a 1 s ramp from FL to FH: TLM_CLOCK_HZ * 1 s / (FH - FL) - 1, rounded
+ * (docs/controller.md, "The rate register"). */
+#define RATE_1S    545
 #define MAX_PULSES 10000000L
 
 static const char AXIS_NAMES[] = "XYZUVW";
 
-/* Register values after initialisation: speeds, a 1 s ramp between them (rate 545), the
- * signal configuration (individual pulse outputs, positive logic, B-contact inputs). */
+/* Register values after initialisation, as the test program writes them: speeds, a 1 s ramp
+ * between them, the signal configuration (individual pulse outputs, positive logic, B-contact
+ * inputs), an origin return on OLS, and the registers the test program sets to fixed values. */
 static const struct {
     BYTE reg;
     DWORD value;
 } INITIAL_REGISTERS[] = {
-    {1, FL_SPEED}, {2, FH_SPEED}, {3, 545}, {4, 299}, {5, 0},  {6, 0x13000004}, {7, 0xF0C40},
-    {8, 0x4000},   {9, 0},        {10, 0},  {11, 0},  {17, 0}, {18, 0},         {19, 0},
-    {23, 0},       {24, 0},       {25, 0},  {26, 0},  {27, 0},
+    {TLM_REG_FL, FL_SPEED},
+    {TLM_REG_FH, FH_SPEED},
+    {TLM_REG_RATE, RATE_1S},
+    {TLM_REG_4, TLM_REG_4_INIT},
+    {TLM_REG_5, 0},
+    {TLM_REG_SIGNAL, TLM_SIG_DEFAULT},
+    {TLM_REG_ORIGIN, TLM_ORIGIN_OLS},
+    {TLM_REG_8, TLM_REG_8_INIT},
+    {TLM_REG_POSITION, 0},
+    {TLM_REG_10, 0},
+    {TLM_REG_11, 0},
+    {TLM_REG_17, 0},
+    {TLM_REG_18, 0},
+    {TLM_REG_19, 0},
+    {TLM_REG_23, 0},
+    {TLM_REG_24, 0},
+    {TLM_REG_25, 0},
+    {TLM_REG_26, 0},
+    {TLM_REG_27, 0},
 };
 
 static volatile LONG g_stopRequested;
@@ -72,28 +76,28 @@ static int Fail(const char* call) {
 }
 
 static BOOL WriteRegister(TLMIO_HANDLE board, WORD axis, BYTE reg, DWORD value) {
-    return tlmio_CmdWrite(board, axis, (BYTE)(CMD_WRITE_REGISTER + reg), 1, value);
+    return tlmio_CmdWrite(board, axis, (BYTE)TLM_CMD_WRITE(reg), 1, value);
 }
 
 static BOOL ReadRegister(TLMIO_HANDLE board, WORD axis, BYTE reg, DWORD* value) {
-    return tlmio_regRead(board, axis, (BYTE)(CMD_READ_REGISTER + reg), value);
+    return tlmio_regRead(board, axis, (BYTE)TLM_CMD_READ(reg), value);
 }
 
 static int InitialiseAxis(TLMIO_HANDLE board, WORD axis) {
     DWORD config = 0;
     size_t i;
-    if (!tlmio_CmdWrite(board, axis, 0x60, 0, 0) || !tlmio_CmdWrite(board, axis, 0x61, 0, 0) ||
-        !tlmio_CmdWrite(board, axis, 0x62, 0, 0))
+    if (!tlmio_CmdWrite(board, axis, TLM_CMD_AXIS_RESET, 0, 0) ||
+        !tlmio_CmdWrite(board, axis, TLM_CMD_CLEAR_INT, 0, 0) || !tlmio_CmdWrite(board, axis, TLM_CMD_CLEAR_END, 0, 0))
         return Fail("tlmio_CmdWrite (axis reset)");
-    if (!tlmio_SeigyoWrite(board, axis, CONTROL_MODE)) return Fail("tlmio_SeigyoWrite");
+    if (!tlmio_SeigyoWrite(board, axis, TLM_CONTROL_INIT)) return Fail("tlmio_SeigyoWrite");
     for (i = 0; i < sizeof INITIAL_REGISTERS / sizeof INITIAL_REGISTERS[0]; ++i) {
         if (!WriteRegister(board, axis, INITIAL_REGISTERS[i].reg, INITIAL_REGISTERS[i].value))
             return Fail("tlmio_CmdWrite (register write)");
     }
-    if (!tlmio_CmdWrite(board, axis, CMD_SERVO_RESET_OFF, 0, 0)) return Fail("tlmio_CmdWrite (servo reset off)");
+    if (!tlmio_CmdWrite(board, axis, TLM_CMD_SVRST_OFF, 0, 0)) return Fail("tlmio_CmdWrite (servo reset off)");
     /* An axis the board does not have does not give its register back. */
-    if (!ReadRegister(board, axis, REG_SIGNAL_CONFIG, &config)) return Fail("tlmio_regRead (signal configuration)");
-    if (config != 0x13000004) {
+    if (!ReadRegister(board, axis, TLM_REG_SIGNAL, &config)) return Fail("tlmio_regRead (signal configuration)");
+    if (config != TLM_SIG_DEFAULT) {
         fprintf(stderr, "axis %c is not on this board\n", AXIS_NAMES[axis]);
         return 1;
     }
@@ -106,16 +110,16 @@ static int WaitForAxis(TLMIO_HANDLE board, WORD axis, long pulses, LONG* positio
     DWORD waitedMs = 0;
     for (;;) {
         BYTE status = 0;
-        if (!ReadRegister(board, axis, REG_POSITION, (DWORD*)position)) return Fail("tlmio_regRead (position)");
+        if (!ReadRegister(board, axis, TLM_REG_POSITION, (DWORD*)position)) return Fail("tlmio_regRead (position)");
         if (!tlmio_status1Read(board, axis, &status)) return Fail("tlmio_status1Read");
         printf("position %ld status 0x%02X\n", (long)*position, (unsigned)status);
-        if (!(status & STATUS1_OPERATING)) {
+        if (!(status & TLM_ST1_OPERATING)) {
             /* The position above may be from just before the last pulses: read it again. */
-            if (!ReadRegister(board, axis, REG_POSITION, (DWORD*)position)) return Fail("tlmio_regRead (position)");
+            if (!ReadRegister(board, axis, TLM_REG_POSITION, (DWORD*)position)) return Fail("tlmio_regRead (position)");
             return 0;
         }
         if (g_stopRequested || waitedMs >= limitMs) {
-            if (!tlmio_CmdWrite(board, axis, CMD_IMMEDIATE_STOP, 0, 0)) return Fail("tlmio_CmdWrite (stop)");
+            if (!tlmio_CmdWrite(board, axis, TLM_CMD_IMMEDIATE_STOP, 0, 0)) return Fail("tlmio_CmdWrite (stop)");
             fprintf(stderr, g_stopRequested ? "stopped on request\n" : "the move took too long: stopped\n");
             return 1;
         }
@@ -126,9 +130,9 @@ static int WaitForAxis(TLMIO_HANDLE board, WORD axis, long pulses, LONG* positio
 
 /* The end of every run once the board is open: stop, servo off, close. */
 static int CloseBoard(TLMIO_HANDLE board, WORD axis, int status) {
-    if (!tlmio_CmdWrite(board, axis, CMD_DECELERATING_STOP, 0, 0))
+    if (!tlmio_CmdWrite(board, axis, TLM_CMD_DECEL_STOP, 0, 0))
         status = Fail("tlmio_CmdWrite (stop)");
-    else if (!tlmio_CmdWrite(board, axis, CMD_SERVO_OFF, 0, 0))
+    else if (!tlmio_CmdWrite(board, axis, TLM_CMD_SVON_OFF, 0, 0))
         status = Fail("tlmio_CmdWrite (servo off)");
     if (!tlmio_CloseDevice(board)) status = Fail("tlmio_CloseDevice");
     return status;
@@ -180,10 +184,10 @@ int main(int argc, char** argv) {
     SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
 
     status = InitialiseAxis(board, axis);
-    if (status == 0 && !tlmio_CmdWrite(board, axis, CMD_SERVO_ON, 0, 0)) status = Fail("tlmio_CmdWrite (servo on)");
-    if (status == 0 && !WriteRegister(board, axis, REG_PRESET, (DWORD)labs(pulses)))
+    if (status == 0 && !tlmio_CmdWrite(board, axis, TLM_CMD_SVON_ON, 0, 0)) status = Fail("tlmio_CmdWrite (servo on)");
+    if (status == 0 && !WriteRegister(board, axis, TLM_REG_PRESET, (DWORD)labs(pulses)))
         status = Fail("tlmio_CmdWrite (preset amount)");
-    if (status == 0 && !tlmio_DousaWrite(board, axis, pulses > 0 ? MODE_PLUS_PRESET_FEED : MODE_MINUS_PRESET_FEED))
+    if (status == 0 && !tlmio_DousaWrite(board, axis, pulses > 0 ? TLM_MODE_PLUS_PRESET : TLM_MODE_MINUS_PRESET))
         status = Fail("tlmio_DousaWrite");
     if (status == 0 && g_stopRequested) {
         fprintf(stderr, "stopped on request\n"); /* Ctrl+C before the start: do not move */
@@ -191,7 +195,7 @@ int main(int argc, char** argv) {
     }
     if (status == 0) {
         printf("axis %c: preset feed of %ld pulses, %d to %d pps\n", AXIS_NAMES[axis], pulses, FL_SPEED, FH_SPEED);
-        if (!tlmio_CmdWrite(board, axis, CMD_RAMPED_START, 0, 0)) status = Fail("tlmio_CmdWrite (start)");
+        if (!tlmio_CmdWrite(board, axis, TLM_CMD_START_RAMPED, 0, 0)) status = Fail("tlmio_CmdWrite (start)");
     }
     if (status == 0) status = WaitForAxis(board, axis, pulses, &position);
     if (status == 0) {

@@ -3,54 +3,11 @@
 #include <stdlib.h>
 
 #include "rate.h"
+#include "tellam_controller.h"
 #include "tellamio_motion.h"
 
-// Controller vocabulary (the controller manual describes each).
-#define CMD_IMMEDIATE_STOP    0x09
-#define CMD_DECELERATING_STOP 0x0A
-#define CMD_START_FL          0x10
-#define CMD_START_RAMPED      0x13
-#define CMD_SERVO_ON_OFF      0x48
-#define CMD_SERVO_RESET_OFF   0x49
-#define CMD_SERVO_ON_ON       0x58
-#define CMD_SERVO_RESET_ON    0x59
-#define CMD_AXIS_RESET        0x60
-#define CMD_CLEAR_INTERRUPT   0x61
-#define CMD_CLEAR_END_CAUSE   0x62
-#define CMD_REGISTER_READ     0x80
-#define CMD_REGISTER_WRITE    0xC0
-
-#define MODE_PLUS_PRESET      0x28
-#define MODE_MINUS_PRESET     0x38
-#define MODE_PLUS_CONTINUOUS  0x20
-#define MODE_MINUS_CONTINUOUS 0x30
-#define MODE_ORIGIN_RETURN    0x12
-#define CONTROL_DEFAULT       0x14
-
-#define REG_PRESET        0
-#define REG_FL            1
-#define REG_FH            2
-#define REG_RATE          3
-#define REG_SIGNAL_CONFIG 6
-#define REG_ORIGIN_CONFIG 7
-#define REG_POSITION      9
-#define REG_SPEED         12
-#define REG_INPUTS        14
-
-#define STATUS1_OPERATING 0x04
-#define STATUS1_PLUS_ELS  0x08
-#define STATUS1_MINUS_ELS 0x10
-#define STATUS1_DLS       0x60
-#define STATUS1_OLS       0x80
-#define STATUS2_SVALM     0x02
-#define STATUS2_INPOS     0x08
-#define INPUTS_Z          0x80
-
-#define ORIGIN_OLS   0xF0C40UL
-#define ORIGIN_OLS_Z 0xF0C60UL
-
-#define SIGNAL_CONFIG_DEFAULT 0x13000004UL
-#define ABSENT_AXIS_REGISTER  0xFFFFFFFFUL  // what a read of an axis the board lacks gives
+// What a register read of an axis the board lacks gives: an empty bus.
+#define ABSENT_AXIS_REGISTER 0xFFFFFFFFUL
 
 #define POLL_MS 10
 
@@ -123,24 +80,24 @@ static void ReleaseAxis(AxisState* state) { LeaveCriticalSection(&state->lock); 
 static BOOL Command(TLMMOTION m, WORD axis, BYTE command) { return tlmio_CmdWrite(m->board, axis, command, 0, 0); }
 
 static BOOL WriteRegister(TLMMOTION m, WORD axis, BYTE reg, DWORD value) {
-    return tlmio_CmdWrite(m->board, axis, (BYTE)(CMD_REGISTER_WRITE + reg), 1, value);
+    return tlmio_CmdWrite(m->board, axis, (BYTE)(TLM_CMD_WRITE_REG + reg), 1, value);
 }
 
 static BOOL ReadRegister(TLMMOTION m, WORD axis, BYTE reg, DWORD* value) {
-    return tlmio_regRead(m->board, axis, (BYTE)(CMD_REGISTER_READ + reg), value);
+    return tlmio_regRead(m->board, axis, (BYTE)(TLM_CMD_READ_REG + reg), value);
 }
 
 // The stop every axis gets when something fails or the handle closes.
 static BOOL StopNow(TLMMOTION m, WORD axis) {
-    return Command(m, axis, CMD_DECELERATING_STOP) || Command(m, axis, CMD_IMMEDIATE_STOP);
+    return Command(m, axis, TLM_CMD_DECEL_STOP) || Command(m, axis, TLM_CMD_IMMEDIATE_STOP);
 }
 
 // A start needs a standing axis without a servo alarm.
 static BOOL ReadyToStart(TLMMOTION m, WORD axis) {
     BYTE status1, status2;
     if (!tlmio_status1Read(m->board, axis, &status1) || !tlmio_status2Read(m->board, axis, &status2)) return FALSE;
-    if (status1 & STATUS1_OPERATING) return Refuse(MOTERR_NOT_STOPPED);
-    if (status2 & STATUS2_SVALM) return Refuse(MOTERR_SERVO_ALARM);
+    if (status1 & TLM_ST1_OPERATING) return Refuse(MOTERR_NOT_STOPPED);
+    if (status2 & TLM_ST2_SVALM) return Refuse(MOTERR_SERVO_ALARM);
     return TRUE;
 }
 
@@ -161,9 +118,9 @@ static BOOL Start(TLMMOTION m, WORD axis, AxisState* state, BYTE mode, BYTE comm
 }
 
 static BOOL MovePulses(TLMMOTION m, WORD axis, AxisState* state, LONGLONG pulses, BOOL ramped) {
-    if (!WriteRegister(m, axis, REG_PRESET, (DWORD)(pulses < 0 ? -pulses : pulses))) return FALSE;
-    return Start(m, axis, state, pulses > 0 ? MODE_PLUS_PRESET : MODE_MINUS_PRESET,
-                 ramped ? CMD_START_RAMPED : CMD_START_FL, MOVE_PRESET, pulses > 0 ? 1 : -1);
+    if (!WriteRegister(m, axis, TLM_REG_PRESET, (DWORD)(pulses < 0 ? -pulses : pulses))) return FALSE;
+    return Start(m, axis, state, pulses > 0 ? TLM_MODE_PLUS_PRESET : TLM_MODE_MINUS_PRESET,
+                 ramped ? TLM_CMD_START_RAMPED : TLM_CMD_START_FL, MOVE_PRESET, pulses > 0 ? 1 : -1);
 }
 
 // -- exports --------------------------------------------------------------------------------
@@ -177,7 +134,7 @@ BOOL WINAPI tlmmotion_Open(TLMIO_HANDLE board, TLMMOTION* motion) {
     BOOL ok = TRUE;
     for (WORD axis = 0; axis < TLMMOTION_MAX_AXES && ok; ++axis) {
         DWORD value;
-        ok = ReadRegister(m, axis, REG_SIGNAL_CONFIG, &value);
+        ok = ReadRegister(m, axis, TLM_REG_SIGNAL, &value);
         if (ok && value == ABSENT_AXIS_REGISTER) break;
         if (ok) m->axisCount = axis + 1;
     }
@@ -254,35 +211,36 @@ BOOL WINAPI tlmmotion_AxisCount(TLMMOTION motion, LONG* count) {
     return ok
 
 BOOL WINAPI tlmmotion_Init(TLMMOTION motion, WORD axis) {
-    static const struct {
+    // The test program's defaults: 1500 pulses, 500 to 5000 pps in 1 s.
+    const struct {
         BYTE reg;
         DWORD value;
-    } kDefaults[] = {{REG_PRESET, 1500},
-                     {REG_FL, 500},
-                     {REG_FH, 5000},
-                     {REG_RATE, 545},
-                     {4, 299},
-                     {5, 0},
-                     {REG_SIGNAL_CONFIG, SIGNAL_CONFIG_DEFAULT},
-                     {REG_ORIGIN_CONFIG, ORIGIN_OLS},
-                     {8, 0x4000},
-                     {REG_POSITION, 0},
-                     {10, 0},
-                     {11, 0},
-                     {17, 0},
-                     {18, 0},
-                     {19, 0},
-                     {23, 0},
-                     {24, 0},
-                     {25, 0},
-                     {26, 0},
-                     {27, 0}};
+    } kDefaults[] = {{TLM_REG_PRESET, 1500},
+                     {TLM_REG_FL, 500},
+                     {TLM_REG_FH, 5000},
+                     {TLM_REG_RATE, ComputeRateValue(1.0, 500, 5000)},
+                     {TLM_REG_4, TLM_REG_4_INIT},
+                     {TLM_REG_5, 0},
+                     {TLM_REG_SIGNAL, TLM_SIG_DEFAULT},
+                     {TLM_REG_ORIGIN, TLM_ORIGIN_OLS},
+                     {TLM_REG_8, TLM_REG_8_INIT},
+                     {TLM_REG_POSITION, 0},
+                     {TLM_REG_10, 0},
+                     {TLM_REG_11, 0},
+                     {TLM_REG_17, 0},
+                     {TLM_REG_18, 0},
+                     {TLM_REG_19, 0},
+                     {TLM_REG_23, 0},
+                     {TLM_REG_24, 0},
+                     {TLM_REG_25, 0},
+                     {TLM_REG_26, 0},
+                     {TLM_REG_27, 0}};
     AXIS_CALL(motion, axis, {
-        ok = Command(m, axis, CMD_AXIS_RESET) && Command(m, axis, CMD_CLEAR_INTERRUPT) &&
-             Command(m, axis, CMD_CLEAR_END_CAUSE) && tlmio_SeigyoWrite(m->board, axis, CONTROL_DEFAULT);
+        ok = Command(m, axis, TLM_CMD_AXIS_RESET) && Command(m, axis, TLM_CMD_CLEAR_INT) &&
+             Command(m, axis, TLM_CMD_CLEAR_END) && tlmio_SeigyoWrite(m->board, axis, TLM_CONTROL_INIT);
         for (size_t i = 0; ok && i < sizeof kDefaults / sizeof kDefaults[0]; ++i)
             ok = WriteRegister(m, axis, kDefaults[i].reg, kDefaults[i].value);
-        ok = ok && Command(m, axis, CMD_SERVO_ON_OFF) && Command(m, axis, CMD_SERVO_RESET_OFF);
+        ok = ok && Command(m, axis, TLM_CMD_SVON_OFF) && Command(m, axis, TLM_CMD_SVRST_OFF);
         if (ok && axis == 0) ok = tlmio_ElstWrite(m->board, 0) && tlmio_CmpcWrite(m->board, 0);
         state->moveKind = MOVE_NONE;
     });
@@ -293,8 +251,8 @@ BOOL WINAPI tlmmotion_SetSpeeds(TLMMOTION motion, WORD axis, LONG fl, LONG fh, d
         !(accelSeconds >= TLMMOTION_ACCEL_MIN && accelSeconds <= TLMMOTION_ACCEL_MAX))
         return Refuse(ERROR_INVALID_PARAMETER);
     AXIS_CALL(motion, axis, {
-        ok = WriteRegister(m, axis, REG_FL, (DWORD)fl) && WriteRegister(m, axis, REG_FH, (DWORD)fh) &&
-             WriteRegister(m, axis, REG_RATE, ComputeRateValue(accelSeconds, (DWORD)fl, (DWORD)fh));
+        ok = WriteRegister(m, axis, TLM_REG_FL, (DWORD)fl) && WriteRegister(m, axis, TLM_REG_FH, (DWORD)fh) &&
+             WriteRegister(m, axis, TLM_REG_RATE, ComputeRateValue(accelSeconds, (DWORD)fl, (DWORD)fh));
     });
 }
 
@@ -306,7 +264,7 @@ BOOL WINAPI tlmmotion_MoveBy(TLMMOTION motion, WORD axis, LONG pulses, BOOL ramp
 BOOL WINAPI tlmmotion_MoveTo(TLMMOTION motion, WORD axis, LONG target, BOOL ramped) {
     AXIS_CALL(motion, axis, {
         DWORD position;
-        ok = ReadyToStart(m, axis) && ReadRegister(m, axis, REG_POSITION, &position);
+        ok = ReadyToStart(m, axis) && ReadRegister(m, axis, TLM_REG_POSITION, &position);
         LONGLONG pulses = (LONGLONG)target - (LONGLONG)(LONG)position;
         if (ok && (pulses > TLMMOTION_MOVE_MAX || pulses < -(LONGLONG)TLMMOTION_MOVE_MAX))
             ok = Refuse(ERROR_INVALID_PARAMETER);
@@ -320,16 +278,18 @@ BOOL WINAPI tlmmotion_MoveTo(TLMMOTION motion, WORD axis, LONG target, BOOL ramp
 BOOL WINAPI tlmmotion_Jog(TLMMOTION motion, WORD axis, LONG direction, BOOL ramped) {
     if (direction != 1 && direction != -1) return Refuse(ERROR_INVALID_PARAMETER);
     AXIS_CALL(motion, axis, {
-        ok =
-            ReadyToStart(m, axis) && Start(m, axis, state, direction > 0 ? MODE_PLUS_CONTINUOUS : MODE_MINUS_CONTINUOUS,
-                                           ramped ? CMD_START_RAMPED : CMD_START_FL, MOVE_JOG, direction);
+        ok = ReadyToStart(m, axis) &&
+             Start(m, axis, state, direction > 0 ? TLM_MODE_PLUS_CONTINUOUS : TLM_MODE_MINUS_CONTINUOUS,
+                   ramped ? TLM_CMD_START_RAMPED : TLM_CMD_START_FL, MOVE_JOG, direction);
     });
 }
 
 BOOL WINAPI tlmmotion_Home(TLMMOTION motion, WORD axis, BOOL zPhase) {
     AXIS_CALL(motion, axis, {
-        ok = ReadyToStart(m, axis) && WriteRegister(m, axis, REG_ORIGIN_CONFIG, zPhase ? ORIGIN_OLS_Z : ORIGIN_OLS) &&
-             Start(m, axis, state, MODE_ORIGIN_RETURN, zPhase ? CMD_START_RAMPED : CMD_START_FL, MOVE_HOME, -1);
+        ok = ReadyToStart(m, axis) &&
+             WriteRegister(m, axis, TLM_REG_ORIGIN, zPhase ? TLM_ORIGIN_OLS_Z : TLM_ORIGIN_OLS) &&
+             Start(m, axis, state, TLM_MODE_ORIGIN_RETURN, zPhase ? TLM_CMD_START_RAMPED : TLM_CMD_START_FL, MOVE_HOME,
+                   -1);
     });
 }
 
@@ -342,7 +302,7 @@ BOOL WINAPI tlmmotion_Stop(TLMMOTION motion, WORD axis, BOOL immediate) {
     } else {
         // Not behind the axis lock: a stop must not wait for anything on the same axis.
         __atomic_store_n(&m->axes[axis].stopSent, 1, __ATOMIC_RELEASE);
-        ok = Command(m, axis, immediate ? CMD_IMMEDIATE_STOP : CMD_DECELERATING_STOP);
+        ok = Command(m, axis, immediate ? TLM_CMD_IMMEDIATE_STOP : TLM_CMD_DECEL_STOP);
     }
     ReleaseHandle(m);
     return ok;
@@ -352,8 +312,8 @@ BOOL WINAPI tlmmotion_Stop(TLMMOTION motion, WORD axis, BOOL immediate) {
 // inputs at its end.
 static LONG EndReason(const AxisState* state, BYTE status1) {
     if (__atomic_load_n(&state->stopSent, __ATOMIC_ACQUIRE)) return TLMMOTION_STOPPED;
-    if (state->direction > 0 && (status1 & STATUS1_PLUS_ELS)) return TLMMOTION_PLUS_LIMIT;
-    if (state->direction < 0 && (status1 & STATUS1_MINUS_ELS)) return TLMMOTION_MINUS_LIMIT;
+    if (state->direction > 0 && (status1 & TLM_ST1_PLUS_ELS)) return TLMMOTION_PLUS_LIMIT;
+    if (state->direction < 0 && (status1 & TLM_ST1_MINUS_ELS)) return TLMMOTION_MINUS_LIMIT;
     if (state->moveKind == MOVE_JOG) return TLMMOTION_STOPPED;  // by someone else
     return TLMMOTION_ARRIVED;
 }
@@ -375,9 +335,9 @@ BOOL WINAPI tlmmotion_Wait(TLMMOTION motion, WORD axis, DWORD timeoutMs, LONG* p
         EnterCriticalSection(&state->lock);
         BYTE status1, status2;
         ok = tlmio_status1Read(m->board, axis, &status1) && tlmio_status2Read(m->board, axis, &status2);
-        bool moving = ok && (status1 & STATUS1_OPERATING);
-        if (ok && moving && (status2 & STATUS2_SVALM)) {
-            ok = Command(m, axis, CMD_IMMEDIATE_STOP);
+        bool moving = ok && (status1 & TLM_ST1_OPERATING);
+        if (ok && moving && (status2 & TLM_ST2_SVALM)) {
+            ok = Command(m, axis, TLM_CMD_IMMEDIATE_STOP);
             why = TLMMOTION_SERVO_ALARM;
         } else if (ok && moving && GetTickCount() - started >= timeoutMs) {
             __atomic_store_n(&state->stopSent, 1, __ATOMIC_RELEASE);
@@ -393,7 +353,7 @@ BOOL WINAPI tlmmotion_Wait(TLMMOTION motion, WORD axis, DWORD timeoutMs, LONG* p
     DWORD counter = 0;
     if (ok) {
         EnterCriticalSection(&state->lock);
-        ok = ReadRegister(m, axis, REG_POSITION, &counter);
+        ok = ReadRegister(m, axis, TLM_REG_POSITION, &counter);
         LeaveCriticalSection(&state->lock);
     }
     if (ok) {
@@ -410,27 +370,27 @@ BOOL WINAPI tlmmotion_GetStatus(TLMMOTION motion, WORD axis, TLMMOTION_STATUS* s
         BYTE status1, status2;
         DWORD position, speed, inputs;
         ok = tlmio_status1Read(m->board, axis, &status1) && tlmio_status2Read(m->board, axis, &status2) &&
-             ReadRegister(m, axis, REG_POSITION, &position) && ReadRegister(m, axis, REG_SPEED, &speed) &&
-             ReadRegister(m, axis, REG_INPUTS, &inputs);
+             ReadRegister(m, axis, TLM_REG_POSITION, &position) && ReadRegister(m, axis, TLM_REG_SPEED, &speed) &&
+             ReadRegister(m, axis, TLM_REG_INPUTS, &inputs);
         if (ok) {
             status->position = (LONG)position;
-            status->moving = (status1 & STATUS1_OPERATING) != 0;
-            status->speed = status->moving ? (LONG)(speed & 0x7FFF) : 0;
-            status->inputs = ((status1 & STATUS1_PLUS_ELS) ? TLMMOTION_IN_PLUS_LIMIT : 0) |
-                             ((status1 & STATUS1_MINUS_ELS) ? TLMMOTION_IN_MINUS_LIMIT : 0) |
-                             ((status1 & STATUS1_DLS) ? TLMMOTION_IN_SLOW_DOWN : 0) |
-                             ((status1 & STATUS1_OLS) ? TLMMOTION_IN_ORIGIN : 0) |
-                             ((inputs & INPUTS_Z) ? TLMMOTION_IN_Z_PHASE : 0) |
-                             ((status2 & STATUS2_INPOS) ? TLMMOTION_IN_POSITION : 0) |
-                             ((status2 & STATUS2_SVALM) ? TLMMOTION_IN_SERVO_ALARM : 0);
+            status->moving = (status1 & TLM_ST1_OPERATING) != 0;
+            status->speed = status->moving ? (LONG)(speed & TLM_SPEED_BITS) : 0;
+            status->inputs = ((status1 & TLM_ST1_PLUS_ELS) ? TLMMOTION_IN_PLUS_LIMIT : 0) |
+                             ((status1 & TLM_ST1_MINUS_ELS) ? TLMMOTION_IN_MINUS_LIMIT : 0) |
+                             ((status1 & (TLM_ST1_DLS | TLM_ST1_DLS_HOLD)) ? TLMMOTION_IN_SLOW_DOWN : 0) |
+                             ((status1 & TLM_ST1_OLS) ? TLMMOTION_IN_ORIGIN : 0) |
+                             ((inputs & TLM_IN_Z) ? TLMMOTION_IN_Z_PHASE : 0) |
+                             ((status2 & TLM_ST2_INPOS) ? TLMMOTION_IN_POSITION : 0) |
+                             ((status2 & TLM_ST2_SVALM) ? TLMMOTION_IN_SERVO_ALARM : 0);
         }
     });
 }
 
 BOOL WINAPI tlmmotion_ServoOn(TLMMOTION motion, WORD axis, BOOL on) {
-    AXIS_CALL(motion, axis, { ok = Command(m, axis, on ? CMD_SERVO_ON_ON : CMD_SERVO_ON_OFF); });
+    AXIS_CALL(motion, axis, { ok = Command(m, axis, on ? TLM_CMD_SVON_ON : TLM_CMD_SVON_OFF); });
 }
 
 BOOL WINAPI tlmmotion_ServoReset(TLMMOTION motion, WORD axis, BOOL on) {
-    AXIS_CALL(motion, axis, { ok = Command(m, axis, on ? CMD_SERVO_RESET_ON : CMD_SERVO_RESET_OFF); });
+    AXIS_CALL(motion, axis, { ok = Command(m, axis, on ? TLM_CMD_SVRST_ON : TLM_CMD_SVRST_OFF); });
 }

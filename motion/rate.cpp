@@ -2,7 +2,7 @@
 
 #include <math.h>
 
-static const double kRateClock = 2457600.0;  // the controller's reference clock, Hz
+#include "tellam_controller.h"
 
 DWORD ComputeRateValue(double seconds, DWORD fl, DWORD fh) {
     LONG d = (LONG)fh - (LONG)fl;
@@ -10,7 +10,7 @@ DWORD ComputeRateValue(double seconds, DWORD fl, DWORD fh) {
     if (d == 0) return 0;
     // Each step rounded to double precision, also where the FPU computes wider.
     volatile double x = seconds / (double)d;
-    x = x * kRateClock;
+    x = x * (double)TLM_CLOCK_HZ;
     x = x - 1.0;
     double value = x;
     if (value - trunc(value) > 0.5) value += 1.0;

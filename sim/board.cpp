@@ -20,22 +20,22 @@ enum : uint8_t { kKindPreset = 1, kKindContinuous = 2, kKindOriginOls = 3, kKind
 enum : uint8_t { kPhaseConst = 0, kPhaseAccel = 1, kPhaseDecel = 2 };
 
 enum : uint16_t {
-    kEndPreset = 0x0010,
-    kEndStopCommand = 0x0020,
-    kEndPlusEls = 0x0040,
-    kEndMinusEls = 0x0080,
-    kEndOrigin = 0x0100,
+    kEndPreset = TLM_OP_END_PRESET,
+    kEndStopCommand = TLM_OP_END_STOP,
+    kEndPlusEls = TLM_OP_END_PLUS_ELS,
+    kEndMinusEls = TLM_OP_END_MINUS_ELS,
+    kEndOrigin = TLM_OP_END_ORIGIN,
 };
 
-constexpr uint8_t kIntPresetEnd = 0x14;
+constexpr uint8_t kIntPresetEnd = TLM_INT_FEED_END;
 
 // Contact-setting bit of register 6 for an input (ELS uses the polarity port, Z has none).
 uint32_t ContactBit(uint32_t input) {
     switch (input) {
-        case kInputInpos: return 0x08;
-        case kInputDls: return 0x10;
-        case kInputOls: return 0x20;
-        case kInputSvalm: return 0x40;
+        case kInputInpos: return TLM_SIG_INPOS_A;
+        case kInputDls: return TLM_SIG_DLS_A;
+        case kInputOls: return TLM_SIG_OLS_A;
+        case kInputSvalm: return TLM_SIG_SVALM_A;
         default: return 0;
     }
 }
@@ -124,7 +124,7 @@ bool Active(const Board* board, uint32_t a, uint32_t input) {
     if (input == kInputPlusEls || input == kInputMinusEls)
         aContact = (board->elsPolarity >> a) & 1;
     else
-        aContact = (board->axis[a].reg[6] & ContactBit(input)) != 0;
+        aContact = (board->axis[a].reg[TLM_REG_SIGNAL] & ContactBit(input)) != 0;
     return aContact ? closed : !closed;
 }
 
@@ -134,7 +134,7 @@ void EndMove(Board* board, uint32_t a, uint16_t cause) {
     ax.m.speed = 0;
     ax.m.phase = kPhaseConst;
     ax.endCause = cause;
-    if (cause == kEndOrigin) ax.reg[9] = 0;
+    if (cause == kEndOrigin) ax.reg[TLM_REG_POSITION] = 0;
     if (cause == kEndPreset && ax.cycleMode) ax.intStatus |= kIntPresetEnd;
 }
 
@@ -221,10 +221,10 @@ void MovePulses(Axis& ax, uint64_t n) {
     AxisMotion& m = ax.m;
     if (m.minus) {
         ax.machine -= static_cast<int64_t>(n);
-        ax.reg[9] -= static_cast<uint32_t>(n);
+        ax.reg[TLM_REG_POSITION] -= static_cast<uint32_t>(n);
     } else {
         ax.machine += static_cast<int64_t>(n);
-        ax.reg[9] += static_cast<uint32_t>(n);
+        ax.reg[TLM_REG_POSITION] += static_cast<uint32_t>(n);
     }
     if (m.kind == kKindPreset) m.remaining -= n;
     if (m.phase == kPhaseAccel) m.rampPulses += n;
@@ -358,28 +358,28 @@ void Start(Board* board, uint32_t a, uint8_t command) {
     AxisMotion& m = ax.m;
     if (m.active) return;
     uint8_t kind;
-    if ((ax.mode & 0x07) == 2)
-        kind = (ax.reg[7] & 0x20) ? kKindOriginOlsZ : kKindOriginOls;
-    else if (ax.mode & 0x20)
-        kind = (ax.mode & 0x08) ? kKindPreset : kKindContinuous;
+    if ((ax.mode & TLM_MODE_KIND_MASK) == TLM_MODE_ORIGIN)
+        kind = (ax.reg[TLM_REG_ORIGIN] & TLM_ORIGIN_Z) ? kKindOriginOlsZ : kKindOriginOls;
+    else if (ax.mode & TLM_MODE_FEED)
+        kind = (ax.mode & TLM_MODE_PRESET) ? kKindPreset : kKindContinuous;
     else
         return;  // the mode byte names no operation
     AxisMotion fresh = {};
     m = fresh;
     m.active = 1;
     m.kind = kind;
-    m.minus = (ax.mode & 0x10) ? 1 : 0;
-    m.fl = ClampSpeed(ax.reg[1]);
-    m.fh = ClampSpeed(ax.reg[2]);
+    m.minus = (ax.mode & TLM_MODE_MINUS) ? 1 : 0;
+    m.fl = ClampSpeed(ax.reg[TLM_REG_FL]);
+    m.fh = ClampSpeed(ax.reg[TLM_REG_FH]);
     if (m.fh < m.fl) m.fh = m.fl;
-    m.stepTicks = static_cast<uint64_t>(ax.reg[3]) + 1;
+    m.stepTicks = static_cast<uint64_t>(ax.reg[TLM_REG_RATE]) + 1;
     m.stepStart = ax.tick;
-    m.remaining = ax.reg[0];
-    if (command == 0x13 && m.fh > m.fl) {
+    m.remaining = ax.reg[TLM_REG_PRESET];
+    if (command == TLM_CMD_START_RAMPED && m.fh > m.fl) {
         m.ramped = 1;
         m.speed = m.fl;
         m.phase = kPhaseAccel;
-    } else if (command == 0x11) {
+    } else if (command == TLM_CMD_START_FH) {
         m.speed = m.fh;
     } else {
         m.speed = m.fl;
@@ -391,29 +391,30 @@ void Start(Board* board, uint32_t a, uint8_t command) {
 
 void Command(Board* board, uint32_t a, uint8_t c) {
     Axis& ax = board->axis[a];
-    if (c >= 0xC0 && c < 0xC0 + kRegisterCount) {
-        uint32_t r = c - 0xC0u;
-        if (r == 12 || r == 13 || r == 14) return;
+    if (c >= TLM_CMD_WRITE_REG && c < TLM_CMD_WRITE_REG + kRegisterCount) {
+        uint32_t r = c - TLM_CMD_WRITE_REG;
+        if (r == TLM_REG_SPEED || r == TLM_REG_OPERATION || r == TLM_REG_INPUTS) return;
         ax.reg[r] = ax.data;
-        if (r == 6) Evaluate(board, a);
+        if (r == TLM_REG_SIGNAL) Evaluate(board, a);
         return;
     }
-    if (c >= 0x80 && c < 0xC0) {
-        uint32_t r = c - 0x80u;
+    if (c >= TLM_CMD_READ_REG && c < TLM_CMD_WRITE_REG) {
+        uint32_t r = c - TLM_CMD_READ_REG;
         uint32_t v = 0;
-        if (r == 12) {
+        if (r == TLM_REG_SPEED) {
             v = ax.m.active ? ax.m.speed : 0;
-        } else if (r == 13) {
+        } else if (r == TLM_REG_OPERATION) {
             if (ax.m.active) {
-                v |= 0x0001;
-                if (ax.m.phase == kPhaseAccel) v |= 0x0002;
-                if (ax.m.phase == kPhaseDecel) v |= 0x0004;
-                if (ax.m.phase == kPhaseConst && ax.m.speed == ax.m.fh && ax.m.fh > ax.m.fl) v |= 0x0008;
+                v |= TLM_OP_OPERATING;
+                if (ax.m.phase == kPhaseAccel) v |= TLM_OP_ACCEL;
+                if (ax.m.phase == kPhaseDecel) v |= TLM_OP_DECEL;
+                if (ax.m.phase == kPhaseConst && ax.m.speed == ax.m.fh && ax.m.fh > ax.m.fl) v |= TLM_OP_AT_FH;
             }
             v |= ax.endCause;
-            if (ax.intStatus) v |= 0x1000;
-        } else if (r == 14) {
-            static const uint32_t kBits[kInputCount] = {0x01, 0x02, 0x04, 0x08, 0x80, 0x10, 0x20};
+            if (ax.intStatus) v |= TLM_OP_INT_LATCHED;
+        } else if (r == TLM_REG_INPUTS) {
+            static const uint32_t kBits[kInputCount] = {TLM_IN_PLUS_ELS, TLM_IN_MINUS_ELS, TLM_IN_DLS,  TLM_IN_OLS,
+                                                        TLM_IN_Z,        TLM_IN_INPOS,     TLM_IN_SVALM};
             for (uint32_t i = 0; i < kInputCount; ++i)
                 if (Active(board, a, i)) v |= kBits[i];
         } else if (r < kRegisterCount) {
@@ -423,10 +424,10 @@ void Command(Board* board, uint32_t a, uint8_t c) {
         return;
     }
     switch (c) {
-        case 0x09:
+        case TLM_CMD_IMMEDIATE_STOP:
             if (ax.m.active) EndMove(board, a, kEndStopCommand);
             break;
-        case 0x0A:
+        case TLM_CMD_DECEL_STOP:
             if (ax.m.active) {
                 if (ax.m.speed <= ax.m.fl) {
                     EndMove(board, a, kEndStopCommand);
@@ -436,18 +437,18 @@ void Command(Board* board, uint32_t a, uint8_t c) {
                 }
             }
             break;
-        case 0x10:
-        case 0x11:
-        case 0x13: Start(board, a, c); break;
-        case 0x48: ax.servoOn = 0; break;
-        case 0x58: ax.servoOn = 1; break;
-        case 0x49: ax.servoReset = 0; break;
-        case 0x59: ax.servoReset = 1; break;
-        case 0x60: ClearAxis(ax); break;
-        case 0x61: ax.intStatus = 0; break;
-        case 0x62: ax.endCause = 0; break;
-        case 0x66: ax.cycleMode = 1; break;
-        case 0x67: ax.cycleMode = 0; break;
+        case TLM_CMD_START_FL:
+        case TLM_CMD_START_FH:
+        case TLM_CMD_START_RAMPED: Start(board, a, c); break;
+        case TLM_CMD_SVON_OFF: ax.servoOn = 0; break;
+        case TLM_CMD_SVON_ON: ax.servoOn = 1; break;
+        case TLM_CMD_SVRST_OFF: ax.servoReset = 0; break;
+        case TLM_CMD_SVRST_ON: ax.servoReset = 1; break;
+        case TLM_CMD_AXIS_RESET: ClearAxis(ax); break;
+        case TLM_CMD_CLEAR_INT: ax.intStatus = 0; break;
+        case TLM_CMD_CLEAR_END: ax.endCause = 0; break;
+        case TLM_CMD_CYCLE_ON: ax.cycleMode = 1; break;
+        case TLM_CMD_CYCLE_OFF: ax.cycleMode = 0; break;
         default: break;
     }
 }
@@ -456,30 +457,30 @@ uint8_t Status1(const Board* board, uint32_t a) {
     const Axis& ax = board->axis[a];
     uint8_t s = 0;
     if (ax.m.active) {
-        s |= 0x04;
-        if (ax.m.phase == kPhaseAccel) s |= 0x01;
-        if (ax.m.phase == kPhaseDecel) s |= 0x02;
+        s |= TLM_ST1_OPERATING;
+        if (ax.m.phase == kPhaseAccel) s |= TLM_ST1_ACCEL;
+        if (ax.m.phase == kPhaseDecel) s |= TLM_ST1_DECEL;
     }
-    if (Active(board, a, kInputPlusEls)) s |= 0x08;
-    if (Active(board, a, kInputMinusEls)) s |= 0x10;
+    if (Active(board, a, kInputPlusEls)) s |= TLM_ST1_PLUS_ELS;
+    if (Active(board, a, kInputMinusEls)) s |= TLM_ST1_MINUS_ELS;
     if (Active(board, a, kInputDls)) {
-        s |= 0x20;
-        if (ax.m.active && ax.m.dlsLatched) s |= 0x40;
+        s |= TLM_ST1_DLS;
+        if (ax.m.active && ax.m.dlsLatched) s |= TLM_ST1_DLS_HOLD;
     }
-    if (Active(board, a, kInputOls)) s |= 0x80;
+    if (Active(board, a, kInputOls)) s |= TLM_ST1_OLS;
     return s;
 }
 
 uint8_t Status2(const Board* board, uint32_t a) {
     const Axis& ax = board->axis[a];
     uint8_t s = 0;
-    if (Active(board, a, kInputZ)) s |= 0x01;
-    if (Active(board, a, kInputSvalm)) s |= 0x02;
-    if (ax.endCause & (kEndPlusEls | kEndMinusEls)) s |= 0x04;
-    if (Active(board, a, kInputInpos)) s |= 0x08;
-    if (ax.lastMinus) s |= 0x10;
-    if (ax.servoOn) s |= 0x20;
-    if (ax.servoReset) s |= 0x40;
+    if (Active(board, a, kInputZ)) s |= TLM_ST2_Z;
+    if (Active(board, a, kInputSvalm)) s |= TLM_ST2_SVALM;
+    if (ax.endCause & (kEndPlusEls | kEndMinusEls)) s |= TLM_ST2_LIMIT_END;
+    if (Active(board, a, kInputInpos)) s |= TLM_ST2_INPOS;
+    if (ax.lastMinus) s |= TLM_ST2_MINUS;
+    if (ax.servoOn) s |= TLM_ST2_SVON;
+    if (ax.servoReset) s |= TLM_ST2_SVRST;
     return s;
 }
 
@@ -510,10 +511,10 @@ BoardConfig DefaultBoardConfig(int32_t managementNumber) {
     c.info.IoAddress = 0xD000 + 0x100 * managementNumber;
     c.info.IrqNumber = 11;
     c.info.ManagementNumber = managementNumber;
-    c.info.BoardId = managementNumber & 0x0F;
+    c.info.BoardId = managementNumber & TLM_BOARD_ID_MASK;
     c.axes = 6;
     c.boardIdHigh = 0xA0;
-    for (int i = 0; i < 8; ++i) c.idNumber[i] = static_cast<uint8_t>(0x30 + i + managementNumber);
+    for (int i = 0; i < TLM_ID_NUMBER_BYTES; ++i) c.idNumber[i] = static_cast<uint8_t>(0x30 + i + managementNumber);
     for (uint32_t a = 0; a < kMaxAxes; ++a) c.sensors[a] = DefaultAxisSensors();
     return c;
 }
@@ -537,37 +538,41 @@ void BoardReset(Board* board, const BoardConfig* config, uint64_t nowNs) {
 
 uint8_t BoardReadByte(Board* board, uint32_t port, uint64_t nowNs) {
     if (port >= kPortCount) return 0xFF;
-    if (port < 0x80) {
-        uint32_t a = port >> 4;
+    if (port < TLM_PORT_ELS) {
+        uint32_t a = port / TLM_AXIS_PORTS;
         if (!HasAxis(board, a)) return 0xFF;
         Axis* ax = AxisAt(board, a, nowNs);
-        switch (port & 0x0F) {
-            case 0: return Status1(board, a);
-            case 1: return Status2(board, a);
-            case 2: {
+        switch (port % TLM_AXIS_PORTS) {
+            case TLM_PORT_STATUS1: return Status1(board, a);
+            case TLM_PORT_STATUS2: return Status2(board, a);
+            case TLM_PORT_INT_STATUS: {
                 uint8_t v = ax->intStatus;
                 ax->intStatus = 0;
                 return v;
             }
-            case 4:
-            case 5:
-            case 6:
-            case 7: return static_cast<uint8_t>(ax->data >> (8 * ((port & 0x0F) - 4)));
+            case TLM_PORT_DATA_LOW:
+            case TLM_PORT_DATA_LOW + 1:
+            case TLM_PORT_DATA_HIGH:
+            case TLM_PORT_DATA_HIGH + 1:
+                return static_cast<uint8_t>(ax->data >> (8 * (port % TLM_AXIS_PORTS - TLM_PORT_DATA_LOW)));
             default: return 0;
         }
     }
-    if (port == 0x80) return board->elsPolarity;
-    if (port == 0x88) return static_cast<uint8_t>((board->cmp & 0xFE) | (board->cmpForced ? 1 : 0));
-    if (port == 0x9C)
-        return static_cast<uint8_t>((board->config.boardIdHigh & 0xF0) | (board->config.info.BoardId & 0x0F));
-    if (port == 0xBC) {
+    if (port == TLM_PORT_ELS) return board->elsPolarity;
+    if (port == TLM_PORT_CMP)
+        return static_cast<uint8_t>((board->cmp & ~TLM_CMP_STATUS) | (board->cmpForced ? TLM_CMP_STATUS : 0));
+    if (port == TLM_PORT_BOARD_ID)
+        return static_cast<uint8_t>((board->config.boardIdHigh & ~TLM_BOARD_ID_MASK) |
+                                    (board->config.info.BoardId & TLM_BOARD_ID_MASK));
+    if (port == TLM_PORT_INTRD) {
         BoardAdvance(board, nowNs);
         uint8_t v = 0;
         for (uint32_t a = 0; a < board->config.axes && a < kMaxAxes; ++a)
             if (board->axis[a].intStatus) v |= static_cast<uint8_t>(1u << a);
         return v;
     }
-    if (port >= 0xC0 && port < 0xD0 && (port & 1) == 0) return board->config.idNumber[(port - 0xC0) / 2];
+    if (port >= TLM_PORT_ID_NUMBER && port < TLM_PORT_ID_NUMBER + 2 * TLM_ID_NUMBER_BYTES && (port & 1) == 0)
+        return board->config.idNumber[(port - TLM_PORT_ID_NUMBER) / 2];
     return 0;
 }
 
@@ -579,19 +584,19 @@ uint16_t BoardReadWord(Board* board, uint32_t port, uint64_t nowNs) {
 
 void BoardWriteByte(Board* board, uint32_t port, uint8_t value, uint64_t nowNs) {
     if (port >= kPortCount) return;
-    if (port < 0x80) {
-        uint32_t a = port >> 4;
+    if (port < TLM_PORT_ELS) {
+        uint32_t a = port / TLM_AXIS_PORTS;
         if (!HasAxis(board, a)) return;
         Axis* ax = AxisAt(board, a, nowNs);
-        switch (port & 0x0F) {
-            case 0: Command(board, a, value); break;
-            case 1: ax->mode = value; break;
-            case 2: ax->control = value; break;
-            case 4:
-            case 5:
-            case 6:
-            case 7: {
-                uint32_t shift = 8 * ((port & 0x0F) - 4);
+        switch (port % TLM_AXIS_PORTS) {
+            case TLM_PORT_COMMAND: Command(board, a, value); break;
+            case TLM_PORT_MODE: ax->mode = value; break;
+            case TLM_PORT_CONTROL: ax->control = value; break;
+            case TLM_PORT_DATA_LOW:
+            case TLM_PORT_DATA_LOW + 1:
+            case TLM_PORT_DATA_HIGH:
+            case TLM_PORT_DATA_HIGH + 1: {
+                uint32_t shift = 8 * (port % TLM_AXIS_PORTS - TLM_PORT_DATA_LOW);
                 ax->data = (ax->data & ~(0xFFu << shift)) | (static_cast<uint32_t>(value) << shift);
                 break;
             }
@@ -599,13 +604,13 @@ void BoardWriteByte(Board* board, uint32_t port, uint8_t value, uint64_t nowNs) 
         }
         return;
     }
-    if (port == 0x80) {
+    if (port == TLM_PORT_ELS) {
         BoardAdvance(board, nowNs);
         board->elsPolarity = value;
         EvaluateAll(board);
-    } else if (port == 0x88) {
+    } else if (port == TLM_PORT_CMP) {
         board->cmp = value;
-    } else if (port == 0xBE) {
+    } else if (port == TLM_PORT_INTRST) {
         BoardAdvance(board, nowNs);
         for (uint32_t a = 0; a < board->config.axes && a < kMaxAxes; ++a)
             if ((value >> a) & 1) board->axis[a].intStatus = 0;

@@ -112,6 +112,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "../tellamio/tellam_controller.h"
+
 namespace tlmsim {
 
 // The board description of the enumeration reply: six little-endian 32-bit signed fields.
@@ -125,10 +127,10 @@ struct DeviceInfo {
 };
 static_assert(sizeof(DeviceInfo) == 24, "DeviceInfo is 24 packed bytes");
 
-constexpr uint32_t kPortCount = 0x100;  // offsets 0x00..0xFF belong to the board
-constexpr uint32_t kMaxAxes = 6;
-constexpr uint32_t kRegisterCount = 28;
-constexpr uint64_t kReferenceClockHz = 2457600;
+constexpr uint32_t kPortCount = TLM_PORT_COUNT;  // offsets 0x00..0xFF belong to the board
+constexpr uint32_t kMaxAxes = TLM_AXES_MAX;
+constexpr uint32_t kRegisterCount = TLM_REG_COUNT;
+constexpr uint64_t kReferenceClockHz = TLM_CLOCK_HZ;
 
 // The inputs of an axis.
 enum BoardInput : uint32_t {

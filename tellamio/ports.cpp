@@ -3,35 +3,18 @@
 // it looks the board up and sends its requests, so that a close on another thread waits for
 // the call instead of closing its device under it.
 #include "internal.h"
-
-#define AXIS_PORT_COMMAND 0  // write: command byte; read: status 1
-#define AXIS_PORT_MODE    1  // write: operation-mode byte; read: status 2
-#define AXIS_PORT_CONTROL 2  // write: control byte; read: interrupt status
-#define AXIS_PORT_DATA_LO 4  // low 16 bits of the data word
-#define AXIS_PORT_DATA_HI 6  // high 16 bits of the data word
-
-#define PORT_ELST      0x80
-#define PORT_CMPC      0x88
-#define PORT_BOARD_ID  0x9C
-#define PORT_INTRD     0xBC
-#define PORT_INTRST    0xBE
-#define PORT_ID_NUMBER 0xC0  // eight bytes at the even offsets 0xC0..0xCE
-
-#define CMD_DECELERATING_STOP 0x0A
-#define CMD_IMMEDIATE_STOP    0x09
-#define CMD_READ_FL_SPEED     0x81  // register 1
-#define CMD_READ_CUR_SPEED    0x8C  // register 12
+#include "tellam_controller.h"
 
 // The axis blocks end where the board-wide ports begin: an axis 8 would write its command
 // to the limit-switch register at 0x80.
-#define AXIS_BLOCKS_END 0x80
+#define AXIS_BLOCKS_END TLM_PORT_ELS
 
-static DWORD AxisPort(WORD axis, DWORD offset) { return (DWORD)axis * 16 + offset; }
+static DWORD AxisPort(WORD axis, DWORD offset) { return (DWORD)axis * TLM_AXIS_PORTS + offset; }
 
 // Arguments first: an axis past the axis blocks, or a missing out-parameter, fails the call
 // before the board is looked up or anything is sent.
 static bool ArgumentsValid(DWORD axis, const void* out) {
-    if (axis * 16 >= AXIS_BLOCKS_END || out == NULL) {
+    if (axis * TLM_AXIS_PORTS >= AXIS_BLOCKS_END || out == NULL) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
@@ -81,8 +64,8 @@ static bool ReadWord(BoardRecord* record, DWORD port, WORD* value) {
 // The data word of an axis: low word, then high word.
 static bool ReadDataWord(BoardRecord* record, WORD axis, DWORD* value) {
     WORD low, high;
-    if (!ReadWord(record, AxisPort(axis, AXIS_PORT_DATA_LO), &low) ||
-        !ReadWord(record, AxisPort(axis, AXIS_PORT_DATA_HI), &high))
+    if (!ReadWord(record, AxisPort(axis, TLM_PORT_DATA_LOW), &low) ||
+        !ReadWord(record, AxisPort(axis, TLM_PORT_DATA_HIGH), &high))
         return false;
     *value = ((DWORD)high << 16) | low;
     return true;
@@ -109,33 +92,33 @@ static BOOL ReadBytePort(TLMIO_HANDLE board, WORD axis, DWORD port, BYTE* value)
 // A decelerating stop of an axis that already runs at its FL speed is sent as an immediate
 // stop. A value that cannot be read counts as the command itself.
 static BYTE StopCommandFor(BoardRecord* record, WORD axis, BYTE command, bool* writeFailed) {
-    DWORD commandPort = AxisPort(axis, AXIS_PORT_COMMAND);
+    DWORD commandPort = AxisPort(axis, TLM_PORT_COMMAND);
     DWORD flSpeed = command, currentSpeed = command;
-    if (!WriteByte(record, commandPort, CMD_READ_FL_SPEED)) {
+    if (!WriteByte(record, commandPort, TLM_CMD_READ(TLM_REG_FL))) {
         *writeFailed = true;
         return command;
     }
     ReadDataWord(record, axis, &flSpeed);
-    if (!WriteByte(record, commandPort, CMD_READ_CUR_SPEED)) {
+    if (!WriteByte(record, commandPort, TLM_CMD_READ(TLM_REG_SPEED))) {
         *writeFailed = true;
         return command;
     }
-    if (ReadDataWord(record, axis, &currentSpeed)) currentSpeed &= 0x7FFF;
-    return flSpeed == currentSpeed ? CMD_IMMEDIATE_STOP : command;
+    if (ReadDataWord(record, axis, &currentSpeed)) currentSpeed &= TLM_SPEED_BITS;
+    return flSpeed == currentSpeed ? TLM_CMD_IMMEDIATE_STOP : command;
 }
 
 static BOOL SendCommand(BoardRecord* record, WORD axis, BYTE command, WORD withData, DWORD data) {
     if (withData != 0) {
-        if (!WriteWord(record, AxisPort(axis, AXIS_PORT_DATA_LO), (WORD)(data & 0xFFFF)) ||
-            !WriteWord(record, AxisPort(axis, AXIS_PORT_DATA_HI), (WORD)(data >> 16)))
+        if (!WriteWord(record, AxisPort(axis, TLM_PORT_DATA_LOW), (WORD)(data & 0xFFFF)) ||
+            !WriteWord(record, AxisPort(axis, TLM_PORT_DATA_HIGH), (WORD)(data >> 16)))
             return FALSE;
     }
-    if (command == CMD_DECELERATING_STOP) {
+    if (command == TLM_CMD_DECEL_STOP) {
         bool writeFailed = false;
         command = StopCommandFor(record, axis, command, &writeFailed);
         if (writeFailed) return FALSE;
     }
-    return WriteByte(record, AxisPort(axis, AXIS_PORT_COMMAND), command);
+    return WriteByte(record, AxisPort(axis, TLM_PORT_COMMAND), command);
 }
 
 BOOL WINAPI tlmio_CmdWrite(TLMIO_HANDLE board, WORD axis, BYTE command, WORD withData, DWORD data) {
@@ -148,56 +131,64 @@ BOOL WINAPI tlmio_CmdWrite(TLMIO_HANDLE board, WORD axis, BYTE command, WORD wit
 }
 
 BOOL WINAPI tlmio_DousaWrite(TLMIO_HANDLE board, WORD axis, BYTE mode) {
-    return WriteBytePort(board, axis, AxisPort(axis, AXIS_PORT_MODE), mode);
+    return WriteBytePort(board, axis, AxisPort(axis, TLM_PORT_MODE), mode);
 }
 
 BOOL WINAPI tlmio_SeigyoWrite(TLMIO_HANDLE board, WORD axis, BYTE control) {
-    return WriteBytePort(board, axis, AxisPort(axis, AXIS_PORT_CONTROL), control);
+    return WriteBytePort(board, axis, AxisPort(axis, TLM_PORT_CONTROL), control);
 }
 
 BOOL WINAPI tlmio_status1Read(TLMIO_HANDLE board, WORD axis, BYTE* status) {
-    return ReadBytePort(board, axis, AxisPort(axis, AXIS_PORT_COMMAND), status);
+    return ReadBytePort(board, axis, AxisPort(axis, TLM_PORT_STATUS1), status);
 }
 
 BOOL WINAPI tlmio_status2Read(TLMIO_HANDLE board, WORD axis, BYTE* status) {
-    return ReadBytePort(board, axis, AxisPort(axis, AXIS_PORT_MODE), status);
+    return ReadBytePort(board, axis, AxisPort(axis, TLM_PORT_STATUS2), status);
 }
 
 BOOL WINAPI tlmio_intstatusRead(TLMIO_HANDLE board, WORD axis, BYTE* status) {
-    return ReadBytePort(board, axis, AxisPort(axis, AXIS_PORT_CONTROL), status);
+    return ReadBytePort(board, axis, AxisPort(axis, TLM_PORT_INT_STATUS), status);
 }
 
 BOOL WINAPI tlmio_regRead(TLMIO_HANDLE board, WORD axis, BYTE command, DWORD* value) {
     if (!ArgumentsValid(axis, value)) return FALSE;
     TableUse use;
     BoardRecord* record = BeginBoardUse(board, &use);
-    BOOL ok = record != NULL && WriteByte(record, AxisPort(axis, AXIS_PORT_COMMAND), command) &&
+    BOOL ok = record != NULL && WriteByte(record, AxisPort(axis, TLM_PORT_COMMAND), command) &&
               ReadDataWord(record, axis, value);
     EndTableUse(use);
     return ok;
 }
 
-BOOL WINAPI tlmio_ElstWrite(TLMIO_HANDLE board, BYTE value) { return WriteBytePort(board, NO_AXIS, PORT_ELST, value); }
+BOOL WINAPI tlmio_ElstWrite(TLMIO_HANDLE board, BYTE value) {
+    return WriteBytePort(board, NO_AXIS, TLM_PORT_ELS, value);
+}
 
-BOOL WINAPI tlmio_ElstRead(TLMIO_HANDLE board, BYTE* value) { return ReadBytePort(board, NO_AXIS, PORT_ELST, value); }
+BOOL WINAPI tlmio_ElstRead(TLMIO_HANDLE board, BYTE* value) {
+    return ReadBytePort(board, NO_AXIS, TLM_PORT_ELS, value);
+}
 
-BOOL WINAPI tlmio_CmpcWrite(TLMIO_HANDLE board, BYTE value) { return WriteBytePort(board, NO_AXIS, PORT_CMPC, value); }
+BOOL WINAPI tlmio_CmpcWrite(TLMIO_HANDLE board, BYTE value) {
+    return WriteBytePort(board, NO_AXIS, TLM_PORT_CMP, value);
+}
 
-BOOL WINAPI tlmio_CmpcRead(TLMIO_HANDLE board, BYTE* value) { return ReadBytePort(board, NO_AXIS, PORT_CMPC, value); }
+BOOL WINAPI tlmio_CmpcRead(TLMIO_HANDLE board, BYTE* value) {
+    return ReadBytePort(board, NO_AXIS, TLM_PORT_CMP, value);
+}
 
 BOOL WINAPI tlmio_boardIDRead(TLMIO_HANDLE board, BYTE* boardId) {
     BYTE value;
-    if (!ReadBytePort(board, NO_AXIS, PORT_BOARD_ID, boardId != NULL ? &value : NULL)) return FALSE;
-    *boardId = value & 0x0F;
+    if (!ReadBytePort(board, NO_AXIS, TLM_PORT_BOARD_ID, boardId != NULL ? &value : NULL)) return FALSE;
+    *boardId = value & TLM_BOARD_ID_MASK;
     return TRUE;
 }
 
 // All eight bytes or nothing: a partial ID number would pass for another board's.
 static bool ReadIdNumber(BoardRecord* record, BYTE* idNumber) {
-    BYTE bytes[8];
-    for (DWORD i = 0; i < 8; ++i)
-        if (!ReadByte(record, PORT_ID_NUMBER + 2 * i, &bytes[i])) return false;
-    for (DWORD i = 0; i < 8; ++i) idNumber[i] = bytes[i];
+    BYTE bytes[TLM_ID_NUMBER_BYTES];
+    for (DWORD i = 0; i < TLM_ID_NUMBER_BYTES; ++i)
+        if (!ReadByte(record, TLM_PORT_ID_NUMBER + 2 * i, &bytes[i])) return false;
+    for (DWORD i = 0; i < TLM_ID_NUMBER_BYTES; ++i) idNumber[i] = bytes[i];
     return true;
 }
 
@@ -210,6 +201,8 @@ BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE* idNumber) {
     return ok;
 }
 
-BOOL WINAPI tlmio_INTRDRead(TLMIO_HANDLE board, BYTE* value) { return ReadBytePort(board, NO_AXIS, PORT_INTRD, value); }
+BOOL WINAPI tlmio_INTRDRead(TLMIO_HANDLE board, BYTE* value) {
+    return ReadBytePort(board, NO_AXIS, TLM_PORT_INTRD, value);
+}
 
-BOOL WINAPI tlmio_INTRst(TLMIO_HANDLE board) { return WriteBytePort(board, NO_AXIS, PORT_INTRST, 0xFF); }
+BOOL WINAPI tlmio_INTRst(TLMIO_HANDLE board) { return WriteBytePort(board, NO_AXIS, TLM_PORT_INTRST, TLM_INTRST_ALL); }

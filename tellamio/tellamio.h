@@ -8,6 +8,12 @@
 
 #include <windows.h>
 
+/* The version of the library this header belongs to (the DLL's version resource is
+ * MAJOR.MINOR.PATCH.0). */
+#define TELLAMIO_VERSION_MAJOR 3
+#define TELLAMIO_VERSION_MINOR 2
+#define TELLAMIO_VERSION_PATCH 0
+
 #ifdef __cplusplus
 extern "C" {
 #endif

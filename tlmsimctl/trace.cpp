@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "../tellamio/tellam_controller.h"
 #include "tlmsimctl.h"
 
 #define PAGE_ENTRIES   512
@@ -24,29 +25,33 @@ static const char* RequestName(uint32_t code) {
 static bool IsPortRequest(uint32_t code) { return code >= 0x22200C && code <= 0x222018; }
 static bool IsWrite(uint32_t code) { return code == 0x222014 || code == 0x222018; }
 
+// The axis blocks end here on a six-axis board.
+#define AXIS_PORTS_END TLM_AXIS_PORT(TLM_AXES_MAX, 0)
+
 // The name of a port offset as the controller's documentation calls it.
 static void PortName(uint32_t port, bool write, char* name, size_t room) {
-    if (port < 0x60) {
+    if (port < AXIS_PORTS_END) {
         static const char* const reads[8] = {"status 1", "status 2",    "interrupt status", "unused",
                                              "data low", "data byte 1", "data high",        "data byte 3"};
         static const char* const writes[8] = {"command",  "operation mode", "control",   "unused",
                                               "data low", "data byte 1",    "data high", "data byte 3"};
-        uint32_t k = port & 15;
+        uint32_t k = port % TLM_AXIS_PORTS;
         snprintf(name, room, "%s", k < 8 ? (write ? writes[k] : reads[k]) : "unused");
-    } else if (port < 0x80) {
+    } else if (port < TLM_PORT_ELS) {
         snprintf(name, room, "no axis");
-    } else if (port == 0x80) {
+    } else if (port == TLM_PORT_ELS) {
         snprintf(name, room, "Elst");
-    } else if (port == 0x88) {
+    } else if (port == TLM_PORT_CMP) {
         snprintf(name, room, "Cmpc");
-    } else if (port == 0x9C) {
+    } else if (port == TLM_PORT_BOARD_ID) {
         snprintf(name, room, "board ID");
-    } else if (port == 0xBC) {
+    } else if (port == TLM_PORT_INTRD) {
         snprintf(name, room, "INTRD");
-    } else if (port == 0xBE) {
+    } else if (port == TLM_PORT_INTRST) {
         snprintf(name, room, "INTRst");
-    } else if (port >= 0xC0 && port <= 0xCE && port % 2 == 0) {
-        snprintf(name, room, "ID number %u", (port - 0xC0) / 2);
+    } else if (port >= TLM_PORT_ID_NUMBER && port <= TLM_PORT_ID_NUMBER + 2 * (TLM_ID_NUMBER_BYTES - 1) &&
+               port % 2 == 0) {
+        snprintf(name, room, "ID number %u", (port - TLM_PORT_ID_NUMBER) / 2);
     } else {
         snprintf(name, room, "unused");
     }
@@ -57,16 +62,20 @@ static void CommandName(uint32_t command, char* name, size_t room) {
     static const struct {
         uint32_t code;
         const char* name;
-    } commands[] = {{0x09, "immediate stop"}, {0x0A, "decelerating stop"}, {0x10, "start at FL"},
-                    {0x11, "start at FH"},    {0x13, "start with ramps"},  {0x48, "servo-on off"},
-                    {0x58, "servo-on on"},    {0x49, "servo reset off"},   {0x59, "servo reset on"},
-                    {0x60, "axis reset"},     {0x61, "clear interrupt"},   {0x62, "clear end cause"},
-                    {0x66, "cycle mode on"},  {0x67, "cycle mode off"}};
+    } commands[] = {{TLM_CMD_IMMEDIATE_STOP, "immediate stop"}, {TLM_CMD_DECEL_STOP, "decelerating stop"},
+                    {TLM_CMD_START_FL, "start at FL"},          {TLM_CMD_START_FH, "start at FH"},
+                    {TLM_CMD_START_RAMPED, "start with ramps"}, {TLM_CMD_SVON_OFF, "servo-on off"},
+                    {TLM_CMD_SVON_ON, "servo-on on"},           {TLM_CMD_SVRST_OFF, "servo reset off"},
+                    {TLM_CMD_SVRST_ON, "servo reset on"},       {TLM_CMD_AXIS_RESET, "axis reset"},
+                    {TLM_CMD_CLEAR_INT, "clear interrupt"},     {TLM_CMD_CLEAR_END, "clear end cause"},
+                    {TLM_CMD_CYCLE_ON, "cycle mode on"},        {TLM_CMD_CYCLE_OFF, "cycle mode off"}};
     name[0] = 0;
     for (size_t i = 0; i < sizeof commands / sizeof commands[0]; ++i)
         if (commands[i].code == command) snprintf(name, room, "%s", commands[i].name);
-    if (command >= 0x80 && command < 0x80 + 28) snprintf(name, room, "read register %u", command - 0x80);
-    if (command >= 0xC0 && command < 0xC0 + 28) snprintf(name, room, "write register %u", command - 0xC0);
+    if (command >= TLM_CMD_READ_REG && command < TLM_CMD_READ(TLM_REG_COUNT))
+        snprintf(name, room, "read register %u", command - TLM_CMD_READ_REG);
+    if (command >= TLM_CMD_WRITE_REG && command < TLM_CMD_WRITE(TLM_REG_COUNT))
+        snprintf(name, room, "write register %u", command - TLM_CMD_WRITE_REG);
 }
 
 static const char* StatusName(int32_t status) {
@@ -113,10 +122,10 @@ static void Decode(const TlmSimBoardTraceEntry& t, Decoded* d) {
         char portName[24];
         PortName(e.port, IsWrite(e.code), portName, sizeof portName);
         snprintf(d->port, sizeof d->port, "0x%02lX %s", (unsigned long)e.port, portName);
-        if (e.port < 0x60) snprintf(d->axis, sizeof d->axis, "%c", "XYZUVW"[e.port / 16]);
+        if (e.port < AXIS_PORTS_END) snprintf(d->axis, sizeof d->axis, "%c", "XYZUVW"[e.port / TLM_AXIS_PORTS]);
         // A failed request's value is not known: the driver neither took nor gave one.
         if (ok) snprintf(d->value, sizeof d->value, word ? "0x%04lX" : "0x%02lX", (unsigned long)e.value);
-        if (ok && e.code == 0x222014 && e.port < 0x60 && (e.port & 15) == 0) {
+        if (ok && e.code == 0x222014 && e.port < AXIS_PORTS_END && e.port % TLM_AXIS_PORTS == TLM_PORT_COMMAND) {
             char command[24];
             CommandName(e.value, command, sizeof command);
             if (command[0]) snprintf(d->value + strlen(d->value), sizeof d->value - strlen(d->value), " %s", command);
@@ -164,7 +173,7 @@ static void PrintEntry(const TlmSimBoardTraceEntry& t, bool csv) {
         char board[12] = "";
         if (t.board >= 0) snprintf(board, sizeof board, "%ld", (long)t.board);
         char axis[2] = "";
-        if (IsPortRequest(e.code) && e.port < 0x60) axis[0] = "XYZUVW"[e.port / 16];
+        if (IsPortRequest(e.code) && e.port < AXIS_PORTS_END) axis[0] = "XYZUVW"[e.port / TLM_AXIS_PORTS];
         printf("%lu,%lu,%s,%s,%s,0x%02lX,%s,0x%lX,0x%08lX,%lu\n", (unsigned long)e.seq, (unsigned long)e.file, board,
                name ? name : "", axis, (unsigned long)e.port, portName, (unsigned long)e.value,
                (unsigned long)(uint32_t)e.status, (unsigned long)e.returned);

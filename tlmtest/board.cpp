@@ -61,7 +61,7 @@ WORD OpenSelectedBoard(HWND window) {
     for (WORD axis = 0; axis < AXIS_COUNT; ++axis) {
         DWORD value = 0;
         if (!InitAxis(window, axis)) return 0;
-        if (!ReadAxisRegister(axis, REG_SIGNAL_CONFIG, &value)) {
+        if (!ReadAxisRegister(axis, TLM_REG_SIGNAL, &value)) {
             ShowBoardError(window, IDS_ERR_REGISTER_READ);
             return 0;
         }
@@ -77,7 +77,7 @@ WORD OpenSelectedBoard(HWND window) {
         g_cycleDirection[axis] = 0;
         g_cyclesDone[axis] = 0;
         g_cycleActive[axis] = 0;
-        g_startCommand[axis] = CMD_START_CONSTANT;
+        g_startCommand[axis] = TLM_CMD_START_FL;
         g_axisPresentMask |= (BYTE)(1u << axis);
     }
 
@@ -86,7 +86,7 @@ WORD OpenSelectedBoard(HWND window) {
         ShowBoardError(window, IDS_ERR_ELS_PORT);
         return 0;
     }
-    if (!tlmio_CmpcRead((TLMIO_HANDLE)g_boardHandle, &value) || (value & 0x01)) {
+    if (!tlmio_CmpcRead((TLMIO_HANDLE)g_boardHandle, &value) || (value & TLM_CMP_STATUS)) {
         ShowBoardError(window, IDS_ERR_CMP_PORT);
         return 0;
     }
@@ -98,7 +98,7 @@ WORD OpenSelectedBoard(HWND window) {
 // is followed by an immediate stop of that axis. The first failure is reported after all axes
 // were told, and the board then stays open as it was.
 WORD CloseBoard(HWND window) {
-    static const BYTE kCloseCommands[] = {CMD_DECELERATING_STOP, CMD_SERVO_ON_OFF, CMD_SERVO_RESET_OFF};
+    static const BYTE kCloseCommands[] = {TLM_CMD_DECEL_STOP, TLM_CMD_SVON_OFF, TLM_CMD_SVRST_OFF};
     if (g_boardHandle == -1) return 1;
     BOOL failed = FALSE;
     DWORD failure = 0;
@@ -107,8 +107,8 @@ WORD CloseBoard(HWND window) {
             if (tlmio_CmdWrite((TLMIO_HANDLE)g_boardHandle, axis, command, 0, 0)) continue;
             if (!failed) failure = GetLastError();
             failed = TRUE;
-            if (command == CMD_DECELERATING_STOP)
-                tlmio_CmdWrite((TLMIO_HANDLE)g_boardHandle, axis, CMD_IMMEDIATE_STOP, 0, 0);
+            if (command == TLM_CMD_DECEL_STOP)
+                tlmio_CmdWrite((TLMIO_HANDLE)g_boardHandle, axis, TLM_CMD_IMMEDIATE_STOP, 0, 0);
         }
     }
     if (failed) {

@@ -28,7 +28,7 @@ static BOOL WriteCommand(WORD axis, BYTE command) { return tlmio_CmdWrite(Board(
 static void StopEveryAxis(void) {
     if (g_boardHandle == -1) return;
     for (WORD axis = 0; axis < g_axisCount; ++axis)
-        if (!WriteCommand(axis, CMD_DECELERATING_STOP)) WriteCommand(axis, CMD_IMMEDIATE_STOP);
+        if (!WriteCommand(axis, TLM_CMD_DECEL_STOP)) WriteCommand(axis, TLM_CMD_IMMEDIATE_STOP);
 }
 
 void ShowBoardError(HWND window, UINT messageId) {
@@ -61,11 +61,11 @@ void ShowBoardError(HWND window, UINT messageId) {
 }
 
 BOOL WriteAxisRegister(WORD axis, BYTE reg, DWORD value) {
-    return tlmio_CmdWrite(Board(), axis, (BYTE)(CMD_REGISTER_WRITE + reg), 1, value);
+    return tlmio_CmdWrite(Board(), axis, (BYTE)(TLM_CMD_WRITE_REG + reg), 1, value);
 }
 
 BOOL ReadAxisRegister(WORD axis, BYTE reg, DWORD* value) {
-    return tlmio_regRead(Board(), axis, (BYTE)(CMD_REGISTER_READ + reg), value);
+    return tlmio_regRead(Board(), axis, (BYTE)(TLM_CMD_READ_REG + reg), value);
 }
 
 // Operation-mode byte, then the start command; the first failure is reported.
@@ -82,35 +82,35 @@ static WORD StartWithMode(HWND window, WORD axis, BYTE mode, BYTE command) {
 }
 
 WORD StartPlusPresetFeed(HWND window, WORD axis) {
-    return StartWithMode(window, axis, MODE_PLUS_PRESET, g_startCommand[axis]);
+    return StartWithMode(window, axis, TLM_MODE_PLUS_PRESET, g_startCommand[axis]);
 }
 
 WORD StartMinusPresetFeed(HWND window, WORD axis) {
-    return StartWithMode(window, axis, MODE_MINUS_PRESET, g_startCommand[axis]);
+    return StartWithMode(window, axis, TLM_MODE_MINUS_PRESET, g_startCommand[axis]);
 }
 
 WORD StartPlusContinuousFeed(HWND window, WORD axis) {
-    return StartWithMode(window, axis, MODE_PLUS_CONTINUOUS, g_startCommand[axis]);
+    return StartWithMode(window, axis, TLM_MODE_PLUS_CONTINUOUS, g_startCommand[axis]);
 }
 
 WORD StartMinusContinuousFeed(HWND window, WORD axis) {
-    return StartWithMode(window, axis, MODE_MINUS_CONTINUOUS, g_startCommand[axis]);
+    return StartWithMode(window, axis, TLM_MODE_MINUS_CONTINUOUS, g_startCommand[axis]);
 }
 
 static WORD StartOriginReturn(HWND window, WORD axis, DWORD originConfig, BYTE command) {
-    if (!WriteAxisRegister(axis, REG_ORIGIN_CONFIG, originConfig)) {
+    if (!WriteAxisRegister(axis, TLM_REG_ORIGIN, originConfig)) {
         ShowBoardError(window, IDS_ERR_REGISTER_WRITE);
         return 0;
     }
-    return StartWithMode(window, axis, MODE_ORIGIN_RETURN, command);
+    return StartWithMode(window, axis, TLM_MODE_ORIGIN_RETURN, command);
 }
 
 WORD StartOriginReturnOls(HWND window, WORD axis) {
-    return StartOriginReturn(window, axis, ORIGIN_CONFIG_OLS, CMD_START_CONSTANT);
+    return StartOriginReturn(window, axis, TLM_ORIGIN_OLS, TLM_CMD_START_FL);
 }
 
 WORD StartOriginReturnOlsZ(HWND window, WORD axis) {
-    return StartOriginReturn(window, axis, ORIGIN_CONFIG_OLS_Z, CMD_START_HIGH_SPEED);
+    return StartOriginReturn(window, axis, TLM_ORIGIN_OLS_Z, TLM_CMD_START_RAMPED);
 }
 
 WORD StartCycleRun(HWND window, WORD axis) {
@@ -122,7 +122,7 @@ WORD StartCycleRun(HWND window, WORD axis) {
         return 0;
     }
     if (!StartPlusPresetFeed(window, axis)) return 0;
-    if (!WriteCommand(axis, CMD_CYCLE_BEGIN)) {
+    if (!WriteCommand(axis, TLM_CMD_CYCLE_ON)) {
         ShowBoardError(window, IDS_ERR_COMMAND_WRITE);
         return 0;
     }
@@ -131,12 +131,12 @@ WORD StartCycleRun(HWND window, WORD axis) {
 }
 
 void StopAxis(HWND window, WORD axis) {
-    BYTE command = g_startCommand[axis] == CMD_START_CONSTANT ? CMD_IMMEDIATE_STOP : CMD_DECELERATING_STOP;
+    BYTE command = g_startCommand[axis] == TLM_CMD_START_FL ? TLM_CMD_IMMEDIATE_STOP : TLM_CMD_DECEL_STOP;
     if (!WriteCommand(axis, command)) ShowBoardError(window, IDS_ERR_COMMAND_WRITE);
 }
 
 WORD ClearPosition(HWND window, WORD axis) {
-    if (!WriteAxisRegister(axis, REG_POSITION, 0)) {
+    if (!WriteAxisRegister(axis, TLM_REG_POSITION, 0)) {
         ShowBoardError(window, IDS_ERR_REGISTER_WRITE);
         return 0;
     }
@@ -154,11 +154,11 @@ static void ToggleByStatus2(HWND window, WORD axis, BYTE bit, BYTE whenSet, BYTE
 }
 
 void ToggleServoOn(HWND window, WORD axis) {
-    ToggleByStatus2(window, axis, STATUS2_SERVO_ON, CMD_SERVO_ON_OFF, CMD_SERVO_ON_ON);
+    ToggleByStatus2(window, axis, TLM_ST2_SVON, TLM_CMD_SVON_OFF, TLM_CMD_SVON_ON);
 }
 
 void ToggleServoReset(HWND window, WORD axis) {
-    ToggleByStatus2(window, axis, STATUS2_SERVO_RESET, CMD_SERVO_RESET_OFF, CMD_SERVO_RESET_ON);
+    ToggleByStatus2(window, axis, TLM_ST2_SVRST, TLM_CMD_SVRST_OFF, TLM_CMD_SVRST_ON);
 }
 
 WORD ToggleElsContact(HWND window, WORD axis) {
@@ -176,46 +176,60 @@ WORD ToggleElsContact(HWND window, WORD axis) {
 static WORD WriteSignalConfig(HWND window, WORD axis, DWORD value) {
     DWORD read = 0;
     g_signalConfig[axis] = value;
-    if (!WriteAxisRegister(axis, REG_SIGNAL_CONFIG, value)) {
+    if (!WriteAxisRegister(axis, TLM_REG_SIGNAL, value)) {
         ShowBoardError(window, IDS_ERR_REGISTER_WRITE);
         return 0;
     }
-    if (!ReadAxisRegister(axis, REG_SIGNAL_CONFIG, &read) || read != g_signalConfig[axis]) {
+    if (!ReadAxisRegister(axis, TLM_REG_SIGNAL, &read) || read != g_signalConfig[axis]) {
         ShowBoardError(window, IDS_ERR_REGISTER_READ);
         return 0;
     }
     return 1;
 }
 
-WORD ToggleDlsContact(HWND window, WORD axis) { return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ 0x10); }
+WORD ToggleDlsContact(HWND window, WORD axis) {
+    return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ TLM_SIG_DLS_A);
+}
 
-WORD ToggleOlsContact(HWND window, WORD axis) { return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ 0x20); }
+WORD ToggleOlsContact(HWND window, WORD axis) {
+    return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ TLM_SIG_OLS_A);
+}
 
-WORD ToggleInposContact(HWND window, WORD axis) { return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ 0x08); }
+WORD ToggleInposContact(HWND window, WORD axis) {
+    return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ TLM_SIG_INPOS_A);
+}
 
-WORD ToggleSvalmContact(HWND window, WORD axis) { return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ 0x40); }
+WORD ToggleSvalmContact(HWND window, WORD axis) {
+    return WriteSignalConfig(window, axis, g_signalConfig[axis] ^ TLM_SIG_SVALM_A);
+}
 
-static DWORD WithPulseCode(DWORD config, DWORD code) { return (config & ~7UL) | code; }
+static DWORD WithPulseCode(DWORD config, DWORD code) { return (config & ~(DWORD)TLM_SIG_PULSE_MASK) | code; }
 
 WORD TogglePulseCommandMode(HWND window, WORD axis) {
-    DWORD code = g_signalConfig[axis] & 7;
-    DWORD next = code == 0 ? 4 : code == 4 ? 0 : code == 7 ? 2 : 7;
+    DWORD code = g_signalConfig[axis] & TLM_SIG_PULSE_MASK;
+    DWORD next = code == TLM_SIG_PULSE_COMMON_POS  ? TLM_SIG_PULSE_INDIV_POS
+                 : code == TLM_SIG_PULSE_INDIV_POS ? TLM_SIG_PULSE_COMMON_POS
+                 : code == TLM_SIG_PULSE_INDIV_NEG ? TLM_SIG_PULSE_COMMON_NEG
+                                                   : TLM_SIG_PULSE_INDIV_NEG;
     return WriteSignalConfig(window, axis, WithPulseCode(g_signalConfig[axis], next));
 }
 
 WORD TogglePulseLogic(HWND window, WORD axis) {
-    DWORD code = g_signalConfig[axis] & 7;
-    DWORD next = code == 0 ? 2 : code == 4 ? 7 : code == 7 ? 4 : 0;
+    DWORD code = g_signalConfig[axis] & TLM_SIG_PULSE_MASK;
+    DWORD next = code == TLM_SIG_PULSE_COMMON_POS  ? TLM_SIG_PULSE_COMMON_NEG
+                 : code == TLM_SIG_PULSE_INDIV_POS ? TLM_SIG_PULSE_INDIV_NEG
+                 : code == TLM_SIG_PULSE_INDIV_NEG ? TLM_SIG_PULSE_INDIV_POS
+                                                   : TLM_SIG_PULSE_COMMON_POS;
     return WriteSignalConfig(window, axis, WithPulseCode(g_signalConfig[axis], next));
 }
 
 WORD SetDefaultPulseOutput(HWND window, WORD axis) {
-    return WriteSignalConfig(window, axis, WithPulseCode(g_signalConfig[axis], 4));
+    return WriteSignalConfig(window, axis, WithPulseCode(g_signalConfig[axis], TLM_SIG_PULSE_INDIV_POS));
 }
 
 #if COUNTER_SOURCE_BUTTON
 WORD ToggleCounterSource(HWND window, WORD axis) {
-    if (!WriteSignalConfig(window, axis, g_signalConfig[axis] ^ SIGNAL_CONFIG_ENCODER)) return 0;
+    if (!WriteSignalConfig(window, axis, g_signalConfig[axis] ^ TLM_SIG_ENCODER)) return 0;
     // The count so far was made from the other source: start again from 0. A failed clear is
     // reported by ClearPosition and ends the program; the source itself has changed.
     ClearPosition(window, axis);
@@ -224,48 +238,49 @@ WORD ToggleCounterSource(HWND window, WORD axis) {
 #endif
 
 WORD InitAxis(HWND window, WORD axis) {
-    static const BYTE kInitCommands[] = {CMD_INIT_1, CMD_INIT_2, CMD_INIT_3};
-    static const BYTE kZeroRegisters[] = {9, 10, 11, 17, 18, 19, 23, 24, 25, 26, 27};
+    static const BYTE kInitCommands[] = {TLM_CMD_AXIS_RESET, TLM_CMD_CLEAR_INT, TLM_CMD_CLEAR_END};
+    static const BYTE kZeroRegisters[] = {TLM_REG_POSITION, TLM_REG_10, TLM_REG_11, TLM_REG_17, TLM_REG_18, TLM_REG_19,
+                                          TLM_REG_23,       TLM_REG_24, TLM_REG_25, TLM_REG_26, TLM_REG_27};
     for (BYTE command : kInitCommands) {
         if (!WriteCommand(axis, command)) {
             ShowBoardError(window, IDS_ERR_COMMAND_WRITE);
             return 0;
         }
     }
-    if (!tlmio_SeigyoWrite(Board(), axis, CONTROL_MODE_INIT)) {
+    if (!tlmio_SeigyoWrite(Board(), axis, TLM_CONTROL_INIT)) {
         ShowBoardError(window, IDS_ERR_SEIGYO_WRITE);
         return 0;
     }
 
-    g_presetAmount[axis] = 1500;
-    BOOL ok = WriteAxisRegister(axis, REG_PRESET, 1500);
+    g_presetAmount[axis] = INIT_PRESET_AMOUNT;
+    BOOL ok = WriteAxisRegister(axis, TLM_REG_PRESET, INIT_PRESET_AMOUNT);
     if (ok) {
-        g_flSpeed[axis] = 500;
-        ok = WriteAxisRegister(axis, REG_FL, 500);
+        g_flSpeed[axis] = INIT_FL_SPEED;
+        ok = WriteAxisRegister(axis, TLM_REG_FL, INIT_FL_SPEED);
     }
     if (ok) {
-        g_fhSpeed[axis] = 5000;
-        ok = WriteAxisRegister(axis, REG_FH, 5000);
+        g_fhSpeed[axis] = INIT_FH_SPEED;
+        ok = WriteAxisRegister(axis, TLM_REG_FH, INIT_FH_SPEED);
     }
     if (ok) {
-        g_accelTime[axis] = 1.0;
-        ok = WriteAxisRegister(axis, REG_RATE, 545);
+        g_accelTime[axis] = INIT_ACCEL_TIME;
+        ok = WriteAxisRegister(axis, TLM_REG_RATE, INIT_RATE);
     }
-    if (ok) ok = WriteAxisRegister(axis, 4, 299);
-    if (ok) ok = WriteAxisRegister(axis, 5, 0);
+    if (ok) ok = WriteAxisRegister(axis, TLM_REG_4, TLM_REG_4_INIT);
+    if (ok) ok = WriteAxisRegister(axis, TLM_REG_5, 0);
     if (ok) {
-        g_signalConfig[axis] = SIGNAL_CONFIG_DEFAULT;
-        ok = WriteAxisRegister(axis, REG_SIGNAL_CONFIG, SIGNAL_CONFIG_DEFAULT);
+        g_signalConfig[axis] = TLM_SIG_DEFAULT;
+        ok = WriteAxisRegister(axis, TLM_REG_SIGNAL, TLM_SIG_DEFAULT);
     }
-    if (ok) ok = WriteAxisRegister(axis, REG_ORIGIN_CONFIG, ORIGIN_CONFIG_OLS);
-    if (ok) ok = WriteAxisRegister(axis, 8, 0x4000);
+    if (ok) ok = WriteAxisRegister(axis, TLM_REG_ORIGIN, TLM_ORIGIN_OLS);
+    if (ok) ok = WriteAxisRegister(axis, TLM_REG_8, TLM_REG_8_INIT);
     for (size_t i = 0; ok && i < sizeof kZeroRegisters; ++i) ok = WriteAxisRegister(axis, kZeroRegisters[i], 0);
     if (!ok) {
         ShowBoardError(window, IDS_ERR_REGISTER_WRITE);
         return 0;
     }
 
-    if (!WriteCommand(axis, CMD_SERVO_ON_OFF) || !WriteCommand(axis, CMD_SERVO_RESET_OFF)) {
+    if (!WriteCommand(axis, TLM_CMD_SVON_OFF) || !WriteCommand(axis, TLM_CMD_SVRST_OFF)) {
         ShowBoardError(window, IDS_ERR_COMMAND_WRITE);
         return 0;
     }

@@ -144,7 +144,7 @@ void SwitchPage(HWND mainWindow, const NMHDR* notification) {
                 return;
             }
             // A cycle run counts as operating between its feeds too, while the axis stands.
-            if ((status & STATUS1_OPERATING) || g_cycleActive[axis]) {
+            if ((status & TLM_ST1_OPERATING) || g_cycleActive[axis]) {
                 ShowStringMessage(mainWindow, IDS_CANNOT_SWITCH);
                 KeepCurrentTab();
                 return;

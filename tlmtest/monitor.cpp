@@ -5,16 +5,10 @@
 // A cycle run is ended by its cycle step, not by the motion poll: between the end of one feed
 // and the tick that starts the next the axis stands still, and a poll that ended the run there
 // would cut it short. The cycle step tells a feed that reached its target (interrupt status
-// 0x14) from a run that was stopped (the axis idle with nothing latched); the motion poll ends
-// a run itself only when no cycle step is left to do it: a run stopped with "サイクルストップ",
+// TLM_INT_FEED_END) from a run that was stopped (the axis idle with nothing latched); the
+// motion poll ends a run itself only when no cycle step is left to do it: a run stopped with "サイクルストップ",
 // whose cycle step ends with the press so that no further feed starts.
 #include "tlmtest.h"
-
-#define INT_STATUS_FEED_END          0x14
-#define REG_OPERATION_STATUS         13
-#define REG_INPUT_STATUS             14
-#define OPERATION_STATUS_INT_LATCHED 0x1000
-#define INPUT_STATUS_Z               0x80
 
 WORD g_cycleStepRunning[AXIS_COUNT];
 
@@ -36,13 +30,13 @@ static void FailTimer(HWND page, UINT_PTR timer, UINT messageId) {
     ShowBoardError(g_mainWindow, messageId);
 }
 
-static BOOL WriteCycleEnd(WORD axis) { return tlmio_CmdWrite(Board(), axis, CMD_CYCLE_END, 0, 0); }
+static BOOL WriteCycleEnd(WORD axis) { return tlmio_CmdWrite(Board(), axis, TLM_CMD_CYCLE_OFF, 0, 0); }
 
 void PollAxisMotion(HWND page, WORD axis) {
     UINT_PTR timer = IDT_AXIS_POLL + axis;
     DWORD value = 0;
     BYTE status = 0;
-    if (!ReadAxisRegister(axis, REG_POSITION, &value)) {
+    if (!ReadAxisRegister(axis, TLM_REG_POSITION, &value)) {
         FailTimer(page, timer, IDS_ERR_REGISTER_READ);
         return;
     }
@@ -52,10 +46,10 @@ void PollAxisMotion(HWND page, WORD axis) {
         return;
     }
 
-    if (!(status & STATUS1_OPERATING)) {
+    if (!(status & TLM_ST1_OPERATING)) {
         // The move may have ended after the position above was read: read it once more, so
         // that the display the poll leaves behind is where the axis stopped.
-        if (!ReadAxisRegister(axis, REG_POSITION, &value)) {
+        if (!ReadAxisRegister(axis, TLM_REG_POSITION, &value)) {
             FailTimer(page, timer, IDS_ERR_REGISTER_READ);
             return;
         }
@@ -65,7 +59,7 @@ void PollAxisMotion(HWND page, WORD axis) {
             SetDlgItemTextA(page, AXIS_CONTROL_ID(axis, OPK_SPEED), kIdleSpeed);
             return;
         }
-        if (!(g_signalConfig[axis] & SIGNAL_CONFIG_ENCODER) && !g_cycleActive[axis]) KillTimer(page, timer);
+        if (!(g_signalConfig[axis] & TLM_SIG_ENCODER) && !g_cycleActive[axis]) KillTimer(page, timer);
         if (g_cycleActive[axis]) {
             g_cycleActive[axis] = 0;
             if (!WriteCycleEnd(axis)) {
@@ -79,17 +73,17 @@ void PollAxisMotion(HWND page, WORD axis) {
         return;
     }
 
-    if (!ReadAxisRegister(axis, REG_SPEED, &value)) {
+    if (!ReadAxisRegister(axis, TLM_REG_SPEED, &value)) {
         FailTimer(page, timer, IDS_ERR_REGISTER_READ);
         return;
     }
-    ShowValue(page, axis, OPK_SPEED, (LONG)(value & 0x7FFF));
+    ShowValue(page, axis, OPK_SPEED, (LONG)(value & TLM_SPEED_BITS));
     if (!g_cycleActive[axis]) return;
-    if (!ReadAxisRegister(axis, REG_OPERATION_STATUS, &value)) {
+    if (!ReadAxisRegister(axis, TLM_REG_OPERATION, &value)) {
         FailTimer(page, timer, IDS_ERR_REGISTER_READ);
         return;
     }
-    if (value & OPERATION_STATUS_INT_LATCHED) return;
+    if (value & TLM_OP_INT_LATCHED) return;
     ShowCycleRunLabel(page, axis);
 }
 
@@ -134,15 +128,15 @@ void StepCycleRun(HWND page, WORD axis) {
         return;
     }
     // While a feed runs, a latched end can only be left over from an earlier feed.
-    if (status & STATUS1_OPERATING) return;
-    if (interrupt != INT_STATUS_FEED_END) {
+    if (status & TLM_ST1_OPERATING) return;
+    if (interrupt != TLM_INT_FEED_END) {
         // The feed may have ended between the two reads: its end is latched by now if it
         // reached its target.
         if (!tlmio_intstatusRead(Board(), axis, &interrupt)) {
             FailTimer(page, timer, IDS_ERR_INTSTATUS_READ);
             return;
         }
-        if (interrupt != INT_STATUS_FEED_END) {
+        if (interrupt != TLM_INT_FEED_END) {
             FinishCycleRun(page, axis);
             return;
         }
@@ -176,23 +170,23 @@ void PollInputLeds(HWND page) {
             FailTimer(page, IDT_LED_POLL, IDS_ERR_STATUS1_READ);
             return;
         }
-        ShowLamp(page, axis, OPK_LED_PLUS_ELS, (status & STATUS1_PLUS_ELS) != 0, g_ledRed);
-        ShowLamp(page, axis, OPK_LED_MINUS_ELS, (status & STATUS1_MINUS_ELS) != 0, g_ledRed);
-        ShowLamp(page, axis, OPK_LED_DLS, (status & STATUS1_DLS) != 0, g_ledGreen);
-        ShowLamp(page, axis, OPK_LED_OLS, (status & STATUS1_OLS) != 0, g_ledGreen);
+        ShowLamp(page, axis, OPK_LED_PLUS_ELS, (status & TLM_ST1_PLUS_ELS) != 0, g_ledRed);
+        ShowLamp(page, axis, OPK_LED_MINUS_ELS, (status & TLM_ST1_MINUS_ELS) != 0, g_ledRed);
+        ShowLamp(page, axis, OPK_LED_DLS, (status & (TLM_ST1_DLS | TLM_ST1_DLS_HOLD)) != 0, g_ledGreen);
+        ShowLamp(page, axis, OPK_LED_OLS, (status & TLM_ST1_OLS) != 0, g_ledGreen);
         if (!tlmio_status2Read(Board(), axis, &status)) {
             FailTimer(page, IDT_LED_POLL, IDS_ERR_STATUS2_READ);
             return;
         }
-        ShowLamp(page, axis, OPK_LED_SVON, (status & STATUS2_SERVO_ON) != 0, g_ledGreen);
-        ShowLamp(page, axis, OPK_LED_SVRST, (status & STATUS2_SERVO_RESET) != 0, g_ledGreen);
-        ShowLamp(page, axis, OPK_LED_INPOS, (status & STATUS2_INPOS) != 0, g_ledGreen);
-        ShowLamp(page, axis, OPK_LED_SVALM, (status & STATUS2_SVALM) != 0, g_ledRed);
-        if (!ReadAxisRegister(axis, REG_INPUT_STATUS, &inputs)) {
+        ShowLamp(page, axis, OPK_LED_SVON, (status & TLM_ST2_SVON) != 0, g_ledGreen);
+        ShowLamp(page, axis, OPK_LED_SVRST, (status & TLM_ST2_SVRST) != 0, g_ledGreen);
+        ShowLamp(page, axis, OPK_LED_INPOS, (status & TLM_ST2_INPOS) != 0, g_ledGreen);
+        ShowLamp(page, axis, OPK_LED_SVALM, (status & TLM_ST2_SVALM) != 0, g_ledRed);
+        if (!ReadAxisRegister(axis, TLM_REG_INPUTS, &inputs)) {
             FailTimer(page, IDT_LED_POLL, IDS_ERR_REGISTER_READ);
             return;
         }
-        ShowLamp(page, axis, OPK_LED_Z, (inputs & INPUT_STATUS_Z) != 0, g_ledGreen);
+        ShowLamp(page, axis, OPK_LED_Z, (inputs & TLM_IN_Z) != 0, g_ledGreen);
     }
 }
 

@@ -17,7 +17,7 @@ static void SetControlString(HWND page, WORD axis, int k, UINT stringId) {
     SetDlgItemTextA(page, AXIS_CONTROL_ID(axis, k), text);
 }
 
-static BOOL HighSpeed(WORD axis) { return g_startCommand[axis] != CMD_START_CONSTANT; }
+static BOOL HighSpeed(WORD axis) { return g_startCommand[axis] != TLM_CMD_START_FL; }
 
 void ShowCycleStartLabels(HWND page, WORD axis) {
     BOOL high = HighSpeed(axis);
@@ -40,10 +40,10 @@ void ShowContactLabel(HWND page, WORD axis, WORD button) {
     BOOL set;
     switch (button) {
         case OPK_ELS_CONTACT: set = (g_elsPolarity & (1u << axis)) != 0; break;
-        case OPK_DLS_CONTACT: set = (g_signalConfig[axis] & 0x10) != 0; break;
-        case OPK_OLS_CONTACT: set = (g_signalConfig[axis] & 0x20) != 0; break;
-        case OPK_INPOS_CONTACT: set = (g_signalConfig[axis] & 0x08) != 0; break;
-        case OPK_SVALM_CONTACT: set = (g_signalConfig[axis] & 0x40) != 0; break;
+        case OPK_DLS_CONTACT: set = (g_signalConfig[axis] & TLM_SIG_DLS_A) != 0; break;
+        case OPK_OLS_CONTACT: set = (g_signalConfig[axis] & TLM_SIG_OLS_A) != 0; break;
+        case OPK_INPOS_CONTACT: set = (g_signalConfig[axis] & TLM_SIG_INPOS_A) != 0; break;
+        case OPK_SVALM_CONTACT: set = (g_signalConfig[axis] & TLM_SIG_SVALM_A) != 0; break;
         default: return;
     }
     SetControlString(page, axis, button, set ? IDS_CONTACT_A : IDS_CONTACT_B);
@@ -52,7 +52,7 @@ void ShowContactLabel(HWND page, WORD axis, WORD button) {
 #if COUNTER_SOURCE_BUTTON
 // The label of x017 from the stored counter source of the axis.
 static void ShowCounterSourceLabel(HWND page, WORD axis) {
-    if (g_signalConfig[axis] & SIGNAL_CONFIG_ENCODER)
+    if (g_signalConfig[axis] & TLM_SIG_ENCODER)
         SetDlgItemTextA(page, AXIS_CONTROL_ID(axis, OPK_COUNTER_SOURCE), "ENC");
     else
         SetControlString(page, axis, OPK_COUNTER_SOURCE, IDS_COUNTER_COMMAND);
@@ -61,7 +61,7 @@ static void ShowCounterSourceLabel(HWND page, WORD axis) {
 void ShowCounterSource(HWND page, WORD axis) {
     // Encoder input moves the position while the axis stands: keep polling it. The poll stops
     // itself once the source is the command pulses again and the axis is idle.
-    if (g_signalConfig[axis] & SIGNAL_CONFIG_ENCODER) SetTimer(page, IDT_AXIS_POLL + axis, 100, NULL);
+    if (g_signalConfig[axis] & TLM_SIG_ENCODER) SetTimer(page, IDT_AXIS_POLL + axis, 100, NULL);
     ShowCounterSourceLabel(page, axis);
 }
 #endif

@@ -71,17 +71,17 @@ static void ShowAxisValues(HWND page, WORD axis) {
 
 static void ShowSpeedMode(HWND page, WORD axis) {
     SetStringText(page, AxisControl(axis, SEK_SPEED_MODE_TEXT),
-                  g_startCommand[axis] == CMD_START_CONSTANT ? IDS_NOW_CONSTANT : IDS_NOW_HIGH);
+                  g_startCommand[axis] == TLM_CMD_START_FL ? IDS_NOW_CONSTANT : IDS_NOW_HIGH);
 }
 
 static void ShowPulseCommandMode(HWND page, WORD axis) {
     SetStringText(page, AxisControl(axis, SEK_PULSE_COMMAND),
-                  (g_signalConfig[axis] & 0x04) ? IDS_PULSE_INDIVIDUAL : IDS_PULSE_COMMON);
+                  (g_signalConfig[axis] & TLM_SIG_PULSE_INDIVIDUAL) ? IDS_PULSE_INDIVIDUAL : IDS_PULSE_COMMON);
 }
 
 static void ShowPulseLogic(HWND page, WORD axis) {
     SetStringText(page, AxisControl(axis, SEK_PULSE_LOGIC),
-                  (g_signalConfig[axis] & 0x02) ? IDS_LOGIC_NEGATIVE : IDS_LOGIC_POSITIVE);
+                  (g_signalConfig[axis] & TLM_SIG_PULSE_NEGATIVE) ? IDS_LOGIC_NEGATIVE : IDS_LOGIC_POSITIVE);
 }
 
 // Fills the settings page at tab index `tab` from the program's state.
@@ -106,7 +106,7 @@ static void ShowSettingsPageOf(HWND page, WORD tab) {
 void ShowSettingsPage(HWND page) { ShowSettingsPageOf(page, g_currentPage); }
 
 void ToggleSpeedMode(HWND page, WORD axis) {
-    g_startCommand[axis] ^= 0x03;
+    g_startCommand[axis] ^= TLM_CMD_START_FL ^ TLM_CMD_START_RAMPED;
     ShowSpeedMode(page, axis);
 }
 
@@ -245,7 +245,7 @@ WORD CheckAxisSettings(HWND page, WORD axis) {
     if (cycles == 0) {
         g_cycleCount[axis] = 0;
     } else {
-        DWORD speed = g_startCommand[axis] == CMD_START_CONSTANT ? g_flSpeed[axis] : g_fhSpeed[axis];
+        DWORD speed = g_startCommand[axis] == TLM_CMD_START_FL ? g_flSpeed[axis] : g_fhSpeed[axis];
         if (speed > g_presetAmount[axis]) {
             char text[1024], prefix[512], reason[256];
             g_cycleCount[axis] = 0;
@@ -276,10 +276,10 @@ void WriteMotionRegisters(HWND page) {
     if (!g_shuttingDown) {
         WORD limit;
         for (WORD axis = PageAxes(g_currentPage, &limit); axis < limit; ++axis) {
-            if (!WriteAxisRegister(axis, REG_PRESET, g_presetAmount[axis]) ||
-                !WriteAxisRegister(axis, REG_FL, g_flSpeed[axis]) ||
-                !WriteAxisRegister(axis, REG_FH, g_fhSpeed[axis]) ||
-                !WriteAxisRegister(axis, REG_RATE,
+            if (!WriteAxisRegister(axis, TLM_REG_PRESET, g_presetAmount[axis]) ||
+                !WriteAxisRegister(axis, TLM_REG_FL, g_flSpeed[axis]) ||
+                !WriteAxisRegister(axis, TLM_REG_FH, g_fhSpeed[axis]) ||
+                !WriteAxisRegister(axis, TLM_REG_RATE,
                                    ComputeRateValue(g_accelTime[axis], g_flSpeed[axis], g_fhSpeed[axis]))) {
                 ShowBoardError(page, IDS_ERR_REGISTER_WRITE);
                 break;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "config.h"
+#include "tellam_controller.h"
 #include "tellamio.h"
 #include "rate.h"
 
@@ -60,58 +61,13 @@ void ShowBoardInfo(HWND window, int firstId);
 
 /* ---- Controller command layer (command.cpp) ---- */
 
-/* Command codes. */
-#define CMD_IMMEDIATE_STOP    0x09
-#define CMD_DECELERATING_STOP 0x0A
-#define CMD_START_CONSTANT    0x10
-#define CMD_START_HIGH_SPEED  0x13
-#define CMD_SERVO_ON_OFF      0x48
-#define CMD_SERVO_RESET_OFF   0x49
-#define CMD_SERVO_ON_ON       0x58
-#define CMD_SERVO_RESET_ON    0x59
-#define CMD_INIT_1            0x60
-#define CMD_INIT_2            0x61
-#define CMD_INIT_3            0x62
-#define CMD_CYCLE_BEGIN       0x66
-#define CMD_CYCLE_END         0x67
-#define CMD_REGISTER_READ     0x80 /* + register */
-#define CMD_REGISTER_WRITE    0xC0 /* + register */
-
-/* Operation-mode bytes. */
-#define MODE_PLUS_PRESET      0x28
-#define MODE_MINUS_PRESET     0x38
-#define MODE_PLUS_CONTINUOUS  0x20
-#define MODE_MINUS_CONTINUOUS 0x30
-#define MODE_ORIGIN_RETURN    0x12
-
-/* Control-mode byte written at initialisation. */
-#define CONTROL_MODE_INIT 0x14
-
-/* Registers. */
-#define REG_PRESET        0
-#define REG_FL            1
-#define REG_FH            2
-#define REG_RATE          3
-#define REG_SIGNAL_CONFIG 6
-#define REG_ORIGIN_CONFIG 7
-#define REG_POSITION      9
-#define REG_SPEED         12
-
-#define SIGNAL_CONFIG_DEFAULT 0x13000004UL
-#define SIGNAL_CONFIG_ENCODER 0x08000000UL /* bit 27: the position counter counts encoder input */
-#define ORIGIN_CONFIG_OLS     0xF0C40UL
-#define ORIGIN_CONFIG_OLS_Z   0xF0C60UL
-
-/* Status bits. */
-#define STATUS1_OPERATING   0x04
-#define STATUS1_PLUS_ELS    0x08
-#define STATUS1_MINUS_ELS   0x10
-#define STATUS1_DLS         0x60
-#define STATUS1_OLS         0x80
-#define STATUS2_SVALM       0x02
-#define STATUS2_INPOS       0x08
-#define STATUS2_SERVO_ON    0x20
-#define STATUS2_SERVO_RESET 0x40
+/* The controller's command bytes, mode bytes, registers and status bits are those of
+ * tellam_controller.h. What the program writes at initialisation: */
+#define INIT_PRESET_AMOUNT 1500 /* pulses */
+#define INIT_FL_SPEED      500  /* pulses per second */
+#define INIT_FH_SPEED      5000 /* pulses per second */
+#define INIT_ACCEL_TIME    1.0  /* seconds, from FL to FH */
+#define INIT_RATE          545  /* ComputeRateValue(INIT_ACCEL_TIME, INIT_FL_SPEED, INIT_FH_SPEED) */
 
 extern LONG g_boardHandle;
 extern WORD g_axisCount;

@@ -16,7 +16,7 @@ import time
 
 from . import _lib
 
-__all__ = ["TellamError", "BoardInfo", "Status", "list_boards", "open_board", "Board", "Axis"]
+__all__ = ["TellamError", "BoardInfo", "Status", "simulated", "list_boards", "open_board", "Board", "Axis"]
 
 AXIS_NAMES = "XYZUVW"
 INVALID_HANDLE = 0xFFFFFFFF
@@ -42,6 +42,15 @@ class TellamError(OSError):
 def _check(function, ok):
     if not ok:
         raise TellamError(function, _lib.last_error())
+
+
+def simulated():
+    """True when the loaded tellamio is the simulated library; tellam.sim then controls it."""
+    return hasattr(_lib.tellamio, "tlmsim_Reset")
+
+
+if simulated():
+    from . import sim  # noqa: E402
 
 
 def list_boards():

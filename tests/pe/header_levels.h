@@ -1,2 +1,3 @@
-/* The public header alone, as a user's first include. */
+/* The public headers alone, as a user's first includes. */
+#include "tellam_controller.h"
 #include "tellamio.h"

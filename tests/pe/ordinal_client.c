@@ -1,10 +1,10 @@
-/* Calls every export a test program may import, so that the link binds each of them. */
+/* Calls every export, so that the link binds each of them by its ordinal. */
 #include "tellamio.h"
 
 int main(void) {
     DeviceInfo info = {-1, -1, -1, -1, 0, -1};
     DWORD count = 1, value;
-    BYTE b;
+    BYTE b, id[8];
     TLMIO_HANDLE h;
     if (tlmio_GetDeviceCount(1) == 0 || !tlmio_GetDeviceInfo(&count, &info)) return 1;
     h = tlmio_OpenDeviceID(&info);
@@ -20,5 +20,9 @@ int main(void) {
     tlmio_ElstRead(h, &b);
     tlmio_CmpcWrite(h, 0);
     tlmio_CmpcRead(h, &b);
+    tlmio_boardIDRead(h, &b);
+    tlmio_IDNumberRead(h, id);
+    tlmio_INTRDRead(h, &b);
+    tlmio_INTRst(h);
     return tlmio_CloseDevice(h) ? 0 : 1;
 }

@@ -3,10 +3,14 @@
 check ("ok"/"FAIL", what was expected, what was got); exit code 1 when any check failed.
 
 - Listing: each archive holds exactly the pinned files (and the tree's docs/), sorted, all
-  with one time and mode.
-- bin/tellamio.dll exports the twenty names, undecorated, at their ordinals.
+  with one time and mode. Its docs name no file of the source tree, and their links lead to
+  files of the archive.
+- bin/tellamio.dll exports the twenty names, undecorated, at their ordinals; include/tellamio.h
+  states its version.
 - lib/tellamio.lib links a program built the MSVC way (clang for *-windows-msvc, lld-link),
-  which then imports the twenty names from tellamio.dll.
+  which then imports the twenty names from tellamio.dll. lib/libtellamio_ordinals.a, and an
+  import library made from lib/tellamio_ordinals.def as `lib /def:` makes one, link it so that
+  it imports the twenty ordinals.
 - The examples build from the unpacked archive as a separate CMake project that only uses
   find_package(tellamio) (MinGW); a 32-bit project does not take the 64-bit package.
 - win64: the examples run under Wine against the archive's tlmsim.sys, set up with the
@@ -28,14 +32,19 @@ EXPORTS = ("GetDeviceCount GetDeviceInfo OpenDeviceID OpenDevice CloseDevice Cmd
            "CmpcRead boardIDRead IDNumberRead INTRDRead INTRst").split()
 EXPORTS = ["tlmio_" + e for e in EXPORTS]
 LISTING = """README.txt bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
-  examples/CMakeLists.txt examples/list_boards.c examples/move_axis.c include/tellamio.h
+  examples/CMakeLists.txt examples/list_boards.c examples/move_axis.c include/tellam_controller.h
+  include/tellamio.h
   lib/cmake/tellamio/tellamio-config-version.cmake lib/cmake/tellamio/tellamio-config.cmake
-  lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/tellamio.def lib/tellamio.lib""".split()
-# arch: (mingw triplet, clang triplet, lld-link machine, PE machine, files of this arch only)
+  lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/tellamio.def lib/tellamio.lib
+  lib/tellamio_ordinals.def""".split()
+# arch: (mingw triplet, clang triplet, lld-link machine, PE machine, files of this arch only,
+#        dlltool machine)
 ARCHES = {
-    "win32": ("i686-w64-mingw32", "i686-pc-windows-msvc", "x86", 0x14C, []),
-    "win64": ("x86_64-w64-mingw32", "x86_64-pc-windows-msvc", "x64", 0x8664, ["bin/tlmsim.sys"]),
+    "win32": ("i686-w64-mingw32", "i686-pc-windows-msvc", "x86", 0x14C, [], "i386"),
+    "win64": ("x86_64-w64-mingw32", "x86_64-pc-windows-msvc", "x64", 0x8664, ["bin/tlmsim.sys"], "i386:x86-64"),
 }
+# What names a file of the source tree rather than of the archive.
+SOURCE_TREE = re.compile(r"\b(?:tools|build|sim|tests|tellamio|tlmtest|tlmremove|tlmsimctl|cmake|bench|dist)/|source tree")
 BOARD_TABLE = ["1 board(s)", "board  bus  device  I/O     IRQ  number  board ID  ID number",
                "    0    1       8  0xD000   11       0         0  3031323334353637"]
 # The byte writes of a move as tlmsimctl's trace shows them, without the register commands.
@@ -79,7 +88,7 @@ def run(cmd, **kw):
 
 
 def check_archive(arch, path, sdk):
-    mingw, clang, machine, pe_machine, own = ARCHES[arch]
+    mingw, clang, machine, pe_machine, own, dlltool_machine = ARCHES[arch]
     with zipfile.ZipFile(path) as z:
         infos = z.infolist()
         z.extractall(sdk)
@@ -94,11 +103,24 @@ def check_archive(arch, path, sdk):
     check(names == sorted(names), arch + " entries sorted", "sorted", names)
     check(len({(i.date_time, i.external_attr) for i in infos}) == 1, arch + " one time and mode",
           "1", sorted({(i.date_time, oct(i.external_attr >> 16)) for i in infos}))
+    for name in (n for n in names if n.startswith("docs/") and n.endswith(".md")):
+        with open(os.path.join(sdk, name), encoding="utf-8") as f:
+            text = f.read()
+        check(not SOURCE_TREE.findall(text), "%s %s names no file outside the archive" % (arch, name), [],
+              SOURCE_TREE.findall(text))
+        for target in re.findall(r"\]\(([^)\s#]+)", text):
+            if not re.match(r"\w+://", target):
+                there = os.path.exists(os.path.join(sdk, os.path.dirname(name), target))
+                check(there, "%s %s links to %s" % (arch, name, target), "in the archive", there or "missing")
 
     dll = PE(open(os.path.join(sdk, "bin", "tellamio.dll"), "rb").read())
     want = {i + 1: n for i, n in enumerate(EXPORTS)}
     check(dll.machine == pe_machine, arch + " tellamio.dll machine", hex(pe_machine), hex(dll.machine))
     check(dll.exports() == want, arch + " tellamio.dll exports by ordinal, undecorated", want, dll.exports())
+    with open(os.path.join(sdk, "include", "tellamio.h")) as f:
+        stated = re.findall(r"^#define TELLAMIO_VERSION_(?:MAJOR|MINOR|PATCH) (\d+)", f.read(), re.M)
+    check(".".join(stated) == VERSION and dll.version_info()[0] == VERSION + ".0",
+          arch + " tellamio.h states the version of tellamio.dll", VERSION, (stated, dll.version_info()[0]))
 
     # The MSVC import library; Wine's headers stand in for the Windows SDK's.
     obj, exe = os.path.join(sdk, "msvc_client.obj"), os.path.join(sdk, "msvc_client.exe")
@@ -111,6 +133,23 @@ def check_archive(arch, path, sdk):
         imports = PE(open(exe, "rb").read()).imports()
         check(imports == {"tellamio.dll": sorted(EXPORTS)}, arch + " MSVC-style client imports by name",
               sorted(EXPORTS), imports)
+    # By ordinal. llvm-dlltool stands in for `lib /def:`: like lib, it gives a decorated i386
+    # name of the .def its leading underscore.
+    made = os.path.join(sdk, "tellamio_ordinals.lib")
+    r = run(["llvm-dlltool", "-m", dlltool_machine, "-d", os.path.join(sdk, "lib", "tellamio_ordinals.def"), "-l", made])
+    check(r.returncode == 0, arch + " an import library made from tellamio_ordinals.def", 0, r.stderr.strip())
+    for implib in (os.path.join(sdk, "lib", "libtellamio_ordinals.a"), made):
+        # A MinGW import library carries no safe exception handler table, which an x86 MSVC
+        # link asks for by default.
+        seh = ["/safeseh:no"] if implib.endswith(".a") and machine == "x86" else []
+        r = run(["lld-link", "/machine:" + machine, "/entry:start", "/subsystem:console", "/nodefaultlib",
+                 "/out:" + exe, obj, implib] + seh)
+        what = "%s MSVC-style client with %s" % (arch, os.path.basename(implib))
+        if check(r.returncode == 0, what + " links", 0, r.stderr.strip()):
+            imports = PE(open(exe, "rb").read()).imports()
+            imports = {dll: sorted(entries, key=lambda e: (isinstance(e, str), e)) for dll, entries in imports.items()}
+            check(imports == {"tellamio.dll": list(range(1, 21))}, what + " imports ordinals 1-20",
+                  list(range(1, 21)), imports)
 
     # The examples as a project of their own.
     build = os.path.join(sdk, "build")
