@@ -6,7 +6,7 @@
 #   add_executable(my_wine_test my_test.cpp)
 #   target_link_libraries(my_wine_test PRIVATE tlm_wine_gtest tlmwin_support tellamio)
 #   tlm_add_wine_test(NAME my_wine_test TARGET my_wine_test [ARGS ...] [TIMEOUT s] [LABELS ...]
-#                     [WINDOWS_VERSION win98|winxp|...] [SESSION wine|wow64])
+#                     [WINDOWS_VERSION win98|winxp|...] [SESSION wine|wow64] [ENVIRONMENT V=x ...])
 #
 # - tlm_wine_gtest: GoogleTest and gtest_main, built for Windows from /usr/src/googletest and
 #   linked statically (the test program needs no mingw DLL).
@@ -22,7 +22,8 @@
 #   build runs in a 32-bit Windows with the 32-bit tlmsim.sys); tlmsim.sys is built before the
 #   tests run (it is a dependency of every target added here). Wine tests run one at a time
 #   (RESOURCE_LOCK). WINDOWS_VERSION sets HKCU\Software\Wine\Version for that run (removed
-#   after it); without it the program sees Wine's default version.
+#   after it); without it the program sees Wine's default version. ENVIRONMENT: more variables
+#   for the program (Wine passes them on).
 # - SESSION wow64 (win32 build only): the 32-bit program runs on 64-bit Windows instead, as a
 #   user of the 32-bit package there does: the 64-bit prefix <build>/wow64/wineprefix with the
 #   64-bit tlmsim.sys, which the win32 build makes in <build>/wow64 (target tlmsim64). Fixture
@@ -46,7 +47,7 @@ set(TLM_WINE_ENV
   TLM_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix TLM_WINEARCH=${TELLAM_WINEARCH}
   TLM_SIM_DRIVER=${CMAKE_BINARY_DIR}/bin/tlmsim.sys CACHE INTERNAL "")
 set(TLM_WOW64_ENV
-  TLM_WINEPREFIX=${CMAKE_BINARY_DIR}/wow64/wineprefix TLM_WINEARCH=win64
+  TLM_WINEPREFIX=${CMAKE_BINARY_DIR}/wow64/wineprefix TLM_WINEARCH=win64 TLM_WINE_WOW64=1
   TLM_SIM_DRIVER=${CMAKE_BINARY_DIR}/wow64/bin/tlmsim.sys CACHE INTERNAL "")
 
 # GoogleTest for Windows.
@@ -100,7 +101,7 @@ endif()
 # tlm_add_wine_test(NAME name TARGET target [ARGS ...] [TIMEOUT seconds] [LABELS ...]
 #                   [WINDOWS_VERSION version])
 function(tlm_add_wine_test)
-  cmake_parse_arguments(W "" "NAME;TARGET;TIMEOUT;WINDOWS_VERSION;SESSION" "ARGS;LABELS" ${ARGN})
+  cmake_parse_arguments(W "" "NAME;TARGET;TIMEOUT;WINDOWS_VERSION;SESSION" "ARGS;LABELS;ENVIRONMENT" ${ARGN})
   if(NOT W_NAME OR NOT W_TARGET)
     message(FATAL_ERROR "tlm_add_wine_test needs NAME and TARGET")
   endif()
@@ -123,7 +124,7 @@ function(tlm_add_wine_test)
   add_test(NAME ${W_NAME} COMMAND ${W_TARGET} ${W_ARGS}
            WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
   string(TOUPPER "TLM_${W_SESSION}_ENV" env)
-  set(env ${${env}})
+  set(env ${${env}} ${W_ENVIRONMENT})
   if(W_WINDOWS_VERSION)
     list(APPEND env TLM_WINE_VERSION=${W_WINDOWS_VERSION})
   endif()
@@ -133,4 +134,9 @@ function(tlm_add_wine_test)
   endif()
   set_tests_properties(${W_NAME} PROPERTIES FIXTURES_REQUIRED ${W_SESSION} RESOURCE_LOCK wine
                        ENVIRONMENT "${env}" TIMEOUT ${W_TIMEOUT} LABELS "${labels}")
+  # A filter that no longer names a test must not pass as "0 tests".
+  if(W_ARGS MATCHES "--gtest_filter=")
+    set_tests_properties(${W_NAME} PROPERTIES PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [1-9]"
+                         FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
+  endif()
 endfunction()
