@@ -3,15 +3,28 @@
 # CMake package, docs/, examples/ and README.txt. The target `sdk` builds what it holds.
 include(CMakePackageConfigHelpers)
 
+# Which Windows the archive is for, in its README.txt.
 if(TELLAM_WIN64)
   set(TELLAM_SDK_ARCH win64)
+  set(TELLAM_SDK_BITS 64)
   set(dlltool_machine i386:x86-64)
   set(dlltool_kill "")
+  set(TELLAM_SDK_WHERE [[
+This archive is for 64-bit Windows (x64): 64-bit programs, with the board's
+64-bit driver. For 32-bit Windows take the win32 archive.]])
 else()
   set(TELLAM_SDK_ARCH win32)
+  set(TELLAM_SDK_BITS 32)
   set(dlltool_machine i386)
   set(dlltool_kill -k)  # names in the .lib are name@N, the DLL's are undecorated
+  set(TELLAM_SDK_WHERE [[
+This archive is for 32-bit Windows (x86), with the board's 32-bit driver. Its
+programs and tellamio.dll also run on 64-bit Windows as 32-bit programs, with
+the board's 64-bit driver: there the simulated driver is the win64 archive's
+tlmsim.sys (installed with that archive's tlmsimctl.exe), and the driver is
+removed with the win64 archive's tlmremove.exe.]])
 endif()
+string(REPLACE "\n" "\r\n" TELLAM_SDK_WHERE "${TELLAM_SDK_WHERE}")  # README.txt has CR LF lines
 set(TELLAM_SDK_NAME tellam-sdk-${PROJECT_VERSION}-${TELLAM_SDK_ARCH})
 file(WRITE ${PROJECT_BINARY_DIR}/sdk-name.txt "${TELLAM_SDK_NAME}\n")
 
