@@ -154,6 +154,10 @@ DWORD SetBoards(const TlmSimBoardConfig* boards, uint32_t count) {
 // Under the lock, at the first use.
 void Start() {
     g_started = true;
+    // All of the model's memory is taken now (its trace ring, every file slot), so that the
+    // library's use of memory does not grow while a program runs.
+    memset(&g_model, 0, sizeof g_model);
+    memset(g_files, 0, sizeof g_files);
     tlmsim::SimClockInit(&g_clock, RealNs());
     tlmsim::DriverInit(&g_model, g_files, kFileSlots, 0);
     tlmsim::DriverOpen(&g_model, tlmsim::kDeviceControl, &g_controlFile);
