@@ -34,7 +34,19 @@ add_custom_command(OUTPUT ${mingw_lib} ${msvc_lib}
   WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/sdk-files
   COMMENT "Import libraries by name for tellamio.dll")
 
-add_custom_target(sdk ALL DEPENDS ${mingw_lib} ${msvc_lib})
+# The same for the simulated library: the twenty and its control exports (tellamio_sim.h).
+set(sim_imports_def ${tellamio_dir}/sim/tellamio_imports.def)
+set(sim_mingw_lib ${PROJECT_BINARY_DIR}/sdk-files/libtellamio_sim.dll.a)
+set(sim_msvc_lib ${PROJECT_BINARY_DIR}/sdk-files/tellamio_sim.lib)
+add_custom_command(OUTPUT ${sim_mingw_lib} ${sim_msvc_lib}
+  COMMAND ${CMAKE_DLLTOOL} ${dlltool_kill} -d ${sim_imports_def} -D tellamio.dll -l libtellamio_sim.dll.a
+  COMMAND ${TELLAM_LLVM_DLLTOOL} -m ${dlltool_machine} ${dlltool_kill} -d ${sim_imports_def}
+          -D tellamio.dll -l tellamio_sim.lib
+  DEPENDS ${sim_imports_def}
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/sdk-files
+  COMMENT "Import libraries of the simulated tellamio.dll")
+
+add_custom_target(sdk ALL DEPENDS ${mingw_lib} ${msvc_lib} ${sim_mingw_lib} ${sim_msvc_lib})
 set(sdk_programs tellamio tlmtest6 tlmtest4 tlmremove tlmsim tlmsimctl)
 foreach(t IN LISTS sdk_programs)
   if(TARGET ${t})
@@ -42,10 +54,14 @@ foreach(t IN LISTS sdk_programs)
     install(TARGETS ${t} COMPONENT sdk RUNTIME DESTINATION bin LIBRARY DESTINATION bin)
   endif()
 endforeach()
-add_dependencies(sdk tellamio_ordinals_lib)
+add_dependencies(sdk tellamio_ordinals_lib tellamio_sim)
+# bin/sim/tellamio.dll: the simulated library, a drop-in for bin/tellamio.dll.
+install(TARGETS tellamio_sim COMPONENT sdk RUNTIME DESTINATION bin/sim LIBRARY DESTINATION bin/sim)
 
-install(FILES ${PROJECT_SOURCE_DIR}/tellamio/tellamio.h DESTINATION include COMPONENT sdk)
+install(FILES ${PROJECT_SOURCE_DIR}/tellamio/tellamio.h ${PROJECT_SOURCE_DIR}/tellamio/tellamio_sim.h
+              ${PROJECT_SOURCE_DIR}/sim/tlmsim_control.h DESTINATION include COMPONENT sdk)
 install(FILES ${mingw_lib} ${msvc_lib} ${tellamio_dir}/libtellamio_ordinals.a ${tellamio_dir}/tellamio.def
+              ${sim_mingw_lib} ${sim_msvc_lib}
         DESTINATION lib COMPONENT sdk)
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tellamio-config.cmake.in
@@ -60,5 +76,8 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/sdk-README.txt.in ${PROJECT_BINARY_DIR}
                @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${PROJECT_BINARY_DIR}/sdk-files/README.txt DESTINATION . COMPONENT sdk)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples COMPONENT sdk)
-# The reference as the tree has it when the release is made.
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs COMPONENT sdk OPTIONAL)
+# The manual as the tree has it when the release is made, less its blocks for the package's
+# own developers (cmake/sdk-docs.py), so that it refers to nothing outside the archive.
+install(CODE "execute_process(COMMAND \"${Python3_EXECUTABLE}\" \"${CMAKE_CURRENT_LIST_DIR}/sdk-docs.py\"
+                \"${PROJECT_SOURCE_DIR}/docs\" \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/docs\" COMMAND_ERROR_IS_FATAL ANY)"
+        COMPONENT sdk)

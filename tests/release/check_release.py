@@ -4,7 +4,9 @@ check ("ok"/"FAIL", what was expected, what was got); exit code 1 when any check
 
 - Listing: each archive holds exactly the pinned files (and the tree's docs/), sorted, all
   with one time and mode.
-- bin/tellamio.dll exports the twenty names, undecorated, at their ordinals.
+- bin/tellamio.dll exports the twenty names, undecorated, at their ordinals; the simulated
+  bin/sim/tellamio.dll the same twenty, then its control functions by name.
+- The shipped docs refer to no file of the source tree (SHIPPED_DOCS_CHECKED).
 - lib/tellamio.lib links a program built the MSVC way (clang for *-windows-msvc, lld-link),
   which then imports the twenty names from tellamio.dll.
 - The examples build from the unpacked archive as a separate CMake project that only uses
@@ -27,10 +29,18 @@ EXPORTS = ("GetDeviceCount GetDeviceInfo OpenDeviceID OpenDevice CloseDevice Cmd
            "SeigyoWrite status1Read status2Read intstatusRead regRead ElstWrite ElstRead CmpcWrite "
            "CmpcRead boardIDRead IDNumberRead INTRDRead INTRst").split()
 EXPORTS = ["tlmio_" + e for e in EXPORTS]
-LISTING = """README.txt bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
-  examples/CMakeLists.txt examples/list_boards.c examples/move_axis.c include/tellamio.h
-  lib/cmake/tellamio/tellamio-config-version.cmake lib/cmake/tellamio/tellamio-config.cmake
-  lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/tellamio.def lib/tellamio.lib""".split()
+SIM_EXPORTS = ("Request Reset SetBoards GetBoards LoadBoards SaveBoards SetInput SetSensors GetSensors "
+               "SetCarriage GetCarriage SetComparator ClockFreeze ClockRun ClockAdvance ClockNow AddFault "
+               "ClearFaults ReadTrace ResetTrace FormatTraceLine GetState").split()
+SIM_EXPORTS = ["tlmsim_" + e for e in SIM_EXPORTS]
+LISTING = """README.txt bin/sim/tellamio.dll bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
+  examples/CMakeLists.txt examples/list_boards.c examples/move_axis.c include/tellamio.h include/tellamio_sim.h
+  include/tlmsim_control.h lib/cmake/tellamio/tellamio-config-version.cmake lib/cmake/tellamio/tellamio-config.cmake
+  lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/libtellamio_sim.dll.a lib/tellamio.def lib/tellamio.lib
+  lib/tellamio_sim.lib""".split()
+# Shipped pages that must name no file outside the archive (the source tree's folders).
+SHIPPED_DOCS_CHECKED = ["docs/simulator.md"]
+TREE_PATH = re.compile(r"(?<![\w./\\])(tools|build|tests|sim|tellamio|tlmsimctl|tlmtest)/|source tree only")
 # arch: (mingw triplet, clang triplet, lld-link machine, PE machine, files of this arch only)
 ARCHES = {
     "win32": ("i686-w64-mingw32", "i686-pc-windows-msvc", "x86", 0x14C, []),
@@ -99,6 +109,14 @@ def check_archive(arch, path, sdk):
     want = {i + 1: n for i, n in enumerate(EXPORTS)}
     check(dll.machine == pe_machine, arch + " tellamio.dll machine", hex(pe_machine), hex(dll.machine))
     check(dll.exports() == want, arch + " tellamio.dll exports by ordinal, undecorated", want, dll.exports())
+    sim = PE(open(os.path.join(sdk, "bin", "sim", "tellamio.dll"), "rb").read())
+    want = {i + 1: n for i, n in enumerate(EXPORTS + SIM_EXPORTS)}
+    check(sim.machine == pe_machine, arch + " sim/tellamio.dll machine", hex(pe_machine), hex(sim.machine))
+    check(sim.exports() == want, arch + " sim/tellamio.dll exports the twenty, then its own", want, sim.exports())
+    for page in SHIPPED_DOCS_CHECKED:
+        text = open(os.path.join(sdk, page), encoding="utf-8").read()
+        found = sorted({m.group(0) for m in TREE_PATH.finditer(text)})
+        check(not found, "%s %s names nothing outside the archive" % (arch, page), [], found)
 
     # The MSVC import library; Wine's headers stand in for the Windows SDK's.
     obj, exe = os.path.join(sdk, "msvc_client.obj"), os.path.join(sdk, "msvc_client.exe")
