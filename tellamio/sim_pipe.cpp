@@ -3,7 +3,8 @@
 //
 // The thread starts at the first use of the library, never in DllMain, and pins the library
 // in the process first: it is never unloaded under the thread, so DllMain has no thread to
-// stop and waits for nothing; the system ends the thread with the process.
+// stop and waits for nothing; the system ends the thread with the process. The first use
+// returns once the pipe exists, so that tlmsimctl reaches a program from its first call on.
 #include <stdio.h>
 
 #include "sim_library.h"
@@ -18,6 +19,9 @@ namespace {
 uint8_t g_in[TLMSIM_PIPE_MAX_DATA];
 uint8_t g_out[TLMSIM_PIPE_MAX_DATA];
 char g_pipeName[64];
+HANDLE g_listening;  // set once the first pipe instance exists (or cannot be made)
+
+#define START_WAIT_MS 5000
 
 bool ReadAll(HANDLE pipe, void* to, DWORD size) {
     for (DWORD done = 0; done < size;) {
@@ -57,6 +61,7 @@ DWORD WINAPI Serve(LPVOID) {
         HANDLE pipe = CreateNamedPipeA(g_pipeName, PIPE_ACCESS_DUPLEX,
                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
                                        4096, 4096, 0, NULL);
+        SetEvent(g_listening);
         if (pipe == INVALID_HANDLE_VALUE) return 1;  // another server has the name: nothing to serve
         if (ConnectNamedPipe(pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED) ServeConnection(pipe);
         FlushFileBuffers(pipe);
@@ -73,6 +78,9 @@ void StartPipeServer() {
                             (LPCSTR)(void*)StartPipeServer, &self))
         return;
     snprintf(g_pipeName, sizeof g_pipeName, TLMSIM_PIPE_NAME_FORMAT, (unsigned long)GetCurrentProcessId());
-    HANDLE thread = CreateThread(NULL, 0, Serve, NULL, 0, NULL);
-    if (thread != NULL) CloseHandle(thread);
+    g_listening = CreateEventA(NULL, TRUE, FALSE, NULL);
+    HANDLE thread = g_listening != NULL ? CreateThread(NULL, 0, Serve, NULL, 0, NULL) : NULL;
+    if (thread == NULL) return;
+    WaitForSingleObject(g_listening, START_WAIT_MS);
+    CloseHandle(thread);
 }
