@@ -6,7 +6,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
+#include <vector>
 #include <sstream>
 #include <string>
 
@@ -187,6 +190,34 @@ TEST_F(SimLibrary, FaultsTraceStateAndBoardFilesMirrorTlmsimctl) {
     EXPECT_EQ(11u, tlmsim_LoadBoards(TempFile("bad.ini", "[board x]\n").c_str()));
     ASSERT_EQ(0u, tlmsim_GetBoards(boards, TLMSIM_MAX_BOARDS, &count));
     EXPECT_EQ(2u, count) << "a bad file leaves the boards as they were";
+}
+
+TEST_F(SimLibrary, ThreadsOnTwoBoardsAreAnsweredOneRequestAtATime) {
+    ASSERT_EQ(0u, tlmsim_LoadBoards(TempFile("two.ini", kGoodBoards).c_str()));
+    ASSERT_EQ(0u, tlmsim_ResetTrace());
+    const DWORD kRounds = 20000;
+    int failures[2] = {0, 0};
+    std::atomic<int> ready(0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([t, &failures, &ready] {
+            DeviceInfo d = {-1, -1, -1, -1, 3 + t, -1};
+            TLMIO_HANDLE h = tlmio_OpenDevice(&d);
+            for (++ready; ready < 2;) std::this_thread::yield();  // both at once
+            for (DWORD i = 0; i < kRounds; ++i) {
+                DWORD value = 0;  // register 2 written and read back through the shared data port
+                if (!tlmio_CmdWrite(h, 1, 0xC2, 1, i * 2 + t) || !tlmio_regRead(h, 1, 0x82, &value) ||
+                    value != i * 2 + t)
+                    ++failures[t];
+            }
+            if (!tlmio_CloseDevice(h)) ++failures[t];
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(0, failures[0]);
+    EXPECT_EQ(0, failures[1]);
+    TlmSimState state;
+    ASSERT_EQ(0u, tlmsim_GetState(&state));
+    EXPECT_EQ(2 * (1 + kRounds * 6), state.requestCount) << "requests lost in the trace's count";
 }
 
 }  // namespace

@@ -136,4 +136,21 @@ TEST_F(SimPrograms, TheExamplesListTheBoardAndMoveAnAxis) {
     EXPECT_NE(std::string::npos, output.find("axis X at 5000 (target 5000)")) << output;
 }
 
+// From its first call on the library answers tlmsimctl; FreeLibrary then leaves it loaded
+// (its pipe thread runs in it), and the process still ends cleanly.
+TEST_F(SimPrograms, OnceCalledTheLibraryAnswersTlmsimctlAndStaysLoaded) {
+    HMODULE dll = LoadLibraryA((Folder() + "tellamio.dll").c_str());
+    ASSERT_NE(nullptr, dll);
+    typedef DWORD(WINAPI * CountFn)(DWORD);
+    CountFn count = (CountFn)(void*)GetProcAddress(dll, MAKEINTRESOURCEA(1));
+    ASSERT_NE(nullptr, count);
+    EXPECT_EQ(1u, count(1));
+    std::string output, status = "tlmsimctl.exe --process " + std::to_string(GetCurrentProcessId()) + " status";
+    EXPECT_EQ(0u, RunProgram(status, &output)) << output;
+    EXPECT_TRUE(FreeLibrary(dll));
+    EXPECT_EQ(dll, GetModuleHandleA("tellamio.dll"));
+    EXPECT_EQ(0u, RunProgram(status, &output)) << output;
+    EXPECT_NE(std::string::npos, output.find("boards: 1")) << output;
+}
+
 }  // namespace
