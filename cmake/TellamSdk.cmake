@@ -47,7 +47,19 @@ add_custom_command(OUTPUT ${mingw_lib} ${msvc_lib}
   WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/sdk-files
   COMMENT "Import libraries by name for tellamio.dll")
 
-add_custom_target(sdk ALL DEPENDS ${mingw_lib} ${msvc_lib})
+# The same for the simulated library: the twenty and its control exports (tellamio_sim.h).
+set(sim_imports_def ${tellamio_dir}/sim/tellamio_imports.def)
+set(sim_mingw_lib ${PROJECT_BINARY_DIR}/sdk-files/libtellamio_sim.dll.a)
+set(sim_msvc_lib ${PROJECT_BINARY_DIR}/sdk-files/tellamio_sim.lib)
+add_custom_command(OUTPUT ${sim_mingw_lib} ${sim_msvc_lib}
+  COMMAND ${CMAKE_DLLTOOL} ${dlltool_kill} -d ${sim_imports_def} -D tellamio.dll -l libtellamio_sim.dll.a
+  COMMAND ${TELLAM_LLVM_DLLTOOL} -m ${dlltool_machine} ${dlltool_kill} -d ${sim_imports_def}
+          -D tellamio.dll -l tellamio_sim.lib
+  DEPENDS ${sim_imports_def}
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/sdk-files
+  COMMENT "Import libraries of the simulated tellamio.dll")
+
+add_custom_target(sdk ALL DEPENDS ${mingw_lib} ${msvc_lib} ${sim_mingw_lib} ${sim_msvc_lib})
 set(sdk_programs tellamio tlmtest6 tlmtest4 tlmremove tlmsim tlmsimctl)
 foreach(t IN LISTS sdk_programs)
   if(TARGET ${t})
@@ -55,15 +67,18 @@ foreach(t IN LISTS sdk_programs)
     install(TARGETS ${t} COMPONENT sdk RUNTIME DESTINATION bin LIBRARY DESTINATION bin)
   endif()
 endforeach()
-add_dependencies(sdk tellamio_ordinals_lib)
+add_dependencies(sdk tellamio_ordinals_lib tellamio_sim)
+# bin/sim/tellamio.dll: the simulated library, a drop-in for bin/tellamio.dll.
+install(TARGETS tellamio_sim COMPONENT sdk RUNTIME DESTINATION bin/sim LIBRARY DESTINATION bin/sim)
 
 install(FILES ${PROJECT_SOURCE_DIR}/tellamio/tellamio.h ${PROJECT_SOURCE_DIR}/tellamio/tellam_controller.h
+              ${PROJECT_SOURCE_DIR}/tellamio/tellamio_sim.h ${PROJECT_SOURCE_DIR}/sim/tlmsim_control.h
         DESTINATION include COMPONENT sdk)
 # tellamio_ordinals.def binds by ordinal, with the names a caller references (on i686 with
 # their stdcall decoration): the source of libtellamio_ordinals.a, and what `lib /def:` makes
 # an MSVC import library from.
 install(FILES ${mingw_lib} ${msvc_lib} ${tellamio_dir}/libtellamio_ordinals.a ${tellamio_dir}/tellamio.def
-              ${tellamio_dir}/tellamio_ordinals.def
+              ${tellamio_dir}/tellamio_ordinals.def ${sim_mingw_lib} ${sim_msvc_lib}
         DESTINATION lib COMPONENT sdk)
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tellamio-config.cmake.in

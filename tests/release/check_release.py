@@ -6,9 +6,11 @@ check ("ok"/"FAIL", what was expected, what was got); exit code 1 when any check
   with one time and mode. Its docs name no file of the source tree, and their links lead to
   files of the archive.
 - bin/tellamio.dll exports the twenty names, undecorated, at their ordinals; include/tellamio.h
-  states its version.
+  states its version; the simulated bin/sim/tellamio.dll exports the same twenty, then its
+  control functions by name.
 - lib/tellamio.lib links a program built the MSVC way (clang for *-windows-msvc, lld-link, no
-  C runtime), which then imports the twenty names from tellamio.dll and, run, uses the board. lib/libtellamio_ordinals.a, and an
+  C runtime), which then imports the twenty names from tellamio.dll and, run, uses the board.
+  lib/libtellamio_ordinals.a, and an
   import library made from lib/tellamio_ordinals.def as `lib /def:` makes one, link it so that
   it imports the twenty ordinals.
 - The examples build from the unpacked archive as a separate CMake project that only uses
@@ -33,12 +35,16 @@ EXPORTS = ("GetDeviceCount GetDeviceInfo OpenDeviceID OpenDevice CloseDevice Cmd
            "SeigyoWrite status1Read status2Read intstatusRead regRead ElstWrite ElstRead CmpcWrite "
            "CmpcRead boardIDRead IDNumberRead INTRDRead INTRst").split()
 EXPORTS = ["tlmio_" + e for e in EXPORTS]
-LISTING = """README.txt bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
+SIM_EXPORTS = ("Request Reset SetBoards GetBoards LoadBoards SaveBoards SetInput SetSensors GetSensors "
+               "SetCarriage GetCarriage SetComparator ClockFreeze ClockRun ClockAdvance ClockNow AddFault "
+               "ClearFaults ReadTrace ResetTrace FormatTraceLine GetState").split()
+SIM_EXPORTS = ["tlmsim_" + e for e in SIM_EXPORTS]
+LISTING = """README.txt bin/sim/tellamio.dll bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
   examples/CMakeLists.txt examples/list_boards.c examples/move_axis.c include/tellam_controller.h
-  include/tellamio.h
+  include/tellamio.h include/tellamio_sim.h include/tlmsim_control.h
   lib/cmake/tellamio/tellamio-config-version.cmake lib/cmake/tellamio/tellamio-config.cmake
-  lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/tellamio.def lib/tellamio.lib
-  lib/tellamio_ordinals.def bin/tlmsim.sys""".split()
+  lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/libtellamio_sim.dll.a lib/tellamio.def lib/tellamio.lib
+  lib/tellamio_ordinals.def lib/tellamio_sim.lib bin/tlmsim.sys""".split()
 # arch: (mingw triplet, clang triplet, lld-link machine, PE machine, the other arch's mingw,
 #        dlltool machine)
 ARCHES = {
@@ -123,6 +129,10 @@ def check_archive(arch, path, sdk):
         stated = re.findall(r"^#define TELLAMIO_VERSION_(?:MAJOR|MINOR|PATCH) (\d+)", f.read(), re.M)
     check(".".join(stated) == VERSION and dll.version_info()[0] == VERSION + ".0",
           arch + " tellamio.h states the version of tellamio.dll", VERSION, (stated, dll.version_info()[0]))
+    sim = PE(open(os.path.join(sdk, "bin", "sim", "tellamio.dll"), "rb").read())
+    want = {i + 1: n for i, n in enumerate(EXPORTS + SIM_EXPORTS)}
+    check(sim.machine == pe_machine, arch + " sim/tellamio.dll machine", hex(pe_machine), hex(sim.machine))
+    check(sim.exports() == want, arch + " sim/tellamio.dll exports the twenty, then its own", want, sim.exports())
 
     # The MSVC import library; Wine's headers stand in for the Windows SDK's. The program goes
     # beside tellamio.dll, to be run with the examples.

@@ -347,6 +347,8 @@ TEST_F(Tlmsimctl, BadArgumentsAreNamedAndTheDriverIsLeftAlone) {
         {"boards load %TEMP%bad-boards.txt", "bad-boards.txt:7: axes '5'"},
         {"install now", "'now'"},
         {"uninstall now", "'now'"},
+        {"--process x status", "--process 'x'"},
+        {"--process 1 install", "install: with --process"},
     };
     const std::string before = snapshot();
     for (const Case& c : cases) {
