@@ -3,15 +3,28 @@
 # CMake package, docs/, examples/ and README.txt. The target `sdk` builds what it holds.
 include(CMakePackageConfigHelpers)
 
+# Which Windows the archive is for, in its README.txt.
 if(TELLAM_WIN64)
   set(TELLAM_SDK_ARCH win64)
+  set(TELLAM_SDK_BITS 64)
   set(dlltool_machine i386:x86-64)
   set(dlltool_kill "")
+  set(TELLAM_SDK_WHERE [[
+This archive is for 64-bit Windows (x64): 64-bit programs, with the board's
+64-bit driver. For 32-bit Windows take the win32 archive.]])
 else()
   set(TELLAM_SDK_ARCH win32)
+  set(TELLAM_SDK_BITS 32)
   set(dlltool_machine i386)
   set(dlltool_kill -k)  # names in the .lib are name@N, the DLL's are undecorated
+  set(TELLAM_SDK_WHERE [[
+This archive is for 32-bit Windows (x86), with the board's 32-bit driver. Its
+programs and tellamio.dll also run on 64-bit Windows as 32-bit programs, with
+the board's 64-bit driver: there the simulated driver is the win64 archive's
+tlmsim.sys (installed with that archive's tlmsimctl.exe), and the driver is
+removed with the win64 archive's tlmremove.exe.]])
 endif()
+string(REPLACE "\n" "\r\n" TELLAM_SDK_WHERE "${TELLAM_SDK_WHERE}")  # README.txt has CR LF lines
 set(TELLAM_SDK_NAME tellam-sdk-${PROJECT_VERSION}-${TELLAM_SDK_ARCH})
 file(WRITE ${PROJECT_BINARY_DIR}/sdk-name.txt "${TELLAM_SDK_NAME}\n")
 
@@ -34,7 +47,19 @@ add_custom_command(OUTPUT ${mingw_lib} ${msvc_lib}
   WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/sdk-files
   COMMENT "Import libraries by name for tellamio.dll")
 
-add_custom_target(sdk ALL DEPENDS ${mingw_lib} ${msvc_lib})
+# The same for the simulated library: the twenty and its control exports (tellamio_sim.h).
+set(sim_imports_def ${tellamio_dir}/sim/tellamio_imports.def)
+set(sim_mingw_lib ${PROJECT_BINARY_DIR}/sdk-files/libtellamio_sim.dll.a)
+set(sim_msvc_lib ${PROJECT_BINARY_DIR}/sdk-files/tellamio_sim.lib)
+add_custom_command(OUTPUT ${sim_mingw_lib} ${sim_msvc_lib}
+  COMMAND ${CMAKE_DLLTOOL} ${dlltool_kill} -d ${sim_imports_def} -D tellamio.dll -l libtellamio_sim.dll.a
+  COMMAND ${TELLAM_LLVM_DLLTOOL} -m ${dlltool_machine} ${dlltool_kill} -d ${sim_imports_def}
+          -D tellamio.dll -l tellamio_sim.lib
+  DEPENDS ${sim_imports_def}
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/sdk-files
+  COMMENT "Import libraries of the simulated tellamio.dll")
+
+add_custom_target(sdk ALL DEPENDS ${mingw_lib} ${msvc_lib} ${sim_mingw_lib} ${sim_msvc_lib})
 set(sdk_programs tellamio tlmtest6 tlmtest4 tlmremove tlmsim tlmsimctl)
 foreach(t IN LISTS sdk_programs)
   if(TARGET ${t})
@@ -42,15 +67,18 @@ foreach(t IN LISTS sdk_programs)
     install(TARGETS ${t} COMPONENT sdk RUNTIME DESTINATION bin LIBRARY DESTINATION bin)
   endif()
 endforeach()
-add_dependencies(sdk tellamio_ordinals_lib)
+add_dependencies(sdk tellamio_ordinals_lib tellamio_sim)
+# bin/sim/tellamio.dll: the simulated library, a drop-in for bin/tellamio.dll.
+install(TARGETS tellamio_sim COMPONENT sdk RUNTIME DESTINATION bin/sim LIBRARY DESTINATION bin/sim)
 
 install(FILES ${PROJECT_SOURCE_DIR}/tellamio/tellamio.h ${PROJECT_SOURCE_DIR}/tellamio/tellam_controller.h
+              ${PROJECT_SOURCE_DIR}/tellamio/tellamio_sim.h ${PROJECT_SOURCE_DIR}/sim/tlmsim_control.h
         DESTINATION include COMPONENT sdk)
 # tellamio_ordinals.def binds by ordinal, with the names a caller references (on i686 with
 # their stdcall decoration): the source of libtellamio_ordinals.a, and what `lib /def:` makes
 # an MSVC import library from.
 install(FILES ${mingw_lib} ${msvc_lib} ${tellamio_dir}/libtellamio_ordinals.a ${tellamio_dir}/tellamio.def
-              ${tellamio_dir}/tellamio_ordinals.def
+              ${tellamio_dir}/tellamio_ordinals.def ${sim_mingw_lib} ${sim_msvc_lib}
         DESTINATION lib COMPONENT sdk)
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tellamio-config.cmake.in

@@ -1,4 +1,4 @@
-# Windows tests under Wine (win64 build only).
+# Windows tests under Wine, for the win64 and the win32 build alike.
 #
 # Use from any test folder's CMakeLists.txt:
 #
@@ -6,7 +6,7 @@
 #   add_executable(my_wine_test my_test.cpp)
 #   target_link_libraries(my_wine_test PRIVATE tlm_wine_gtest tlmwin_support tellamio)
 #   tlm_add_wine_test(NAME my_wine_test TARGET my_wine_test [ARGS ...] [TIMEOUT s] [LABELS ...]
-#                     [WINDOWS_VERSION win98|winxp|...])
+#                     [WINDOWS_VERSION win98|winxp|...] [SESSION wine|wow64] [ENVIRONMENT V=x ...])
 #
 # - tlm_wine_gtest: GoogleTest and gtest_main, built for Windows from /usr/src/googletest and
 #   linked statically (the test program needs no mingw DLL).
@@ -18,16 +18,22 @@
 #   the one Wine session of the run: the tests wine_session_start / wine_session_stop are
 #   the setup and cleanup of the fixture "wine", which every Wine test requires, so
 #   `ctest --preset win64` (or any -R selection) starts and ends the session by itself. The
-#   prefix is <build>/wineprefix; tlmsim.sys is built before the tests run (it is a
-#   dependency of every target added here). Wine tests run one at a time (RESOURCE_LOCK).
-#   WINDOWS_VERSION sets HKCU\Software\Wine\Version for that run (removed after it); without
-#   it the program sees Wine's default version.
+#   prefix is <build>/wineprefix, of the build's own architecture (TELLAM_WINEARCH: the win32
+#   build runs in a 32-bit Windows with the 32-bit tlmsim.sys); tlmsim.sys is built before the
+#   tests run (it is a dependency of every target added here). Wine tests run one at a time
+#   (RESOURCE_LOCK). WINDOWS_VERSION sets HKCU\Software\Wine\Version for that run (removed
+#   after it); without it the program sees Wine's default version. ENVIRONMENT: more variables
+#   for the program (Wine passes them on).
+# - SESSION wow64 (win32 build only): the 32-bit program runs on 64-bit Windows instead, as a
+#   user of the 32-bit package there does: the 64-bit prefix <build>/wow64/wineprefix with the
+#   64-bit tlmsim.sys, which the win32 build makes in <build>/wow64 (target tlmsim64). Fixture
+#   "wow64" (wow64_session_start / wow64_session_stop).
 #
 # By hand: tools/wine-session start; tools/wine-session run bin/my_wine_test.exe; ...;
-# tools/wine-session stop (TLM_WINEPREFIX selects the prefix).
+# tools/wine-session stop (TLM_WINEPREFIX selects the prefix, which knows its architecture).
 include_guard(GLOBAL)
 
-if(NOT (WIN32 AND TELLAM_WIN64))
+if(NOT WIN32)
   function(tlm_add_wine_test)
   endfunction()
   return()
@@ -38,8 +44,11 @@ endif()
 set(TLM_WINE_SESSION ${PROJECT_SOURCE_DIR}/tools/wine-session CACHE INTERNAL "")
 set(TLM_WINE_RUN ${PROJECT_SOURCE_DIR}/tools/wine-run CACHE INTERNAL "")
 set(TLM_WINE_ENV
-  TLM_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
+  TLM_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix TLM_WINEARCH=${TELLAM_WINEARCH}
   TLM_SIM_DRIVER=${CMAKE_BINARY_DIR}/bin/tlmsim.sys CACHE INTERNAL "")
+set(TLM_WOW64_ENV
+  TLM_WINEPREFIX=${CMAKE_BINARY_DIR}/wow64/wineprefix TLM_WINEARCH=win64 TLM_WINE_WOW64=1
+  TLM_SIM_DRIVER=${CMAKE_BINARY_DIR}/wow64/bin/tlmsim.sys CACHE INTERNAL "")
 
 # GoogleTest for Windows.
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
@@ -59,34 +68,75 @@ add_library(tlmwin_support STATIC ${PROJECT_SOURCE_DIR}/tests/windows/support/si
 target_include_directories(tlmwin_support PUBLIC ${PROJECT_SOURCE_DIR}/tests/windows/support
                                                  ${PROJECT_SOURCE_DIR}/sim)
 
-# The session fixture.
-add_test(NAME wine_session_start COMMAND ${TLM_WINE_SESSION} start)
-add_test(NAME wine_session_stop COMMAND ${TLM_WINE_SESSION} stop)
-set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${TLM_WINE_ENV}"
-                     RESOURCE_LOCK wine TIMEOUT 180 LABELS wine)
-set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${TLM_WINE_ENV}"
-                     RESOURCE_LOCK wine TIMEOUT 60 LABELS wine)
+# The session fixtures.
+foreach(session wine wow64)
+  if(session STREQUAL "wow64" AND TELLAM_WIN64)
+    continue()
+  endif()
+  string(TOUPPER "TLM_${session}_ENV" env)
+  add_test(NAME ${session}_session_start COMMAND ${TLM_WINE_SESSION} start)
+  add_test(NAME ${session}_session_stop COMMAND ${TLM_WINE_SESSION} stop)
+  set_tests_properties(${session}_session_start PROPERTIES FIXTURES_SETUP ${session}
+                       ENVIRONMENT "${${env}}" RESOURCE_LOCK wine TIMEOUT 180 LABELS wine)
+  set_tests_properties(${session}_session_stop PROPERTIES FIXTURES_CLEANUP ${session}
+                       ENVIRONMENT "${${env}}" RESOURCE_LOCK wine TIMEOUT 60 LABELS wine)
+endforeach()
+
+# The 64-bit tlmsim.sys for the WOW64 session: this tree's driver sources built by the x86_64
+# toolchain in <build>/wow64 (only the target tlmsim; no tests there).
+if(NOT TELLAM_WIN64)
+  include(ExternalProject)
+  ExternalProject_Add(tlmsim64
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/wow64
+    CMAKE_GENERATOR ${CMAKE_GENERATOR}
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-x86_64.cmake
+               -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DTELLAM_TEST_SUITES=
+    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target tlmsim
+    BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/wow64/bin/tlmsim.sys
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON)
+endif()
 
 # tlm_add_wine_test(NAME name TARGET target [ARGS ...] [TIMEOUT seconds] [LABELS ...]
 #                   [WINDOWS_VERSION version])
 function(tlm_add_wine_test)
-  cmake_parse_arguments(W "" "NAME;TARGET;TIMEOUT;WINDOWS_VERSION" "ARGS;LABELS" ${ARGN})
+  cmake_parse_arguments(W "" "NAME;TARGET;TIMEOUT;WINDOWS_VERSION;SESSION" "ARGS;LABELS;ENVIRONMENT" ${ARGN})
   if(NOT W_NAME OR NOT W_TARGET)
     message(FATAL_ERROR "tlm_add_wine_test needs NAME and TARGET")
   endif()
   if(NOT W_TIMEOUT)
     set(W_TIMEOUT 120)
   endif()
+  if(NOT W_SESSION)
+    set(W_SESSION wine)
+  endif()
+  if(W_SESSION STREQUAL "wow64" AND TELLAM_WIN64)
+    message(FATAL_ERROR "${W_NAME}: the WOW64 session runs the win32 build's programs")
+  endif()
   set_target_properties(${W_TARGET} PROPERTIES CROSSCOMPILING_EMULATOR "${TLM_WINE_RUN}")
   if(TARGET tlmsim)
     add_dependencies(${W_TARGET} tlmsim)
   endif()
+  if(W_SESSION STREQUAL "wow64")
+    add_dependencies(${W_TARGET} tlmsim64)
+  endif()
   add_test(NAME ${W_NAME} COMMAND ${W_TARGET} ${W_ARGS}
            WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
-  set(env ${TLM_WINE_ENV})
+  string(TOUPPER "TLM_${W_SESSION}_ENV" env)
+  set(env ${${env}} ${W_ENVIRONMENT})
   if(W_WINDOWS_VERSION)
     list(APPEND env TLM_WINE_VERSION=${W_WINDOWS_VERSION})
   endif()
-  set_tests_properties(${W_NAME} PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK wine
-                       ENVIRONMENT "${env}" TIMEOUT ${W_TIMEOUT} LABELS "wine;${W_LABELS}")
+  set(labels wine ${W_LABELS})
+  if(W_SESSION STREQUAL "wow64")
+    list(APPEND labels wow64)
+  endif()
+  set_tests_properties(${W_NAME} PROPERTIES FIXTURES_REQUIRED ${W_SESSION} RESOURCE_LOCK wine
+                       ENVIRONMENT "${env}" TIMEOUT ${W_TIMEOUT} LABELS "${labels}")
+  # A filter that no longer names a test must not pass as "0 tests".
+  if(W_ARGS MATCHES "--gtest_filter=")
+    set_tests_properties(${W_NAME} PROPERTIES PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [1-9]"
+                         FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
+  endif()
 endfunction()

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Copies the manual into the SDK: docs/ as it is, except that every section headed "For the
-package's developers" (up to the next heading of its level or above) is left out of the .md
-files, since those sections name files of the source tree.
+"""Copies the manual into the SDK: docs/ as it is, except that the .md files lose what is
+written for the package's own developers, since it names files of the source tree: every
+section headed "For the package's developers" (up to the next heading of its level or
+above), and every block from a line "<!-- source tree only -->" to a line
+"<!-- end of source tree only -->".
 
   sdk-docs.py SOURCE_DOCS DESTINATION
 """
@@ -10,6 +12,7 @@ import re
 import shutil
 import sys
 
+BLOCK = re.compile(r"^<!-- source tree only -->\n.*?^<!-- end of source tree only -->\n", re.M | re.S)
 source, destination = sys.argv[1], sys.argv[2]
 for root, _, files in os.walk(source):
     target = os.path.join(destination, os.path.relpath(root, source))
@@ -19,7 +22,7 @@ for root, _, files in os.walk(source):
             shutil.copyfile(os.path.join(root, name), os.path.join(target, name))
             continue
         with open(os.path.join(root, name), encoding="utf-8") as f:
-            lines = f.read().splitlines(keepends=True)
+            lines = BLOCK.sub("", f.read()).splitlines(keepends=True)
         kept, dropping = [], 0  # dropping: the level of the section left out, 0 when none
         for line in lines:
             heading = re.match(r"(#+) ", line)

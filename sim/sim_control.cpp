@@ -154,6 +154,25 @@ uint64_t SimClockNow(const SimClock* clock, uint64_t realNs) {
     return static_cast<uint64_t>(static_cast<int64_t>(realNs) + clock->offsetNs);
 }
 
+uint32_t Win32ErrorOfStatus(int32_t status) {
+    switch (static_cast<uint32_t>(status)) {
+        case 0x00000000: return 0;
+        case 0xC0000001: return 31;    // STATUS_UNSUCCESSFUL
+        case 0xC000000D: return 87;    // STATUS_INVALID_PARAMETER
+        case 0xC000000E: return 433;   // STATUS_NO_SUCH_DEVICE
+        case 0xC0000010: return 1;     // STATUS_INVALID_DEVICE_REQUEST
+        case 0xC0000022: return 5;     // STATUS_ACCESS_DENIED
+        case 0xC0000023: return 122;   // STATUS_BUFFER_TOO_SMALL
+        case 0xC0000034: return 2;     // STATUS_OBJECT_NAME_NOT_FOUND
+        case 0xC000009A: return 1450;  // STATUS_INSUFFICIENT_RESOURCES
+        case 0xC00000A3: return 21;    // STATUS_DEVICE_NOT_READY
+        case 0xC00000B5: return 121;   // STATUS_IO_TIMEOUT
+        case 0xC0000185: return 1117;  // STATUS_IO_DEVICE_ERROR
+    }
+    // Codes with the customer bit pass through unchanged; others Windows does not know.
+    return static_cast<uint32_t>(status) & 0x20000000u ? static_cast<uint32_t>(status) : 317;
+}
+
 bool IsSimControlCode(uint32_t code) {
     return code >= TLMSIM_IOCTL_FIRST && code <= TLMSIM_IOCTL_LAST && (code & 3) == 0;
 }

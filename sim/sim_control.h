@@ -29,6 +29,10 @@ bool IsSimControlCode(uint32_t code);
 int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const void* in, uint32_t inLength, void* out,
                           uint32_t outLength, uint32_t* returned, uint64_t realNs, bool* boardsChanged);
 
+// The Win32 error value that Windows (and Wine) give a caller for an NTSTATUS the model
+// answers: what a simulated library leaves in the last-error value.
+uint32_t Win32ErrorOfStatus(int32_t status);
+
 // Counts open files by device kind into a TlmSimState (clock and counters filled as well).
 void SimControlState(const Driver* driver, const SimClock* clock, uint64_t realNs, TlmSimState* state);
 

@@ -1,4 +1,6 @@
 /* Private control requests of tlmsim.sys: how a test sets up and watches the simulated boards.
+ * The simulated tellamio.dll answers the same requests from its own boards, through its
+ * export tlmsim_Request (tellamio_sim.h) and to tlmsimctl --process through its pipe.
  *
  * They are accepted only on the control device "\\.\TLMDRV", use function numbers 0x900 and up
  * (device type 0x22, METHOD_BUFFERED, FILE_ANY_ACCESS), and never appear in the request trace:

@@ -159,7 +159,7 @@ void CloseAllBoards() {
     while (BoardList != NULL) {
         BoardRecord* record = BoardList;
         UnlinkRecord(record);
-        CloseHandle(record->Device);
+        CloseDriverDevice(record->Device);
         free(record);
     }
 }

@@ -11,7 +11,7 @@ DWORD WINAPI tlmio_GetDeviceCount(DWORD unused) {
     DWORD returned;
     if (!SendRequest(control, IOCTL_GET_DEVICE_COUNT, NULL, 0, &count, sizeof count, &returned) || returned != 4)
         count = 0;
-    CloseHandle(control);
+    CloseDriverDevice(control);
     return count;
 }
 
@@ -44,7 +44,7 @@ BOOL WINAPI tlmio_GetDeviceInfo(DWORD* count, DeviceInfo* info) {
             if (stored > arrived) stored = arrived;
             for (DWORD i = 0; i < stored; ++i) info[i] = *(DeviceInfo*)(reply + 4 + i * sizeof(DeviceInfo));
         }
-        CloseHandle(control);
+        CloseDriverDevice(control);
     }
     free(reply);
     *count = stored;
@@ -60,13 +60,13 @@ static TLMIO_HANDLE OpenDescribedBoard(const DeviceInfo* info) {
     DeviceInfo selection = *info;
     DWORD returned;
     if (!SendRequest(device, IOCTL_SELECT_BOARD, &selection, sizeof selection, NULL, 0, &returned)) {
-        CloseHandle(device);
+        CloseDriverDevice(device);
         SetLastError(LIBERR_OPEN);
         return TLMIO_INVALID_HANDLE;
     }
     BoardRecord* record = AddBoardRecord(info, device);
     if (record == NULL) {
-        CloseHandle(device);
+        CloseDriverDevice(device);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return TLMIO_INVALID_HANDLE;
     }
@@ -119,7 +119,7 @@ BOOL WINAPI tlmio_CloseDevice(TLMIO_HANDLE board) {
     if (record != NULL) {
         HANDLE device = record->Device;
         RemoveBoardRecord(record);
-        closed = CloseHandle(device);
+        closed = CloseDriverDevice(device);
     } else {
         SetLastError(LIBERR_HANDLE);
     }

@@ -14,11 +14,11 @@ bool IsWindows9x() { return (GetVersion() & 0x80000000u) != 0; }
 // The form that loads a dynamically loadable virtual device driver and unloads it at the
 // last close.
 static HANDLE OpenVxdDevice() {
-    return CreateFileA(VXD_DEVICE_NAME, 0, 0, NULL, 0, FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OVERLAPPED, NULL);
+    return g_transport.open(VXD_DEVICE_NAME, 0, 0, 0, FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OVERLAPPED);
 }
 
 static HANDLE OpenNtDevice(const char* name) {
-    return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, NULL);
+    return g_transport.open(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_OVERLAPPED);
 }
 
 static HANDLE OpenBoardDevice(LONG managementNumber) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tellamio.h"
+#include "transport.h"
 
 // Control requests of the board's kernel driver: device type 0x22 (FILE_DEVICE_UNKNOWN),
 // FILE_ANY_ACCESS, METHOD_BUFFERED, functions 0x800 to 0x806.
@@ -36,9 +37,11 @@ HANDLE OpenDriverDevice(const DeviceInfo* info);
 
 // One synchronous buffered request; *returned gets the byte count. Nonzero on success.
 inline BOOL SendRequest(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned) {
-    *returned = 0;
-    return DeviceIoControl(device, code, in, inSize, out, outSize, returned, NULL);
+    return g_transport.request(device, code, in, inSize, out, outSize, returned);
 }
+
+// Closes a device that OpenDriverDevice opened.
+inline BOOL CloseDriverDevice(HANDLE device) { return g_transport.close(device); }
 
 // -- open-board table ----------------------------------------------------------------------
 

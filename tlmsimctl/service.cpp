@@ -30,6 +30,31 @@ static int NeedAdministrator(const char* command) {
                    command);
 }
 
+// The bits of a PE image's machine (32 or 64), 0 when the file is not one we know.
+static int ImageBits(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    BYTE head[1024];
+    DWORD got = 0;
+    BOOL read = ReadFile(file, head, sizeof head, &got, NULL);
+    CloseHandle(file);
+    if (!read || got < 0x40 || head[0] != 'M' || head[1] != 'Z') return 0;
+    DWORD at = head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 | (DWORD)head[0x3F] << 24;
+    if (at > got - 6 || memcmp(head + at, "PE\0\0", 4) != 0) return 0;
+    WORD machine = (WORD)(head[at + 4] | head[at + 5] << 8);
+    return machine == IMAGE_FILE_MACHINE_I386 ? 32 : machine == IMAGE_FILE_MACHINE_AMD64 ? 64 : 0;
+}
+
+// 32 or 64: the Windows this program runs on (a 32-bit program may run on 64-bit Windows).
+static int WindowsBits(void) {
+    if (sizeof(void*) == 8) return 64;
+    typedef BOOL(WINAPI * IsWow64ProcessProc)(HANDLE, PBOOL);
+    IsWow64ProcessProc isWow64 =
+        (IsWow64ProcessProc)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process");
+    BOOL wow64 = FALSE;
+    return isWow64 != NULL && isWow64(GetCurrentProcess(), &wow64) && wow64 ? 64 : 32;
+}
+
 // Waits until the service reaches `state` (or leaves a pending state); the last state seen.
 static DWORD WaitForState(SC_HANDLE service, DWORD state) {
     SERVICE_STATUS status = {};
@@ -49,6 +74,12 @@ int CmdInstall(int argc, char** argv) {
     strcpy(slash != NULL ? slash + 1 : path, "tlmsim.sys");
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
         return Refused("no tlmsim.sys beside tlmsimctl.exe (%s): copy it there first", path);
+    // Windows loads only a kernel driver of its own architecture (Wine would run the other one
+    // too). The programs themselves may be 32-bit on 64-bit Windows.
+    int driverBits = ImageBits(path), windowsBits = WindowsBits();
+    if (driverBits != 0 && driverBits != windowsBits)
+        return Refused("%s is a %d-bit driver and this Windows is %d-bit: take tlmsim.sys from the win%d archive", path,
+                       driverBits, windowsBits, windowsBits);
     if (!IsAdministrator()) return NeedAdministrator("install");
     // The simulator takes the device names of the board's own driver: never beside it.
     HANDLE other = CreateFileA("\\\\.\\TLMDRV", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,

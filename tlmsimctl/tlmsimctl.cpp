@@ -1,5 +1,6 @@
 // tlmsimctl.exe: commands for the simulated Tellam boards of tlmsim.sys (see tlmsimctl.h).
 #include "tlmsimctl.h"
+#include "tlmsim_pipe.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -14,7 +15,9 @@ struct Command {
     const char* help;
 };
 
+// The control device of tlmsim.sys, or the pipe of a simulated tellamio.dll (--process).
 static HANDLE g_control = INVALID_HANDLE_VALUE;
+static DWORD g_process;             // with --process: the program whose library answers
 static TlmSimState g_stateAtStart;  // as ConnectSimulator found it
 
 static const char* const AXIS_NAMES = "XYZUVW";
@@ -41,53 +44,6 @@ int Refused(const char* format, ...) {
     return EXIT_REFUSED;
 }
 
-bool SameText(const char* a, const char* b) {
-    for (; *a && *b; ++a, ++b) {
-        char x = *a >= 'a' && *a <= 'z' ? *a - 32 : *a;
-        char y = *b >= 'a' && *b <= 'z' ? *b - 32 : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
-}
-
-bool ParseInt64(const char* text, int64_t min, int64_t max, int64_t* value) {
-    const char* p = text;
-    bool negative = false;
-    if (*p == '-' || *p == '+') negative = *p++ == '-';
-    int base = 10;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-        base = 16;
-        p += 2;
-    }
-    if (*p == 0) return false;
-    uint64_t v = 0;
-    for (; *p; ++p) {
-        int digit;
-        if (*p >= '0' && *p <= '9')
-            digit = *p - '0';
-        else if (base == 16 && *p >= 'a' && *p <= 'f')
-            digit = *p - 'a' + 10;
-        else if (base == 16 && *p >= 'A' && *p <= 'F')
-            digit = *p - 'A' + 10;
-        else
-            return false;
-        if (v > (UINT64_MAX - digit) / base) return false;
-        v = v * base + digit;
-    }
-    if (v > (uint64_t)INT64_MAX + (negative ? 1 : 0)) return false;
-    int64_t s = negative ? (int64_t)(0 - v) : (int64_t)v;
-    if (s < min || s > max) return false;
-    *value = s;
-    return true;
-}
-
-bool ParseInt32(const char* text, int32_t min, int32_t max, int32_t* value) {
-    int64_t v;
-    if (!ParseInt64(text, min, max, &v)) return false;
-    *value = (int32_t)v;
-    return true;
-}
-
 const char* ErrorText(DWORD error) {
     switch (error) {
         case ERROR_INVALID_PARAMETER: return "refused as invalid";
@@ -100,9 +56,34 @@ const char* ErrorText(DWORD error) {
     return "failed";
 }
 
+// The pipe of the simulated tellamio.dll in process g_process (tlmsim_pipe.h).
+static int ConnectProcess(void) {
+    char name[64];
+    snprintf(name, sizeof name, TLMSIM_PIPE_NAME_FORMAT, (unsigned long)g_process);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        g_control = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        if (g_control != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PIPE_BUSY) break;
+        WaitNamedPipeA(name, 2000);  // another tlmsimctl is served first
+    }
+    if (g_control == INVALID_HANDLE_VALUE) {
+        fprintf(stderr,
+                "tlmsimctl: process %lu has no simulated tellamio.dll that answers (%s: error %lu). The simulated "
+                "library (bin\\sim\\tellamio.dll beside the program) answers from the program's first call into "
+                "it on.\n",
+                (unsigned long)g_process, name, GetLastError());
+        return EXIT_NO_DRIVER;
+    }
+    return EXIT_DONE;
+}
+
 int ConnectSimulator(void) {
-    g_control = CreateFileA("\\\\.\\TLMDRV", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                            OPEN_EXISTING, 0, NULL);
+    if (g_process != 0) {
+        int rc = ConnectProcess();
+        if (rc != EXIT_DONE) return rc;
+    } else {
+        g_control = CreateFileA("\\\\.\\TLMDRV", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                OPEN_EXISTING, 0, NULL);
+    }
     if (g_control == INVALID_HANDLE_VALUE) {
         DWORD e = GetLastError();
         fprintf(stderr,
@@ -115,10 +96,14 @@ int ConnectSimulator(void) {
     DWORD got = 0;
     DWORD e = SimRequest(TLMSIM_IOCTL_GET_STATE, NULL, 0, &g_stateAtStart, sizeof g_stateAtStart, &got);
     if (e != 0 || got != sizeof g_stateAtStart) {
-        fprintf(stderr,
-                "tlmsimctl: \\\\.\\TLMDRV does not answer the simulator's requests (error %lu): it is not tlmsim.sys "
-                "(a real board's driver?). Nothing was sent.\n",
-                e);
+        if (g_process != 0)
+            fprintf(stderr, "tlmsimctl: process %lu does not answer the simulator's requests (error %lu).\n",
+                    (unsigned long)g_process, e);
+        else
+            fprintf(stderr,
+                    "tlmsimctl: \\\\.\\TLMDRV does not answer the simulator's requests (error %lu): it is not "
+                    "tlmsim.sys (a real board's driver?). Nothing was sent.\n",
+                    e);
         CloseHandle(g_control);
         g_control = INVALID_HANDLE_VALUE;
         return EXIT_NO_DRIVER;
@@ -126,11 +111,38 @@ int ConnectSimulator(void) {
     return EXIT_DONE;
 }
 
+static bool PipeRead(void* to, DWORD size) {
+    for (DWORD done = 0; done < size;) {
+        DWORD got = 0;
+        if (!ReadFile(g_control, (uint8_t*)to + done, size - done, &got, NULL) || got == 0) return false;
+        done += got;
+    }
+    return true;
+}
+
+// One request over the pipe: the same records as on the control device, framed.
+static DWORD PipeRequest(DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned) {
+    TlmSimPipeRequest request = {code, inLength, outLength};
+    TlmSimPipeReply reply = {0, 0};
+    DWORD put = 0;
+    if (!WriteFile(g_control, &request, sizeof request, &put, NULL) || put != sizeof request ||
+        (inLength != 0 && (!WriteFile(g_control, in, inLength, &put, NULL) || put != inLength)) ||
+        !PipeRead(&reply, sizeof reply) || reply.returned > outLength ||
+        (reply.returned != 0 && !PipeRead(out, reply.returned)))
+        return ERROR_BROKEN_PIPE;
+    *returned = reply.returned;
+    return reply.error;
+}
+
 DWORD SimRequest(DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned) {
     DWORD got = 0;
-    BOOL ok = DeviceIoControl(g_control, code, (void*)in, inLength, out, outLength, &got, NULL);
+    DWORD error = 0;
+    if (g_process != 0)
+        error = PipeRequest(code, in, inLength, out, outLength, &got);
+    else if (!DeviceIoControl(g_control, code, (void*)in, inLength, out, outLength, &got, NULL))
+        error = GetLastError();
     if (returned != NULL) *returned = got;
-    return ok ? 0 : GetLastError();
+    return error;
 }
 
 void NoteLostSelections(void) {
@@ -295,7 +307,7 @@ static bool ParseBound(const char* text, size_t length, int32_t empty, int32_t* 
 }
 
 static bool ParseZone(const char* text, size_t length, TlmSimZone* zone) {
-    if (length == 4 && _strnicmp(text, "none", 4) == 0) {
+    if (length == 4 && SameTextN(text, "none", 4)) {
         zone->from = 1;
         zone->to = 0;
         return true;
@@ -731,8 +743,10 @@ static const Command COMMANDS[] = {
 static const size_t COMMAND_COUNT = sizeof COMMANDS / sizeof COMMANDS[0];
 
 static void PrintUsage(FILE* to) {
-    fputs("tlmsimctl: the simulated Tellam boards of tlmsim.sys\n"
-          "usage: tlmsimctl COMMAND [ARGUMENTS]   (tlmsimctl COMMAND --help for one command)\n"
+    fputs("tlmsimctl: the simulated Tellam boards of tlmsim.sys or of a simulated tellamio.dll\n"
+          "usage: tlmsimctl [--process PID] COMMAND [ARGUMENTS]   (tlmsimctl COMMAND --help for one command)\n"
+          "  --process PID   the boards of the simulated tellamio.dll (bin\\sim) in the running program PID,\n"
+          "                  instead of those of tlmsim.sys\n"
           "commands:\n",
           to);
     // The first line of each command's help is its synopsis.
@@ -744,6 +758,15 @@ static void PrintUsage(FILE* to) {
 }
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && strcmp(argv[1], "--process") == 0) {
+        int64_t pid;
+        if (argc < 3 || !ParseInt64(argv[2], 1, UINT32_MAX, &pid))
+            return BadArgument("--process '%s': not a process id", argc < 3 ? "" : argv[2]);
+        g_process = (DWORD)pid;
+        argv[2] = argv[0];
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 2) {
         PrintUsage(stderr);
         return EXIT_USAGE;
@@ -769,6 +792,9 @@ int main(int argc, char** argv) {
             fputs(command->help, stdout);
             return EXIT_DONE;
         }
+    if (g_process != 0 && (command->run == CmdInstall || command->run == CmdUninstall))
+        return BadArgument("%s: with --process there is no service; the program's library is the simulator",
+                           command->name);
     int rc = command->run(argc - 2, argv + 2);
     fflush(stdout);
     if (g_control != INVALID_HANDLE_VALUE) CloseHandle(g_control);

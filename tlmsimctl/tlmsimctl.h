@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include "simhost.h"  // number parsing, board files, trace lines
 #include "tlmsim_control.h"
 
 #define EXIT_DONE      0
@@ -32,11 +33,6 @@ void NoteLostSelections(void);
 DWORD SimRequest(DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned);
 // Short text for a last-error value of a private request.
 const char* ErrorText(DWORD error);
-
-// Strict number parsing: decimal or 0x hexadecimal, optional sign, nothing after it.
-bool ParseInt64(const char* text, int64_t min, int64_t max, int64_t* value);
-bool ParseInt32(const char* text, int32_t min, int32_t max, int32_t* value);
-bool SameText(const char* a, const char* b);  // ASCII, without letter case
 
 // Board files (boardfile.cpp).
 int CmdBoards(int argc, char** argv);

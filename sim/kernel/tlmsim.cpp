@@ -7,6 +7,9 @@
 // The private requests of tlmsim_control.h are answered on the control device before the
 // model sees them, so the request trace only holds board requests.
 //
+// Every routine the kernel calls is NTAPI (stdcall): on x86 the callee pops its arguments,
+// and a routine that does not corrupts the caller's stack.
+//
 // Time: the model runs on the performance counter, in nanoseconds since the driver loaded,
 // unless a test froze or advanced the clock.
 extern "C" {
@@ -184,7 +187,7 @@ NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 
 int32_t DeviceOf(PDEVICE_OBJECT object) { return static_cast<DeviceExtension*>(object->DeviceExtension)->device; }
 
-NTSTATUS DispatchCreate(PDEVICE_OBJECT object, PIRP irp) {
+NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT object, PIRP irp) {
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
     uint32_t slot = 0;
     LockModel();
@@ -201,7 +204,7 @@ bool SlotOf(PIO_STACK_LOCATION sp, uint32_t* slot) {
     return true;
 }
 
-NTSTATUS DispatchClose(PDEVICE_OBJECT, PIRP irp) {
+NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT, PIRP irp) {
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
     uint32_t slot;
     if (SlotOf(sp, &slot)) {
@@ -213,11 +216,11 @@ NTSTATUS DispatchClose(PDEVICE_OBJECT, PIRP irp) {
     return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-NTSTATUS DispatchCleanup(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS, 0); }
+NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS, 0); }
 
-NTSTATUS DispatchOther(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0); }
+NTSTATUS NTAPI DispatchOther(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0); }
 
-NTSTATUS DispatchControl(PDEVICE_OBJECT object, PIRP irp) {
+NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT object, PIRP irp) {
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
     uint32_t code = sp->Parameters.DeviceIoControl.IoControlCode;
     uint32_t inLength = sp->Parameters.DeviceIoControl.InputBufferLength;
@@ -280,11 +283,11 @@ void DeleteAllDevices() {
     }
 }
 
-void DriverUnload(PDRIVER_OBJECT) { DeleteAllDevices(); }
+void NTAPI DriverUnload(PDRIVER_OBJECT) { DeleteAllDevices(); }
 
 }  // namespace
 
-extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING) {
     g_driverObject = driverObject;
     KeQueryPerformanceCounter(&g_counterFrequency);
     if (g_counterFrequency.QuadPart <= 0) g_counterFrequency.QuadPart = 10000000;

@@ -15,6 +15,8 @@ typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
 typedef uintptr_t UINT_PTR;
 typedef void* HANDLE;
 typedef void* HINSTANCE;
@@ -34,10 +36,14 @@ typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 #define FILE_FLAG_OVERLAPPED      0x40000000u
 #define FILE_FLAG_DELETE_ON_CLOSE 0x04000000u
 
-#define ERROR_FILE_NOT_FOUND    2L
-#define ERROR_INVALID_HANDLE    6L
-#define ERROR_NOT_ENOUGH_MEMORY 8L
-#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_FILE_NOT_FOUND      2L
+#define ERROR_INVALID_HANDLE      6L
+#define ERROR_NOT_ENOUGH_MEMORY   8L
+#define ERROR_INVALID_PARAMETER   87L
+#define ERROR_BAD_FORMAT          11L
+#define ERROR_WRITE_FAULT         29L
+#define ERROR_CANNOT_MAKE         82L
+#define ERROR_INSUFFICIENT_BUFFER 122L
 
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
@@ -68,6 +74,8 @@ void SetLastError(DWORD error);
 DWORD GetLastError(void);
 void InitializeCriticalSection(LPCRITICAL_SECTION section);
 void EnterCriticalSection(LPCRITICAL_SECTION section);
+/* Takes the lock only if no other thread holds it; nonzero when taken. */
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
 void LeaveCriticalSection(LPCRITICAL_SECTION section);
 void DeleteCriticalSection(LPCRITICAL_SECTION section);
 /* Gives up the rest of the time slice (0) or waits at least this many milliseconds. */

@@ -6,18 +6,22 @@ check ("ok"/"FAIL", what was expected, what was got); exit code 1 when any check
   with one time and mode. Its docs name no file of the source tree, and their links lead to
   files of the archive.
 - bin/tellamio.dll exports the twenty names, undecorated, at their ordinals; include/tellamio.h
-  states its version.
-- lib/tellamio.lib links a program built the MSVC way (clang for *-windows-msvc, lld-link),
-  which then imports the twenty names from tellamio.dll. lib/libtellamio_ordinals.a, and an
+  states its version; the simulated bin/sim/tellamio.dll exports the same twenty, then its
+  control functions by name.
+- lib/tellamio.lib links a program built the MSVC way (clang for *-windows-msvc, lld-link, no
+  C runtime), which then imports the twenty names from tellamio.dll and, run, uses the board.
+  lib/libtellamio_ordinals.a, and an
   import library made from lib/tellamio_ordinals.def as `lib /def:` makes one, link it so that
   it imports the twenty ordinals.
 - The examples build from the unpacked archive as a separate CMake project that only uses
-  find_package(tellamio) (MinGW); a 32-bit project does not take the 64-bit package.
-- win64: the examples run under Wine against the archive's tlmsim.sys, set up with the
-  archive's tlmsimctl (the default board, a limit that is on, failing requests), and print
-  the board table, the axis at its target, or the failed call with its last-error value.
+  find_package(tellamio) (MinGW); a project of the other architecture does not take the package.
+- Both archives: the examples and the MSVC-style program run under Wine against the archive's
+  own tlmsim.sys (the win32 one in a 32-bit Windows), set up with the archive's tlmsimctl (the
+  default board, a limit that is on, failing requests), and print the board table, the axis
+  at its target, or the failed call with its last-error value.
 
-  check_release.py [--dist DIR] [--work DIR] [--wineprefix DIR]
+  check_release.py [--dist DIR] [--work DIR] [--builds DIR]
+  (the Wine prefixes are DIR/win32/wineprefix and DIR/win64/wineprefix, default build/)
 """
 import argparse, os, re, shutil, subprocess, sys, zipfile
 
@@ -31,17 +35,21 @@ EXPORTS = ("GetDeviceCount GetDeviceInfo OpenDeviceID OpenDevice CloseDevice Cmd
            "SeigyoWrite status1Read status2Read intstatusRead regRead ElstWrite ElstRead CmpcWrite "
            "CmpcRead boardIDRead IDNumberRead INTRDRead INTRst").split()
 EXPORTS = ["tlmio_" + e for e in EXPORTS]
-LISTING = """README.txt bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
+SIM_EXPORTS = ("Request Reset SetBoards GetBoards LoadBoards SaveBoards SetInput SetSensors GetSensors "
+               "SetCarriage GetCarriage SetComparator ClockFreeze ClockRun ClockAdvance ClockNow AddFault "
+               "ClearFaults ReadTrace ResetTrace FormatTraceLine GetState").split()
+SIM_EXPORTS = ["tlmsim_" + e for e in SIM_EXPORTS]
+LISTING = """README.txt bin/sim/tellamio.dll bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
   examples/CMakeLists.txt examples/list_boards.c examples/move_axis.c include/tellam_controller.h
-  include/tellamio.h
+  include/tellamio.h include/tellamio_sim.h include/tlmsim_control.h
   lib/cmake/tellamio/tellamio-config-version.cmake lib/cmake/tellamio/tellamio-config.cmake
-  lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/tellamio.def lib/tellamio.lib
-  lib/tellamio_ordinals.def""".split()
-# arch: (mingw triplet, clang triplet, lld-link machine, PE machine, files of this arch only,
+  lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/libtellamio_sim.dll.a lib/tellamio.def lib/tellamio.lib
+  lib/tellamio_ordinals.def lib/tellamio_sim.lib bin/tlmsim.sys""".split()
+# arch: (mingw triplet, clang triplet, lld-link machine, PE machine, the other arch's mingw,
 #        dlltool machine)
 ARCHES = {
-    "win32": ("i686-w64-mingw32", "i686-pc-windows-msvc", "x86", 0x14C, [], "i386"),
-    "win64": ("x86_64-w64-mingw32", "x86_64-pc-windows-msvc", "x64", 0x8664, ["bin/tlmsim.sys"], "i386:x86-64"),
+    "win32": ("i686-w64-mingw32", "i686-pc-windows-msvc", "x86", 0x14C, "x86_64-w64-mingw32", "i386"),
+    "win64": ("x86_64-w64-mingw32", "x86_64-pc-windows-msvc", "x64", 0x8664, "i686-w64-mingw32", "i386:x86-64"),
 }
 # What names a file of the source tree rather than of the archive.
 SOURCE_TREE = re.compile(r"\b(?:tools|build|sim|tests|tellamio|tlmtest|tlmremove|tlmsimctl|cmake|bench|dist)/|source tree")
@@ -88,12 +96,12 @@ def run(cmd, **kw):
 
 
 def check_archive(arch, path, sdk):
-    mingw, clang, machine, pe_machine, own, dlltool_machine = ARCHES[arch]
+    mingw, clang, machine, pe_machine, other_mingw, dlltool_machine = ARCHES[arch]
     with zipfile.ZipFile(path) as z:
         infos = z.infolist()
         z.extractall(sdk)
     names = [i.filename for i in infos]
-    expected = sorted(LISTING + own)
+    expected = sorted(LISTING)
     if os.path.exists(os.path.join(TREE, "tlmsimctl", "CMakeLists.txt")):
         expected = sorted(expected + ["bin/tlmsimctl.exe"])
     docs = os.path.join(TREE, "docs")
@@ -121,9 +129,14 @@ def check_archive(arch, path, sdk):
         stated = re.findall(r"^#define TELLAMIO_VERSION_(?:MAJOR|MINOR|PATCH) (\d+)", f.read(), re.M)
     check(".".join(stated) == VERSION and dll.version_info()[0] == VERSION + ".0",
           arch + " tellamio.h states the version of tellamio.dll", VERSION, (stated, dll.version_info()[0]))
+    sim = PE(open(os.path.join(sdk, "bin", "sim", "tellamio.dll"), "rb").read())
+    want = {i + 1: n for i, n in enumerate(EXPORTS + SIM_EXPORTS)}
+    check(sim.machine == pe_machine, arch + " sim/tellamio.dll machine", hex(pe_machine), hex(sim.machine))
+    check(sim.exports() == want, arch + " sim/tellamio.dll exports the twenty, then its own", want, sim.exports())
 
-    # The MSVC import library; Wine's headers stand in for the Windows SDK's.
-    obj, exe = os.path.join(sdk, "msvc_client.obj"), os.path.join(sdk, "msvc_client.exe")
+    # The MSVC import library; Wine's headers stand in for the Windows SDK's. The program goes
+    # beside tellamio.dll, to be run with the examples.
+    obj, exe = os.path.join(sdk, "msvc_client.obj"), os.path.join(sdk, "bin", "msvc_client.exe")
     r = run(["clang", "--target=" + clang, "-c", "-I" + os.path.join(sdk, "include"),
              "-isystem", "/usr/include/wine/wine/windows", "-isystem", "/usr/include/wine/wine/msvcrt",
              os.path.join(TREE, "tests", "release", "msvc_client.c"), "-o", obj])
@@ -167,30 +180,34 @@ def check_archive(arch, path, sdk):
         got = [w for w in " ".join(link).split() if "tellamio." in w and not w.endswith(".dll")]
         check(got == [os.path.join(sdk, "lib", implib)], "%s %s project links" % (arch, kind),
               os.path.join(sdk, "lib", implib), got)
-    if arch == "win64":
-        other = os.path.join(sdk, "build32")
-        r = run(configure[:-2] + ["-B", other, "-DCMAKE_C_COMPILER=i686-w64-mingw32-gcc", "-DCMAKE_PREFIX_PATH=" + sdk])
-        check(r.returncode != 0 and "tellamio" in r.stderr, "a 32-bit project does not take the win64 package",
-              "configure fails", r.returncode)
+    other = os.path.join(sdk, "build-other")
+    r = run(configure[:-2] + ["-B", other, "-DCMAKE_C_COMPILER=%s-gcc" % other_mingw, "-DCMAKE_PREFIX_PATH=" + sdk])
+    check(r.returncode != 0 and "tellamio" in r.stderr, "a project of the other architecture does not take the %s package"
+          % arch, "configure fails", r.returncode)
     return build
 
 
-def run_examples(build, sdk, prefix):
-    env = dict(os.environ, TLM_WINEPREFIX=prefix, TLM_SIM_DRIVER=os.path.join(sdk, "bin", "tlmsim.sys"))
+def run_examples(arch, build, sdk, prefix):
+    env = dict(os.environ, TLM_WINEPREFIX=prefix, TLM_WINEARCH=arch,
+               TLM_SIM_DRIVER=os.path.join(sdk, "bin", "tlmsim.sys"))
     session = os.path.join(TREE, "tools", "wine-session")
     run([session, "stop"], env=env)  # a fresh session: the driver starts with its default board
     r = run([session, "start"], env=env)
-    if not check(r.returncode == 0, "Wine session with the archive's tlmsim.sys", 0, r.stderr.strip()):
+    if not check(r.returncode == 0, arch + " Wine session with the archive's tlmsim.sys", 0, r.stderr.strip()):
         return
+    wine_run = os.path.join(TREE, "tools", "wine-run")
     try:
+        # The MSVC-style program: its exit code names the step that failed.
+        r = run([wine_run, os.path.join(sdk, "bin", "msvc_client.exe")], env=env)
+        check(r.returncode == 0, arch + " MSVC-style client runs: exit code", 0, (r.returncode, r.stdout.strip()))
         for setup, args, code, first, last, writes in RUNS:
-            simctl = [os.path.join(TREE, "tools", "wine-run"), os.path.join(sdk, "bin", "tlmsimctl.exe")]
+            simctl = [wine_run, os.path.join(sdk, "bin", "tlmsimctl.exe")]
             for command in (["reset"], setup):
                 if command and run(simctl + command, env=env).returncode:
                     check(False, "tlmsimctl " + " ".join(command), 0, "failed")
-            r = run([os.path.join(TREE, "tools", "wine-run"), os.path.join(build, args[0])] + args[1:], env=env)
+            r = run([wine_run, os.path.join(build, args[0])] + args[1:], env=env)
             lines = r.stdout.splitlines()
-            what = " ".join((["(tlmsimctl %s)" % " ".join(setup)] if setup else []) + args)
+            what = " ".join([arch] + (["(tlmsimctl %s)" % " ".join(setup)] if setup else []) + args)
             check(r.returncode == code, what + ": exit code", code, r.returncode)
             check(lines[:len(first)] == first, what + ": first lines", first, lines[:len(first)])
             check(lines[-1:] == [last], what + ": last line", last, lines[-1:])
@@ -207,7 +224,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--dist", default=os.path.join(TREE, "dist"))
     ap.add_argument("--work", default=os.path.join(TREE, "build", "release-check"))
-    ap.add_argument("--wineprefix", default=os.path.join(TREE, "build", "win64", "wineprefix"))
+    ap.add_argument("--builds", default=os.path.join(TREE, "build"))
     args = ap.parse_args()
     args.work = os.path.abspath(args.work)
     shutil.rmtree(args.work, ignore_errors=True)
@@ -217,8 +234,7 @@ def main():
             continue
         sdk = os.path.join(args.work, arch)
         build = check_archive(arch, path, sdk)
-        if arch == "win64":
-            run_examples(build, sdk, os.path.abspath(args.wineprefix))
+        run_examples(arch, build, sdk, os.path.join(os.path.abspath(args.builds), arch, "wineprefix"))
     print("check_release: %d failed" % failures)
     return 1 if failures else 0
 

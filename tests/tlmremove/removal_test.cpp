@@ -81,7 +81,7 @@ void ExpectBoxes(const RemoverRun& run, const std::vector<ExpectedBox>& expected
         EXPECT_EQ(ToUtf8(text), ToUtf8(got.text)) << "text of box " << i << " (string " << expected[i].id << ")";
         EXPECT_EQ(ToUtf8(caption), ToUtf8(got.caption)) << "caption of box " << i;
         EXPECT_EQ(expected[i].style, got.style) << "style of box " << i << " (string " << expected[i].id << ")";
-        EXPECT_EQ("0000000000000000", got.owner) << "owner of box " << i;
+        EXPECT_EQ(std::string(2 * sizeof(HWND), '0'), got.owner) << "owner of box " << i;
     }
 }
 

@@ -109,7 +109,7 @@ protected:
         tlmio_CloseDevice(board);
         sim.Reset();
     }
-    std::string Byte(BOOL (*read)(TLMIO_HANDLE, WORD, BYTE*), WORD axis, BYTE mask) {
+    std::string Byte(BOOL(WINAPI* read)(TLMIO_HANDLE, WORD, BYTE*), WORD axis, BYTE mask) {
         BYTE v = 0;
         if (!read(board, axis, &v)) return "fails with " + std::to_string(GetLastError());
         char text[8];
@@ -146,7 +146,7 @@ TEST_F(Tlmsimctl, EachCommandShowsThroughTheLibraryOrTheDriver) {
         {"input 0 1 SVALM on", "axis Y: SVALM forced on", [&] { return Byte(tlmio_status2Read, 1, 0x02); }, "0x02"},
         {"input 0 Y SVALM off", "SVALM forced off", [&] { return Byte(tlmio_status2Read, 1, 0x02); }, "0x00"},
         {"cmp 0 on", "comparator status on",
-         [&] { return Byte([](TLMIO_HANDLE h, WORD, BYTE* v) { return tlmio_CmpcRead(h, v); }, 0, 1); }, "0x01"},
+         [&] { return Byte([](TLMIO_HANDLE h, WORD, BYTE* v) WINAPI { return tlmio_CmpcRead(h, v); }, 0, 1); }, "0x01"},
         {"carriage 0 Z 200000", "axis Z: carriage at 200000", [&] { return Byte(tlmio_status1Read, 2, 0x08); }, "0x08"},
         {"sensors 0 Z +ELS=300000..", "+ELS=300000..", [&] { return Byte(tlmio_status1Read, 2, 0x08); }, "0x00"},
         {"sensors 0 U OLS=none DLS=1..2", "OLS=none", [&] { return Byte(tlmio_status1Read, 3, 0x80); }, "0x00"},
@@ -347,6 +347,8 @@ TEST_F(Tlmsimctl, BadArgumentsAreNamedAndTheDriverIsLeftAlone) {
         {"boards load %TEMP%bad-boards.txt", "bad-boards.txt:7: axes '5'"},
         {"install now", "'now'"},
         {"uninstall now", "'now'"},
+        {"--process x status", "--process 'x'"},
+        {"--process 1 install", "install: with --process"},
     };
     const std::string before = snapshot();
     for (const Case& c : cases) {

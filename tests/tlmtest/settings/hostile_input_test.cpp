@@ -123,7 +123,7 @@ protected:
             bool found;
         } search = {program_.pid(), false};
         EnumWindows(
-            [](HWND window, LPARAM param) -> BOOL {
+            [](HWND window, LPARAM param) WINAPI -> BOOL {
                 Search* s = reinterpret_cast<Search*>(param);
                 DWORD pid = 0;
                 wchar_t cls[32] = {};

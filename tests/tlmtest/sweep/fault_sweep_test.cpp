@@ -216,7 +216,7 @@ private:
             HWND found;
         } find = {program_.pid(), nullptr};
         EnumWindows(
-            [](HWND w, LPARAM p) -> BOOL {
+            [](HWND w, LPARAM p) WINAPI -> BOOL {
                 Find* f = reinterpret_cast<Find*>(p);
                 DWORD pid = 0;
                 wchar_t cls[16] = {};

@@ -1,11 +1,19 @@
 #include "sim_client.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace tlmwin {
 
-SimDriver::SimDriver() : handle_(INVALID_HANDLE_VALUE), openError_(0) {
+SimDriver::SimDriver() : handle_(INVALID_HANDLE_VALUE), library_(nullptr), openError_(0) {
+    const char* control = getenv("TLM_SIM_CONTROL");
+    if (control != nullptr && strcmp(control, "library") == 0) {
+        HMODULE dll = GetModuleHandleA("tellamio.dll");
+        library_ = dll ? (LibraryRequest)(void*)GetProcAddress(dll, "tlmsim_Request") : nullptr;
+        if (library_ == nullptr) openError_ = ERROR_PROC_NOT_FOUND;
+        return;
+    }
     handle_ = CreateFileA("\\\\.\\TLMDRV", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, 0, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) openError_ = GetLastError();
@@ -17,6 +25,12 @@ SimDriver::~SimDriver() {
 
 DWORD SimDriver::Request(uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
                          DWORD* returned) {
+    if (library_ != nullptr) {
+        DWORD got = 0;
+        DWORD error = library_(code, in, inLength, out, outLength, &got);
+        if (returned != nullptr) *returned = got;
+        return error;
+    }
     if (handle_ == INVALID_HANDLE_VALUE) return openError_ ? openError_ : ERROR_INVALID_HANDLE;
     DWORD got = 0;
     BOOL ok = DeviceIoControl(handle_, code, const_cast<void*>(in), inLength, out, outLength, &got, nullptr);

@@ -4,6 +4,11 @@
 // Every call returns 0 on success or the last-error value of the failed request, so a test
 // writes EXPECT_EQ(0u, sim.Reset()). The driver keeps its state for the whole Wine session:
 // begin each test with Reset().
+//
+// With TLM_SIM_CONTROL=library in the environment the same requests go to the simulated
+// tellamio.dll that the test program loaded (its export tlmsim_Request), so that a suite of
+// the library runs unchanged over either transport; without that export the client does not
+// open (ERROR_PROC_NOT_FOUND), and a run meant for the simulated library fails.
 #pragma once
 
 #include <windows.h>
@@ -67,7 +72,9 @@ public:
                   DWORD* returned = nullptr);
 
 private:
+    typedef DWORD(WINAPI* LibraryRequest)(DWORD, const void*, DWORD, void*, DWORD, DWORD*);
     HANDLE handle_;
+    LibraryRequest library_;
     DWORD openError_;
 };
 

@@ -1,0 +1,55 @@
+// The kernel32 calls of the native build that have nothing to do with devices: last-error
+// values, critical sections, Sleep, GetVersion and wsprintfA. Both native libraries use
+// them: the test library over the kernel32 stand-in, and the shared simulated library.
+#include <stdarg.h>
+#include <stdio.h>
+
+#include <sched.h>
+#include <time.h>
+
+#include "windows.h"
+
+namespace {
+thread_local DWORD g_lastError;
+bool g_windows9x;
+}  // namespace
+
+namespace standin {
+// GetVersion reports the Windows 9x family when true (standin.h).
+void SetWindows9x(bool windows9x) { g_windows9x = windows9x; }
+}  // namespace standin
+
+extern "C" {
+
+DWORD GetVersion(void) {
+    // Windows 98 (4.10, 9x family) or Windows 7 (6.1 build 7601).
+    return g_windows9x ? 0xC0000A04u : 0x1DB10106u;
+}
+
+void InitializeCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_init(&section->mutex, nullptr); }
+void EnterCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_lock(&section->mutex); }
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) { return pthread_mutex_trylock(&section->mutex) == 0; }
+void LeaveCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_unlock(&section->mutex); }
+void DeleteCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_destroy(&section->mutex); }
+
+void Sleep(DWORD milliseconds) {
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    timespec pause = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    nanosleep(&pause, nullptr);
+}
+
+void SetLastError(DWORD error) { g_lastError = error; }
+DWORD GetLastError(void) { return g_lastError; }
+
+int wsprintfA(LPSTR buffer, LPCSTR format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(buffer, 1025, format, args);
+    va_end(args);
+    return n;
+}
+
+}  // extern "C"
