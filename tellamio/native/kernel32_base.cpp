@@ -41,6 +41,12 @@ void Sleep(DWORD milliseconds) {
     nanosleep(&pause, nullptr);
 }
 
+DWORD GetTickCount(void) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<DWORD>(now.tv_sec * 1000u + now.tv_nsec / 1000000);
+}
+
 void SetLastError(DWORD error) { g_lastError = error; }
 DWORD GetLastError(void) { return g_lastError; }
 

@@ -80,6 +80,8 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section);
 void DeleteCriticalSection(LPCRITICAL_SECTION section);
 /* Gives up the rest of the time slice (0) or waits at least this many milliseconds. */
 void Sleep(DWORD milliseconds);
+/* Milliseconds since some fixed moment, wrapping at 2^32. */
+DWORD GetTickCount(void);
 /* sprintf with the Win32 1024-character limit. */
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 
