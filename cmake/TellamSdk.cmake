@@ -59,8 +59,21 @@ add_custom_command(OUTPUT ${sim_mingw_lib} ${sim_msvc_lib}
   WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/sdk-files
   COMMENT "Import libraries of the simulated tellamio.dll")
 
-add_custom_target(sdk ALL DEPENDS ${mingw_lib} ${msvc_lib} ${sim_mingw_lib} ${sim_msvc_lib})
-set(sdk_programs tellamio tlmtest6 tlmtest4 tlmremove tlmsim tlmsimctl)
+# And for the motion library.
+set(motion_imports_def ${PROJECT_BINARY_DIR}/motion/tellamio_motion_imports.def)
+set(motion_mingw_lib ${PROJECT_BINARY_DIR}/sdk-files/libtellamio_motion.dll.a)
+set(motion_msvc_lib ${PROJECT_BINARY_DIR}/sdk-files/tellamio_motion.lib)
+add_custom_command(OUTPUT ${motion_mingw_lib} ${motion_msvc_lib}
+  COMMAND ${CMAKE_DLLTOOL} ${dlltool_kill} -d ${motion_imports_def} -D tellamio_motion.dll -l libtellamio_motion.dll.a
+  COMMAND ${TELLAM_LLVM_DLLTOOL} -m ${dlltool_machine} ${dlltool_kill} -d ${motion_imports_def}
+          -D tellamio_motion.dll -l tellamio_motion.lib
+  DEPENDS ${motion_imports_def}
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/sdk-files
+  COMMENT "Import libraries of tellamio_motion.dll")
+
+add_custom_target(sdk ALL DEPENDS ${mingw_lib} ${msvc_lib} ${sim_mingw_lib} ${sim_msvc_lib} ${motion_mingw_lib}
+                                  ${motion_msvc_lib})
+set(sdk_programs tellamio tellamio_motion tlmtest6 tlmtest4 tlmremove tlmsim tlmsimctl)
 foreach(t IN LISTS sdk_programs)
   if(TARGET ${t})
     add_dependencies(sdk ${t})
@@ -73,12 +86,14 @@ install(TARGETS tellamio_sim COMPONENT sdk RUNTIME DESTINATION bin/sim LIBRARY D
 
 install(FILES ${PROJECT_SOURCE_DIR}/tellamio/tellamio.h ${PROJECT_SOURCE_DIR}/tellamio/tellam_controller.h
               ${PROJECT_SOURCE_DIR}/tellamio/tellamio_sim.h ${PROJECT_SOURCE_DIR}/sim/tlmsim_control.h
+              ${PROJECT_SOURCE_DIR}/motion/tellamio_motion.h
         DESTINATION include COMPONENT sdk)
 # tellamio_ordinals.def binds by ordinal, with the names a caller references (on i686 with
 # their stdcall decoration): the source of libtellamio_ordinals.a, and what `lib /def:` makes
 # an MSVC import library from.
 install(FILES ${mingw_lib} ${msvc_lib} ${tellamio_dir}/libtellamio_ordinals.a ${tellamio_dir}/tellamio.def
-              ${tellamio_dir}/tellamio_ordinals.def ${sim_mingw_lib} ${sim_msvc_lib}
+              ${tellamio_dir}/tellamio_ordinals.def ${sim_mingw_lib} ${sim_msvc_lib} ${motion_mingw_lib}
+              ${motion_msvc_lib}
         DESTINATION lib COMPONENT sdk)
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tellamio-config.cmake.in
@@ -93,6 +108,9 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/sdk-README.txt.in ${PROJECT_BINARY_DIR}
                @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${PROJECT_BINARY_DIR}/sdk-files/README.txt DESTINATION . COMPONENT sdk)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples COMPONENT sdk)
+# The Python package, as source (python/tellam, beside the DLLs it loads once copied there).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/tellam DESTINATION python COMPONENT sdk
+        PATTERN "__pycache__" EXCLUDE)
 # The manual as the tree has it when the release is made, without its sections for the
 # package's own developers: the archive's docs name no file outside the archive.
 install(CODE "execute_process(COMMAND \"${Python3_EXECUTABLE}\" \"${CMAKE_CURRENT_LIST_DIR}/sdk-docs.py\"

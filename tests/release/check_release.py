@@ -44,7 +44,9 @@ LISTING = """README.txt bin/sim/tellamio.dll bin/tellamio.dll bin/tlmremove.exe 
   include/tellamio.h include/tellamio_sim.h include/tlmsim_control.h
   lib/cmake/tellamio/tellamio-config-version.cmake lib/cmake/tellamio/tellamio-config.cmake
   lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/libtellamio_sim.dll.a lib/tellamio.def lib/tellamio.lib
-  lib/tellamio_ordinals.def lib/tellamio_sim.lib bin/tlmsim.sys""".split()
+  lib/tellamio_ordinals.def lib/tellamio_sim.lib bin/tlmsim.sys bin/tellamio_motion.dll include/tellamio_motion.h
+  lib/libtellamio_motion.dll.a lib/tellamio_motion.lib examples/python/move_axis.py examples/python/test_move.py
+  python/tellam/__init__.py python/tellam/_lib.py python/tellam/sim.py""".split()
 # arch: (mingw triplet, clang triplet, lld-link machine, PE machine, the other arch's mingw,
 #        dlltool machine)
 ARCHES = {
