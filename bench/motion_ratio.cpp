@@ -1,0 +1,91 @@
+// What the motion library costs on top of tellamio's exports: a status poll
+// (tlmmotion_GetStatus) against the same five exports called directly, in alternating
+// batches on the native simulated library, as the median of the per-turn ratios.
+//   motion_ratio [turns] [polls per batch]   (default 41, 2000)
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "tellamio_motion.h"
+#include "tellamio_sim.h"
+
+namespace {
+
+double NowNs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e9 + ts.tv_nsec;
+}
+
+bool RawBatch(TLMIO_HANDLE board, int polls, double* ns) {
+    bool ok = true;
+    double t0 = NowNs();
+    for (int i = 0; i < polls; ++i) {
+        BYTE status1, status2;
+        DWORD position, speed, inputs;
+        ok &= tlmio_status1Read(board, 0, &status1) && tlmio_status2Read(board, 0, &status2) &&
+              tlmio_regRead(board, 0, 0x89, &position) && tlmio_regRead(board, 0, 0x8C, &speed) &&
+              tlmio_regRead(board, 0, 0x8E, &inputs);
+    }
+    *ns = (NowNs() - t0) / polls;
+    return ok;
+}
+
+bool MotionBatch(TLMMOTION motion, int polls, double* ns) {
+    bool ok = true;
+    double t0 = NowNs();
+    for (int i = 0; i < polls; ++i) {
+        TLMMOTION_STATUS status;
+        ok &= tlmmotion_GetStatus(motion, 0, &status) != 0;
+    }
+    *ns = (NowNs() - t0) / polls;
+    return ok;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int turns = argc > 1 ? atoi(argv[1]) : 41;
+    int polls = argc > 2 ? atoi(argv[2]) : 2000;
+    if (turns < 1) turns = 41;
+    if (polls < 1) polls = 2000;
+    tlmsim_Reset();
+    DeviceInfo d = {-1, -1, -1, -1, 0, -1};
+    TLMIO_HANDLE board = tlmio_OpenDevice(&d);
+    TLMMOTION motion;
+    if (board == TLMIO_INVALID_HANDLE || !tlmmotion_Open(board, &motion)) {
+        printf("open failed, error %u\n", GetLastError());
+        return 1;
+    }
+    std::vector<double> raw, lib, ratios;
+    double warm;
+    RawBatch(board, polls, &warm);
+    MotionBatch(motion, polls, &warm);
+    for (int turn = 0; turn < turns; ++turn) {
+        double r = 0, m = 0;
+        bool ok = turn % 2 ? MotionBatch(motion, polls, &m) && RawBatch(board, polls, &r)
+                           : RawBatch(board, polls, &r) && MotionBatch(motion, polls, &m);
+        if (!ok) {
+            printf("a call failed\n");
+            return 1;
+        }
+        raw.push_back(r);
+        lib.push_back(m);
+        ratios.push_back(m / r);
+        tlmsim_ResetTrace();
+    }
+    printf("%-34s %9s %9s %7s  (median of %d turns of %d polls)\n", "case", "exports", "motion", "ratio", turns,
+           polls);
+    printf("%-34s %9.1f %9.1f %7.3f\n", "status poll of one axis (ns)", Median(raw), Median(lib), Median(ratios));
+    tlmmotion_Close(motion);
+    tlmio_CloseDevice(board);
+    return 0;
+}
