@@ -82,8 +82,7 @@ int main(int argc, char** argv) {
         ratios.push_back(m / r);
         tlmsim_ResetTrace();
     }
-    printf("%-34s %9s %9s %7s  (median of %d turns of %d polls)\n", "case", "exports", "motion", "ratio", turns,
-           polls);
+    printf("%-34s %9s %9s %7s  (median of %d turns of %d polls)\n", "case", "exports", "motion", "ratio", turns, polls);
     printf("%-34s %9.1f %9.1f %7.3f\n", "status poll of one axis (ns)", Median(raw), Median(lib), Median(ratios));
     tlmmotion_Close(motion);
     tlmio_CloseDevice(board);

@@ -136,6 +136,36 @@ TEST_F(SimPrograms, TheExamplesListTheBoardAndMoveAnAxis) {
     EXPECT_NE(std::string::npos, output.find("axis X at 5000 (target 5000)")) << output;
 }
 
+// examples/limits.c jogs until a limit stops it: here +ELS, forced on through the library of
+// the running program.
+TEST_F(SimPrograms, TheLimitsExampleStopsOnALimitForcedByTlmsimctl) {
+    std::string outputPath = Folder() + "limits-output.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE output =
+        CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, output);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = output;
+    PROCESS_INFORMATION pi = {};
+    std::string line = Folder() + "limits.exe X +";
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+    CloseHandle(output);
+    Sleep(1000);  // the axis runs
+    std::string said;
+    EXPECT_EQ(0u, RunProgram("tlmsimctl.exe --process " + std::to_string(pi.dwProcessId) + " input 0 X +ELS on", &said))
+        << said;
+    DWORD code = 1234;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, kTimeout));
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    std::string text = ReadFileText(outputPath);
+    EXPECT_EQ(0u, code) << text;
+    EXPECT_NE(std::string::npos, text.find("axis X stopped by +ELS at ")) << text;
+}
+
 // From its first call on the library answers tlmsimctl; FreeLibrary then leaves it loaded
 // (its pipe thread runs in it), and the process still ends cleanly.
 TEST_F(SimPrograms, OnceCalledTheLibraryAnswersTlmsimctlAndStaysLoaded) {
