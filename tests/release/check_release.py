@@ -40,7 +40,7 @@ SIM_EXPORTS = ("Request Reset SetBoards GetBoards LoadBoards SaveBoards SetInput
                "ClearFaults ReadTrace ResetTrace FormatTraceLine GetState").split()
 SIM_EXPORTS = ["tlmsim_" + e for e in SIM_EXPORTS]
 LISTING = """README.txt bin/sim/tellamio.dll bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
-  examples/CMakeLists.txt examples/list_boards.c examples/move_axis.c include/tellam_controller.h
+  examples/CMakeLists.txt examples/limits.c examples/list_boards.c examples/move_axis.c include/tellam_controller.h
   include/tellamio.h include/tellamio_sim.h include/tlmsim_control.h
   lib/cmake/tellamio/tellamio-config-version.cmake lib/cmake/tellamio/tellamio-config.cmake
   lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/libtellamio_sim.dll.a lib/tellamio.def lib/tellamio.lib
@@ -81,6 +81,8 @@ RUNS = [
      "tlmio_GetDeviceInfo failed: error 0x45d", None),
     ([], ["move_axis.exe", "Q"], 2, [], USAGE, []),
     ([], ["move_axis.exe", "X", "0"], 2, [], USAGE, []),
+    # The motion library from the archive (tellamio::motion): a jog that an active limit ends.
+    (["input", "0", "Y", "+ELS", "on"], ["limits.exe", "Y", "+"], 0, [], "axis Y stopped by +ELS at 0", None),
 ]
 
 failures = 0
