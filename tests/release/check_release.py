@@ -46,7 +46,7 @@ LISTING = """README.txt bin/sim/tellamio.dll bin/tellamio.dll bin/tlmremove.exe 
   lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/libtellamio_sim.dll.a lib/tellamio.def lib/tellamio.lib
   lib/tellamio_ordinals.def lib/tellamio_sim.lib bin/tlmsim.sys bin/tellamio_motion.dll include/tellamio_motion.h
   lib/libtellamio_motion.dll.a lib/tellamio_motion.lib examples/python/move_axis.py examples/python/test_move.py
-  python/tellam/__init__.py python/tellam/_lib.py python/tellam/sim.py""".split()
+  python/tellam/__init__.py python/tellam/_lib.py python/tellam/sim.py python/tellam-3.2.0-py3-none-any.whl""".split()
 # arch: (mingw triplet, clang triplet, lld-link machine, PE machine, the other arch's mingw,
 #        dlltool machine)
 ARCHES = {
@@ -133,6 +133,14 @@ def check_archive(arch, path, sdk):
         stated = re.findall(r"^#define TELLAMIO_VERSION_(?:MAJOR|MINOR|PATCH) (\d+)", f.read(), re.M)
     check(".".join(stated) == VERSION and dll.version_info()[0] == VERSION + ".0",
           arch + " tellamio.h states the version of tellamio.dll", VERSION, (stated, dll.version_info()[0]))
+    # The wheel installs with pip, offline, and holds the package as the archive ships it.
+    wheel = os.path.join(sdk, "python", "tellam-%s-py3-none-any.whl" % VERSION)
+    target = os.path.join(sdk, "wheel-installed")
+    r = run(["/usr/bin/python3", "-m", "pip", "install", "-q", "--no-index", "--no-deps", "--target", target, wheel])
+    same = r.returncode == 0 and all(
+        open(os.path.join(target, "tellam", f), "rb").read() == open(os.path.join(sdk, "python", "tellam", f), "rb").read()
+        for f in ("__init__.py", "_lib.py", "sim.py"))
+    check(same, arch + " the wheel installs with pip and holds python/tellam", True, r.stderr.strip()[-300:] or same)
     sim = PE(open(os.path.join(sdk, "bin", "sim", "tellamio.dll"), "rb").read())
     want = {i + 1: n for i, n in enumerate(EXPORTS + SIM_EXPORTS)}
     check(sim.machine == pe_machine, arch + " sim/tellamio.dll machine", hex(pe_machine), hex(sim.machine))
