@@ -54,7 +54,7 @@ ARCHES = {
     "win64": ("x86_64-w64-mingw32", "x86_64-pc-windows-msvc", "x64", 0x8664, "i686-w64-mingw32", "i386:x86-64"),
 }
 # What names a file of the source tree rather than of the archive.
-SOURCE_TREE = re.compile(r"\b(?:tools|build|sim|tests|tellamio|tlmtest|tlmremove|tlmsimctl|cmake|bench|dist)/|source tree")
+SOURCE_TREE = re.compile(r"(?<![\w./\\])(?:tools|build|sim|tests|tellamio|tlmtest|tlmremove|tlmsimctl|cmake|bench|dist)/|source tree")
 BOARD_TABLE = ["1 board(s)", "board  bus  device  I/O     IRQ  number  board ID  ID number",
                "    0    1       8  0xD000   11       0         0  3031323334353637"]
 # The byte writes of a move as tlmsimctl's trace shows them, without the register commands.
