@@ -18,7 +18,8 @@ check ("ok"/"FAIL", what was expected, what was got); exit code 1 when any check
 - Both archives: the examples and the MSVC-style program run under Wine against the archive's
   own tlmsim.sys (the win32 one in a 32-bit Windows), set up with the archive's tlmsimctl (the
   default board, a limit that is on, failing requests), and print the board table, the axis
-  at its target, or the failed call with its last-error value.
+  at its target, or the failed call with its last-error value. Built again with
+  -DTELLAMIO_SIMULATED=ON, move_axis moves its axis on the simulated library instead.
 
   check_release.py [--dist DIR] [--work DIR] [--builds DIR]
   (the Wine prefixes are DIR/win32/wineprefix and DIR/win64/wineprefix, default build/)
@@ -58,9 +59,10 @@ SOURCE_TREE = re.compile(r"(?<![\w./\\])(?:tools|build|sim|tests|tellamio|tlmtes
 BOARD_TABLE = ["1 board(s)", "board  bus  device  I/O     IRQ  number  board ID  ID number",
                "    0    1       8  0xD000   11       0         0  3031323334353637"]
 # The byte writes of a move as tlmsimctl's trace shows them, without the register commands.
-MOVE_START = ["X command 0x60", "X command 0x61", "X command 0x62", "X control 0x14", "X command 0x49",
-              "X command 0x58", "X operation mode 0x28", "X command 0x13"]
-MOVE_END = ["X command 0x0A", "X command 0x48"]
+MOVE_START = ["X command 0x60", "X command 0x61", "X command 0x62", "X control 0x14", "X command 0x48",
+              "X command 0x49", "X command 0x58", "X operation mode 0x28", "X command 0x13"]
+# Servo off, then the motion library's close stops the axis it moved.
+MOVE_END = ["X command 0x48", "X command 0x0A"]
 USAGE = "usage: move_axis [X|Y|Z|U|V|W [PULSES]]  (PULSES: nonzero, at most 10000000)"
 OPEN = "board 0 open, handle 0xFFFF0001"
 # (tlmsimctl command after its reset, program and arguments, exit code, first lines, last line,
@@ -69,14 +71,14 @@ RUNS = [
     ([], ["list_boards.exe"], 0, BOARD_TABLE, BOARD_TABLE[-1], []),
     ([], ["move_axis.exe"], 0, [OPEN, "axis X: preset feed of 5000 pulses, 500 to 5000 pps"],
      "axis X at 5000 (target 5000)", MOVE_START + MOVE_END),
-    # A move that does not end (the board's clock stands) is stopped at once after its time.
+    # A move that does not end (the board's clock stands): the wait stops it after its time
+    # (tellamio sends a decelerating stop at FL as 0x09), then the program once more.
     (["clock", "freeze"], ["move_axis.exe", "X", "1000"], 1, [OPEN], "the move took too long: stopped",
-     MOVE_START + ["X command 0x09"] + MOVE_END),
+     MOVE_START + ["X command 0x09", "X command 0x09"] + MOVE_END),
     ([], ["move_axis.exe", "Y", "-3000"], 0, [OPEN], "axis Y at -3000 (target -3000)", None),
     (["input", "0", "Z", "+ELS", "on"], ["move_axis.exe", "Z", "1000"], 1, [OPEN],
      "axis Z stopped short of its target", None),
-    (["fault", "add", "fail", "WRITE_BYTE"], ["move_axis.exe"], 1,
-     [OPEN, "tlmio_CmdWrite (axis reset) failed: error 0x45d"], "tlmio_CmdWrite (stop) failed: error 0x45d", None),
+    (["fault", "add", "fail", "WRITE_BYTE"], ["move_axis.exe"], 1, [OPEN], "tlmmotion_Open failed: error 0x45d", None),
     (["fault", "add", "fail", "GET_DEVICE_INFO"], ["list_boards.exe"], 1, [],
      "tlmio_GetDeviceInfo failed: error 0x45d", None),
     ([], ["move_axis.exe", "Q"], 2, [], USAGE, []),
@@ -183,6 +185,14 @@ def check_archive(arch, path, sdk):
     r = run(configure)
     r = r if r.returncode else run(["cmake", "--build", build])
     check(r.returncode == 0, arch + " examples build with find_package(tellamio)", 0, (r.stdout + r.stderr)[-2000:])
+    # Again with the simulated library beside them, as README.txt's "Try it without a board".
+    simulated = os.path.join(sdk, "build-sim")
+    r = run([simulated if a == build else a for a in configure] + ["-DTELLAMIO_SIMULATED=ON"])
+    r = r if r.returncode else run(["cmake", "--build", simulated])
+    same = r.returncode == 0 and open(os.path.join(simulated, "tellamio.dll"), "rb").read() == open(
+        os.path.join(sdk, "bin", "sim", "tellamio.dll"), "rb").read()
+    check(same, arch + " examples build with -DTELLAMIO_SIMULATED=ON beside bin/sim/tellamio.dll", True,
+          (r.stdout + r.stderr)[-2000:] or same)
     # Which import library each kind of toolchain gets: the link lines CMake writes.
     msvc = os.path.join(sdk, "build-msvc")
     r = run(configure[:-2] + ["-B", msvc, "-DCMAKE_C_COMPILER=clang", "-DCMAKE_C_COMPILER_TARGET=" + clang,
@@ -197,6 +207,12 @@ def check_archive(arch, path, sdk):
     check(r.returncode != 0 and "tellamio" in r.stderr, "a project of the other architecture does not take the %s package"
           % arch, "configure fails", r.returncode)
     return build
+
+
+def byte_writes(trace):
+    """The byte writes of a trace that are not register commands, as "X command 0x60"."""
+    seen = re.findall(r"WRITE_BYTE +(\w) +0x\w\w (command|control|operation mode) +(0x\w\w)", trace)
+    return ["%s %s %s" % m for m in seen if not 0x80 <= int(m[2], 16) < 0xE0]
 
 
 def run_examples(arch, build, sdk, prefix):
@@ -224,10 +240,21 @@ def run_examples(arch, build, sdk, prefix):
             check(lines[:len(first)] == first, what + ": first lines", first, lines[:len(first)])
             check(lines[-1:] == [last], what + ": last line", last, lines[-1:])
             if writes is not None:
-                trace = run(simctl + ["trace"], env=env).stdout
-                writes_seen = re.findall(r"WRITE_BYTE +(\w) +0x\w\w (command|control|operation mode) +(0x\w\w)", trace)
-                got = ["%s %s %s" % m for m in writes_seen if not 0x80 <= int(m[2], 16) < 0xE0]
+                got = byte_writes(run(simctl + ["trace"], env=env).stdout)
                 check(got == writes, what + ": byte writes to the board", writes, got)
+        # The outside project built with -DTELLAMIO_SIMULATED=ON moves the axis on the boards
+        # inside the simulated library; the driver sees none of it.
+        run(simctl + ["reset"], env=env)
+        trace = os.path.join(sdk, "build-sim", "trace.txt")
+        r = run([wine_run, os.path.join(sdk, "build-sim", "move_axis.exe")],
+                env=dict(env, TELLAMIO_SIM_TRACE="Z:" + trace))
+        what = arch + " move_axis.exe on the simulated library"
+        check((r.returncode, r.stdout.splitlines()[-1:]) == (0, ["axis X at 5000 (target 5000)"]), what,
+              (0, ["axis X at 5000 (target 5000)"]), (r.returncode, r.stdout.splitlines()[-1:]))
+        got = byte_writes(open(trace).read() if os.path.exists(trace) else "")
+        check(got == MOVE_START + MOVE_END, what + ": byte writes in its trace", MOVE_START + MOVE_END, got)
+        got = byte_writes(run(simctl + ["trace"], env=env).stdout)
+        check(got == [], what + ": byte writes to the driver's board", [], got)
     finally:
         run([session, "stop"], env=env)
 
