@@ -1,5 +1,8 @@
 """The tellam package on the native build's simulated libraries (TELLAM_LIBRARY_PATH names
 build/native/lib): what a user sees of moves, limits, faults, exits and bad arguments."""
+import _thread
+import threading
+
 import pytest
 
 import tellam
@@ -72,6 +75,14 @@ def test_a_timeout_stops_the_axis(x):
     with pytest.raises(tellam.TellamError) as failure:
         x.wait(timeout=0.1)
     assert failure.value.code == tellam.ERROR_TIMEOUT
+    assert not x.status.moving
+
+
+def test_ctrl_c_during_a_wait_stops_the_axis_before_it_goes_on(x):
+    x.jog(+1, ramped=False)
+    threading.Timer(0.2, _thread.interrupt_main).start()
+    with pytest.raises(KeyboardInterrupt):
+        x.wait(timeout=30)
     assert not x.status.moving
 
 
