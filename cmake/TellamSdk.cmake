@@ -33,46 +33,28 @@ file(WRITE ${PROJECT_BINARY_DIR}/sdk-name.txt "${TELLAM_SDK_NAME}\n")
 # linker's own import library of the DLL has only the undecorated names, which no i686 caller
 # can link with).
 find_program(TELLAM_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+set(sdk_import_libraries "")
+# tellam_sdk_import_libraries(<imports.def> <dll> <MinGW library> <MSVC library>): both into
+# sdk-files/. dlltool names the archive members after the output path: a relative one keeps
+# the build folder out of the bytes.
+function(tellam_sdk_import_libraries imports_def dll mingw_lib msvc_lib)
+  set(folder ${PROJECT_BINARY_DIR}/sdk-files)
+  add_custom_command(OUTPUT ${folder}/${mingw_lib} ${folder}/${msvc_lib}
+    COMMAND ${CMAKE_DLLTOOL} ${dlltool_kill} -d ${imports_def} -D ${dll} -l ${mingw_lib}
+    COMMAND ${TELLAM_LLVM_DLLTOOL} -m ${dlltool_machine} ${dlltool_kill} -d ${imports_def} -D ${dll} -l ${msvc_lib}
+    DEPENDS ${imports_def}
+    WORKING_DIRECTORY ${folder}
+    COMMENT "Import libraries of ${mingw_lib}")
+  set(sdk_import_libraries ${sdk_import_libraries} ${folder}/${mingw_lib} ${folder}/${msvc_lib} PARENT_SCOPE)
+endfunction()
 set(tellamio_dir ${PROJECT_BINARY_DIR}/tellamio)
-set(imports_def ${tellamio_dir}/tellamio_imports.def)
-set(mingw_lib ${PROJECT_BINARY_DIR}/sdk-files/libtellamio.dll.a)
-set(msvc_lib ${PROJECT_BINARY_DIR}/sdk-files/tellamio.lib)
-# dlltool names the archive members after the output path: a relative one keeps the build
-# folder out of the bytes.
-add_custom_command(OUTPUT ${mingw_lib} ${msvc_lib}
-  COMMAND ${CMAKE_DLLTOOL} ${dlltool_kill} -d ${imports_def} -D tellamio.dll -l libtellamio.dll.a
-  COMMAND ${TELLAM_LLVM_DLLTOOL} -m ${dlltool_machine} ${dlltool_kill} -d ${imports_def}
-          -D tellamio.dll -l tellamio.lib
-  DEPENDS ${imports_def}
-  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/sdk-files
-  COMMENT "Import libraries by name for tellamio.dll")
-
-# The same for the simulated library: the twenty and its control exports (tellamio_sim.h).
-set(sim_imports_def ${tellamio_dir}/sim/tellamio_imports.def)
-set(sim_mingw_lib ${PROJECT_BINARY_DIR}/sdk-files/libtellamio_sim.dll.a)
-set(sim_msvc_lib ${PROJECT_BINARY_DIR}/sdk-files/tellamio_sim.lib)
-add_custom_command(OUTPUT ${sim_mingw_lib} ${sim_msvc_lib}
-  COMMAND ${CMAKE_DLLTOOL} ${dlltool_kill} -d ${sim_imports_def} -D tellamio.dll -l libtellamio_sim.dll.a
-  COMMAND ${TELLAM_LLVM_DLLTOOL} -m ${dlltool_machine} ${dlltool_kill} -d ${sim_imports_def}
-          -D tellamio.dll -l tellamio_sim.lib
-  DEPENDS ${sim_imports_def}
-  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/sdk-files
-  COMMENT "Import libraries of the simulated tellamio.dll")
-
-# And for the motion library.
-set(motion_imports_def ${PROJECT_BINARY_DIR}/motion/tellamio_motion_imports.def)
-set(motion_mingw_lib ${PROJECT_BINARY_DIR}/sdk-files/libtellamio_motion.dll.a)
-set(motion_msvc_lib ${PROJECT_BINARY_DIR}/sdk-files/tellamio_motion.lib)
-add_custom_command(OUTPUT ${motion_mingw_lib} ${motion_msvc_lib}
-  COMMAND ${CMAKE_DLLTOOL} ${dlltool_kill} -d ${motion_imports_def} -D tellamio_motion.dll -l libtellamio_motion.dll.a
-  COMMAND ${TELLAM_LLVM_DLLTOOL} -m ${dlltool_machine} ${dlltool_kill} -d ${motion_imports_def}
-          -D tellamio_motion.dll -l tellamio_motion.lib
-  DEPENDS ${motion_imports_def}
-  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/sdk-files
-  COMMENT "Import libraries of tellamio_motion.dll")
-
-add_custom_target(sdk ALL DEPENDS ${mingw_lib} ${msvc_lib} ${sim_mingw_lib} ${sim_msvc_lib} ${motion_mingw_lib}
-                                  ${motion_msvc_lib})
+tellam_sdk_import_libraries(${tellamio_dir}/tellamio_imports.def tellamio.dll libtellamio.dll.a tellamio.lib)
+# The simulated library: the twenty and its control exports (tellamio_sim.h).
+tellam_sdk_import_libraries(${tellamio_dir}/sim/tellamio_imports.def tellamio.dll libtellamio_sim.dll.a
+                            tellamio_sim.lib)
+tellam_sdk_import_libraries(${PROJECT_BINARY_DIR}/motion/tellamio_motion_imports.def tellamio_motion.dll
+                            libtellamio_motion.dll.a tellamio_motion.lib)
+add_custom_target(sdk ALL DEPENDS ${sdk_import_libraries})
 set(sdk_programs tellamio tellamio_motion tlmtest6 tlmtest4 tlmremove tlmsim tlmsimctl)
 foreach(t IN LISTS sdk_programs)
   if(TARGET ${t})
@@ -91,9 +73,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/tellamio/tellamio.h ${PROJECT_SOURCE_DIR}/te
 # tellamio_ordinals.def binds by ordinal, with the names a caller references (on i686 with
 # their stdcall decoration): the source of libtellamio_ordinals.a, and what `lib /def:` makes
 # an MSVC import library from.
-install(FILES ${mingw_lib} ${msvc_lib} ${tellamio_dir}/libtellamio_ordinals.a ${tellamio_dir}/tellamio.def
-              ${tellamio_dir}/tellamio_ordinals.def ${sim_mingw_lib} ${sim_msvc_lib} ${motion_mingw_lib}
-              ${motion_msvc_lib}
+install(FILES ${sdk_import_libraries} ${tellamio_dir}/libtellamio_ordinals.a ${tellamio_dir}/tellamio.def
+              ${tellamio_dir}/tellamio_ordinals.def
         DESTINATION lib COMPONENT sdk)
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tellamio-config.cmake.in
