@@ -4,25 +4,16 @@
 //   motion_ratio [turns] [polls per batch]   (default 41, 2000)
 #include <stdio.h>
 #include <stdlib.h>
-#include <time.h>
-
-#include <algorithm>
-#include <vector>
 
 #include "tellamio_motion.h"
 #include "tellamio_sim.h"
+#include "turns.h"
 
 namespace {
 
-double NowNs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e9 + ts.tv_nsec;
-}
-
 bool RawBatch(TLMIO_HANDLE board, int polls, double* ns) {
     bool ok = true;
-    double t0 = NowNs();
+    double t0 = bench::NowNs();
     for (int i = 0; i < polls; ++i) {
         BYTE status1, status2;
         DWORD position, speed, inputs;
@@ -30,24 +21,19 @@ bool RawBatch(TLMIO_HANDLE board, int polls, double* ns) {
               tlmio_regRead(board, 0, 0x89, &position) && tlmio_regRead(board, 0, 0x8C, &speed) &&
               tlmio_regRead(board, 0, 0x8E, &inputs);
     }
-    *ns = (NowNs() - t0) / polls;
+    *ns = (bench::NowNs() - t0) / polls;
     return ok;
 }
 
 bool MotionBatch(TLMMOTION motion, int polls, double* ns) {
     bool ok = true;
-    double t0 = NowNs();
+    double t0 = bench::NowNs();
     for (int i = 0; i < polls; ++i) {
         TLMMOTION_STATUS status;
         ok &= tlmmotion_GetStatus(motion, 0, &status) != 0;
     }
-    *ns = (NowNs() - t0) / polls;
+    *ns = (bench::NowNs() - t0) / polls;
     return ok;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace
@@ -65,25 +51,15 @@ int main(int argc, char** argv) {
         printf("open failed, error %u\n", GetLastError());
         return 1;
     }
-    std::vector<double> raw, lib, ratios;
-    double warm;
-    RawBatch(board, polls, &warm);
-    MotionBatch(motion, polls, &warm);
-    for (int turn = 0; turn < turns; ++turn) {
-        double r = 0, m = 0;
-        bool ok = turn % 2 ? MotionBatch(motion, polls, &m) && RawBatch(board, polls, &r)
-                           : RawBatch(board, polls, &r) && MotionBatch(motion, polls, &m);
-        if (!ok) {
-            printf("a call failed\n");
-            return 1;
-        }
-        raw.push_back(r);
-        lib.push_back(m);
-        ratios.push_back(m / r);
-        tlmsim_ResetTrace();
+    bench::Medians m;
+    if (!bench::TakeTurns(
+            turns, [&](double* ns) { return RawBatch(board, polls, ns); },
+            [&](double* ns) { return MotionBatch(motion, polls, ns); }, [] { tlmsim_ResetTrace(); }, &m)) {
+        printf("a call failed\n");
+        return 1;
     }
     printf("%-34s %9s %9s %7s  (median of %d turns of %d polls)\n", "case", "exports", "motion", "ratio", turns, polls);
-    printf("%-34s %9.1f %9.1f %7.3f\n", "status poll of one axis (ns)", Median(raw), Median(lib), Median(ratios));
+    printf("%-34s %9.1f %9.1f %7.3f\n", "status poll of one axis (ns)", m.baseNs, m.theirsNs, m.ratio);
     tlmmotion_Close(motion);
     tlmio_CloseDevice(board);
     return 0;

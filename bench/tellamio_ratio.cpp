@@ -6,13 +6,12 @@
 //   tellamio_ratio [turns] [calls per batch]   (default 41, 4000)
 #include <stdio.h>
 #include <stdlib.h>
-#include <time.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "standin.h"
 #include "tellamio.h"
+#include "turns.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 
@@ -21,12 +20,6 @@ namespace {
 constexpr DWORD kReadByte = 0x22200C;
 constexpr DWORD kSelectBoard = 0x222008;
 constexpr int kMaxBoards = 16;
-
-double NowNs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e9 + ts.tv_nsec;
-}
 
 struct Case {
     const char* name;
@@ -74,12 +67,12 @@ void CloseBoards(Boards* b) {
 bool LibraryBatch(const Boards& b, int cycle, int calls, double* ns) {
     BYTE status;
     bool ok = true;
-    double t0 = NowNs();
+    double t0 = bench::NowNs();
     for (int i = 0, board = 0; i < calls; ++i) {
         ok &= tlmio_status1Read(b.keys[board], 1, &status) != 0;
         if (++board == cycle) board = 0;
     }
-    *ns = (NowNs() - t0) / calls;
+    *ns = (bench::NowNs() - t0) / calls;
     return ok;
 }
 
@@ -87,19 +80,14 @@ bool BareBatch(const Boards& b, int cycle, int calls, double* ns) {
     BYTE status;
     DWORD port = 0x10, returned;
     bool ok = true;
-    double t0 = NowNs();
+    double t0 = bench::NowNs();
     for (int i = 0, board = 0; i < calls; ++i) {
         ok &= DeviceIoControl(b.raw[board], kReadByte, &port, sizeof port, &status, 1, &returned, nullptr) &&
               returned == 1;
         if (++board == cycle) board = 0;
     }
-    *ns = (NowNs() - t0) / calls;
+    *ns = (bench::NowNs() - t0) / calls;
     return ok;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace
@@ -122,25 +110,16 @@ int main(int argc, char** argv) {
             printf("%s: open failed, error %u\n", c.name, GetLastError());
             return 1;
         }
-        std::vector<double> bare, library, ratios;
-        double warm;
-        BareBatch(boards, c.cycle, calls, &warm);
-        LibraryBatch(boards, c.cycle, calls, &warm);
-        for (int turn = 0; turn < turns; ++turn) {
-            double b = 0, l = 0;
-            // Which goes first changes every turn, so neither gains from the other's warm-up.
-            bool ok = turn % 2 ? LibraryBatch(boards, c.cycle, calls, &l) && BareBatch(boards, c.cycle, calls, &b)
-                               : BareBatch(boards, c.cycle, calls, &b) && LibraryBatch(boards, c.cycle, calls, &l);
-            if (!ok) {
-                printf("%s: a request failed\n", c.name);
-                return 1;
-            }
-            bare.push_back(b);
-            library.push_back(l);
-            ratios.push_back(l / b);
-            tlmsim::DriverResetTrace(&standin::Driver());
+        bench::Medians m;
+        bool ok = bench::TakeTurns(
+            turns, [&](double* ns) { return BareBatch(boards, c.cycle, calls, ns); },
+            [&](double* ns) { return LibraryBatch(boards, c.cycle, calls, ns); },
+            [] { tlmsim::DriverResetTrace(&standin::Driver()); }, &m);
+        if (!ok) {
+            printf("%s: a request failed\n", c.name);
+            return 1;
         }
-        printf("%-40s %9.1f %9.1f %7.3f\n", c.name, Median(bare), Median(library), Median(ratios));
+        printf("%-40s %9.1f %9.1f %7.3f\n", c.name, m.baseNs, m.theirsNs, m.ratio);
         CloseBoards(&boards);
     }
     return 0;
