@@ -519,9 +519,8 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
             return e.code == tlmwin::kReadByte && e.port < 0x80 && (e.port & 0x0F) == 0;
         };
         std::vector<TlmSimTraceEntry> later = entries;
-        for (DWORD start = GetTickCount();
-             !entries.empty() && isStatus1(entries.back()) && later.size() <= entries.size() &&
-             GetTickCount() - start < 2000;
+        for (DWORD start = GetTickCount(); !entries.empty() && isStatus1(entries.back()) &&
+                                           later.size() <= entries.size() && GetTickCount() - start < 2000;
              later = Trace())
             Sleep(20);
         std::vector<uint32_t> statusAxes;
