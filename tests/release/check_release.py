@@ -79,6 +79,9 @@ RUNS = [
     (["input", "0", "Z", "+ELS", "on"], ["move_axis.exe", "Z", "1000"], 1, [OPEN],
      "axis Z stopped short of its target", None),
     (["fault", "add", "fail", "WRITE_BYTE"], ["move_axis.exe"], 1, [OPEN], "tlmmotion_Open failed: error 0x45d", None),
+    # The start's status check fails: no start goes out; the axis gets a stop and servo off.
+    (["fault", "add", "fail", "READ_BYTE"], ["move_axis.exe"], 1, [OPEN, "axis X: preset feed of 5000 pulses, 500 to 5000 pps"],
+     "tlmmotion_MoveBy failed: error 0x45d", MOVE_START[:-2] + ["X command 0x09", "X command 0x48"]),
     (["fault", "add", "fail", "GET_DEVICE_INFO"], ["list_boards.exe"], 1, [],
      "tlmio_GetDeviceInfo failed: error 0x45d", None),
     ([], ["move_axis.exe", "Q"], 2, [], USAGE, []),
