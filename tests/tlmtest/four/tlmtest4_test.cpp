@@ -197,11 +197,8 @@ TEST_F(Tlmtest4, AnAxisOnEncoderIsPolledWhileItStandsAndOnlyThatAxis) {
     for (int axis = 0; axis < 4; ++axis) EXPECT_EQ(PositionReads(axis, 300), 0) << "idle axis " << axis << " polled";
     ASSERT_NO_FATAL_FAILURE(Click(Id(2, 17)));
     ASSERT_EQ(Text(Id(2, 17)), "ENC");
-    ResetTrace();
-    Sleep(600);
-    std::vector<int> reads(4, 0);
-    for (const Call& c : Calls())
-        if (c.kind == Call::RegisterRead && c.code == 0x89 && c.axis < 4) ++reads[c.axis];
+    std::vector<Call> calls;
+    std::vector<int> reads = ReadsOnceEach(0x89, {2}, 3, &calls);
     EXPECT_GE(reads[2], 3) << "axis Z on its encoder: position polled every 100 ms";
     EXPECT_EQ(reads[0] + reads[1] + reads[3], 0) << "other axes polled";
 
@@ -215,7 +212,7 @@ TEST_F(Tlmtest4, AnAxisOnEncoderIsPolledWhileItStandsAndOnlyThatAxis) {
     EXPECT_EQ(Text(Id(2, 17)), "ENC");
     EXPECT_EQ(Text(Id(0, 17)), "指令");
     Sleep(300);
-    EXPECT_GE(PositionReads(2, 600), 3) << "axis Z no longer polled after the switch";
+    EXPECT_GE(ReadsOnceEach(0x89, {2}, 3, &calls)[2], 3) << "axis Z no longer polled after the switch";
     EXPECT_EQ(PositionReads(1, 300), 0);
 }
 

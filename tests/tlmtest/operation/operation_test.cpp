@@ -125,15 +125,10 @@ TEST_F(OperationPage, ShowsEachIdleAxisOnceThenStopsPollingIt) {
     }
     // One idle tick later no axis is polled any more; the lamp poll reads all six axes.
     Sleep(300);
-    ResetTrace();
-    Sleep(500);
-    std::vector<Call> calls = Calls();
+    std::vector<Call> calls;
+    std::vector<int> lampAxes = ReadsOnceEach(0x8E, {0, 1, 2, 3, 4, 5}, 3, &calls);
     int positionReads = 0;
-    std::vector<int> lampAxes(6, 0);
-    for (const Call& c : calls) {
-        if (c.kind == Call::RegisterRead && c.code == 0x89) ++positionReads;
-        if (c.kind == Call::RegisterRead && c.code == 0x8E) ++lampAxes[c.axis];
-    }
+    for (const Call& c : calls) positionReads += c.kind == Call::RegisterRead && c.code == 0x89;
     EXPECT_EQ(positionReads, 0) << Join(calls);
     for (int axis = 0; axis < 6; ++axis) EXPECT_GE(lampAxes[axis], 3) << "register 14 reads of axis " << axis;
 }
@@ -542,11 +537,8 @@ TEST_F(OperationPage, SecondPageDrivesVAndW) {
             << " " << ButtonStates(axis);
     }
     // The lamp poll of this page reads every axis of the board.
-    ResetTrace();
-    Sleep(400);
-    std::vector<int> reads(6, 0);
-    for (const Call& c : Calls())
-        if (c.kind == Call::RegisterRead && c.code == 0x8E) ++reads[c.axis];
+    std::vector<Call> calls;
+    std::vector<int> reads = ReadsOnceEach(0x8E, {0, 1, 2, 3, 4, 5}, 2, &calls);
     for (int axis = 0; axis < 6; ++axis) EXPECT_GE(reads[axis], 2) << "register 14 reads of axis " << axis;
 }
 

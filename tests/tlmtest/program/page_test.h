@@ -128,6 +128,27 @@ protected:
 
     void ResetTrace() { ASSERT_EQ(sim_.ResetTrace(), 0u); }
 
+    // Reads of register `code` per axis (0 to 5) from a fresh trace on, once every axis of
+    // `axes` has at least `least` of them, however slowly a loaded machine runs the program's
+    // timers (gives up after kTimeout). The calls counted go to *seen.
+    std::vector<int> ReadsOnceEach(BYTE code, const std::vector<int>& axes, int least,
+                                   std::vector<simctl::Call>* seen) {
+        std::vector<int> reads;
+        EXPECT_EQ(sim_.ResetTrace(), 0u);
+        WaitUntil(
+            [&] {
+                reads.assign(6, 0);
+                *seen = Calls();
+                for (const simctl::Call& c : *seen)
+                    if (c.kind == simctl::Call::RegisterRead && c.code == code && c.axis < 6) ++reads[c.axis];
+                for (int axis : axes)
+                    if (reads[axis] < least) return false;
+                return true;
+            },
+            kTimeout);
+        return reads;
+    }
+
     // Returns once the program has handled everything sent or posted to it before.
     void Sync() {
         DWORD_PTR result = 0;
