@@ -62,12 +62,16 @@ static BOOL Refuse(DWORD error) {
     return FALSE;
 }
 
+// An axis of the handle's board; false with the reason otherwise.
+static bool AxisValid(TLMMOTION motion, WORD axis) {
+    if (axis < TLMMOTION_MAX_AXES && (LONG)axis < motion->axisCount) return true;
+    SetLastError(axis >= TLMMOTION_MAX_AXES ? ERROR_INVALID_PARAMETER : MOTERR_NO_AXIS);
+    return false;
+}
+
 // The axis, locked, when the handle and the axis are good; null otherwise (nothing sent).
 static AxisState* UseAxis(TLMMOTION motion, WORD axis) {
-    if (axis >= TLMMOTION_MAX_AXES || (LONG)axis >= motion->axisCount) {
-        SetLastError(axis >= TLMMOTION_MAX_AXES ? ERROR_INVALID_PARAMETER : MOTERR_NO_AXIS);
-        return NULL;
-    }
+    if (!AxisValid(motion, axis)) return NULL;
     AxisState* state = &motion->axes[axis];
     EnterCriticalSection(&state->lock);
     return state;
@@ -297,9 +301,7 @@ BOOL WINAPI tlmmotion_Stop(TLMMOTION motion, WORD axis, BOOL immediate) {
     TLMMOTION m = UseHandle(motion);
     if (m == NULL) return FALSE;
     BOOL ok = FALSE;
-    if (axis >= TLMMOTION_MAX_AXES || (LONG)axis >= m->axisCount) {
-        SetLastError(axis >= TLMMOTION_MAX_AXES ? ERROR_INVALID_PARAMETER : MOTERR_NO_AXIS);
-    } else {
+    if (AxisValid(m, axis)) {
         // Not behind the axis lock: a stop must not wait for anything on the same axis.
         __atomic_store_n(&m->axes[axis].stopSent, 1, __ATOMIC_RELEASE);
         ok = Command(m, axis, immediate ? TLM_CMD_IMMEDIATE_STOP : TLM_CMD_DECEL_STOP);
@@ -322,9 +324,9 @@ BOOL WINAPI tlmmotion_Wait(TLMMOTION motion, WORD axis, DWORD timeoutMs, LONG* p
     if (position == NULL || timeoutMs > TLMMOTION_TIMEOUT_MAX) return Refuse(ERROR_INVALID_PARAMETER);
     TLMMOTION m = UseHandle(motion);
     if (m == NULL) return FALSE;
-    AxisState* state = UseAxis(m, axis);
+    // Locked below one poll at a time, so that a stop gets through.
+    AxisState* state = AxisValid(m, axis) ? &m->axes[axis] : NULL;
     BOOL ok = state != NULL;
-    if (ok) ReleaseAxis(state);  // polled below one step at a time, so that a stop gets through
     LONG why = 0;
     DWORD started = GetTickCount();
     while (ok && why == 0) {

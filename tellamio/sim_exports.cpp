@@ -17,12 +17,7 @@ DWORD WINAPI tlmsim_Reset(void) { return SimControl(TLMSIM_IOCTL_RESET, NULL, 0,
 
 DWORD WINAPI tlmsim_SetBoards(const TlmSimBoardConfig* boards, DWORD count) {
     if (count > TLMSIM_MAX_BOARDS || (boards == NULL && count != 0)) return ERROR_INVALID_PARAMETER;
-    uint8_t record[BOARDS_RECORD_SIZE];
-    TlmSimBoards head = {count};
-    memcpy(record, &head, sizeof head);
-    if (count) memcpy(record + sizeof head, boards, count * sizeof(TlmSimBoardConfig));
-    return SimControl(TLMSIM_IOCTL_SET_BOARDS, record, (DWORD)(sizeof head + count * sizeof(TlmSimBoardConfig)), NULL,
-                      0, NULL);
+    return SimSetBoards(boards, count);
 }
 
 DWORD WINAPI tlmsim_GetBoards(TlmSimBoardConfig* boards, DWORD room, DWORD* count) {
@@ -41,8 +36,11 @@ DWORD WINAPI tlmsim_GetBoards(TlmSimBoardConfig* boards, DWORD room, DWORD* coun
 
 DWORD WINAPI tlmsim_LoadBoards(const char* path) {
     if (path == NULL) return ERROR_INVALID_PARAMETER;
+    TlmSimBoardConfig boards[TLMSIM_MAX_BOARDS];
+    uint32_t count = 0;
     char error[400];
-    return SimLoadBoardFile(path, error, sizeof error);
+    if (!ReadBoardFile(path, boards, &count, error, sizeof error)) return ERROR_BAD_FORMAT;
+    return SimSetBoards(boards, count);
 }
 
 DWORD WINAPI tlmsim_SaveBoards(const char* path) {

@@ -12,9 +12,8 @@
 // answers it on its control device. Returns 0, or the Win32 error value of the refusal.
 DWORD SimControl(DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned);
 
-// Replaces the boards with those of a board file. 0, or ERROR_BAD_FORMAT with one line in
-// `error` naming the file, the line and the fault (the boards are then left as they were).
-DWORD SimLoadBoardFile(const char* path, char* error, size_t room);
+// Replaces the boards (0 to TLMSIM_MAX_BOARDS). 0, or the Win32 error value of the refusal.
+DWORD SimSetBoards(const TlmSimBoardConfig* boards, uint32_t count);
 
 // Starts the pipe server through which tlmsimctl --process reaches this process' model
 // (Windows; the first use of the library starts it, never DllMain). Returns at once.

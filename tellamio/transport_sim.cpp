@@ -42,11 +42,7 @@ uint32_t g_closesPending;
 uint32_t g_closePending[kFileSlots / 32];
 
 // The trace file and the next request number it has not shown yet.
-#ifdef _WIN32
-HANDLE g_traceFile = INVALID_HANDLE_VALUE;
-#else
 FILE* g_traceFile;
-#endif
 uint32_t g_traceNext = 1;
 
 uint64_t RealNs() {
@@ -83,47 +79,25 @@ const char* Setting(const char* name) {
     return value != NULL && value[0] != 0 ? value : NULL;
 }
 
+// Text mode: Windows lines end in CR LF.
 void OpenTraceFile(const char* path) {
-#ifdef _WIN32
-    g_traceFile = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    bool open = g_traceFile != INVALID_HANDLE_VALUE;
-#else
     g_traceFile = fopen(path, "w");
-    bool open = g_traceFile != NULL;
-#endif
-    if (!open) {
+    if (g_traceFile == NULL) {
         char text[400];
         snprintf(text, sizeof text, "TELLAMIO_SIM_TRACE: '%s' cannot be written; no trace file", path);
         Report(text);
     }
 }
 
+// Each line at once, for a reader of the file while the program runs.
 void WriteTraceText(const char* line) {
-#ifdef _WIN32
-    if (g_traceFile == INVALID_HANDLE_VALUE) return;
-    char text[TRACE_LINE_ROOM + 2];
-    int n = snprintf(text, sizeof text, "%s\r\n", line);
-    DWORD written;
-    WriteFile(g_traceFile, text, (DWORD)n, &written, NULL);
-#else
-    if (g_traceFile == NULL) return;
     fprintf(g_traceFile, "%s\n", line);
     fflush(g_traceFile);
-#endif
-}
-
-bool Tracing() {
-#ifdef _WIN32
-    return g_traceFile != INVALID_HANDLE_VALUE;
-#else
-    return g_traceFile != NULL;
-#endif
 }
 
 // The requests answered since the last call, as `tlmsimctl trace --follow` would show them.
 void WriteNewTraceLines() {
-    if (!Tracing()) return;
+    if (g_traceFile == NULL) return;
     if (g_model.requestCount + 1 < g_traceNext) {
         WriteTraceText("(trace reset)");
         g_traceNext = 1;
@@ -142,7 +116,7 @@ DWORD SetBoards(const TlmSimBoardConfig* boards, uint32_t count) {
     static uint8_t request[sizeof(TlmSimBoards) + TLMSIM_MAX_BOARDS * sizeof(TlmSimBoardConfig)];
     TlmSimBoards head = {count};
     memcpy(request, &head, sizeof head);
-    memcpy(request + sizeof head, boards, count * sizeof(TlmSimBoardConfig));
+    if (count != 0) memcpy(request + sizeof head, boards, count * sizeof(TlmSimBoardConfig));
     uint32_t returned = 0;
     bool changed = false;
     int32_t status = tlmsim::SimControlRequest(&g_model, &g_clock, TLMSIM_IOCTL_SET_BOARDS, request,
@@ -162,8 +136,8 @@ void Start() {
     tlmsim::DriverInit(&g_model, g_files, kFileSlots, 0);
     tlmsim::DriverOpen(&g_model, tlmsim::kDeviceControl, &g_controlFile);
     const char* trace = Setting("TELLAMIO_SIM_TRACE");
-    if (trace != NULL) {
-        OpenTraceFile(trace);
+    if (trace != NULL) OpenTraceFile(trace);
+    if (g_traceFile != NULL) {
         char head[TRACE_LINE_ROOM];
         TraceHeadLine(head, sizeof head);
         WriteTraceText(head);
@@ -302,10 +276,7 @@ DWORD SimControl(DWORD code, const void* in, DWORD inLength, void* out, DWORD ou
     return tlmsim::Win32ErrorOfStatus(status);
 }
 
-DWORD SimLoadBoardFile(const char* path, char* error, size_t room) {
-    TlmSimBoardConfig boards[TLMSIM_MAX_BOARDS];
-    uint32_t count = 0;
-    if (!ReadBoardFile(path, boards, &count, error, room)) return ERROR_BAD_FORMAT;
+DWORD SimSetBoards(const TlmSimBoardConfig* boards, uint32_t count) {
     Lock();
     DWORD result = SetBoards(boards, count);
     Unlock();

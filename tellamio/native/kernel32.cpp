@@ -68,8 +68,6 @@ void SetHooks(OpenHook open, RequestHook request) {
 const std::vector<CreateFileCall>& CreateFileCalls() { return g_createFileCalls; }
 uint32_t OpenHandles() { return g_driver.openFiles; }
 
-DWORD Win32ErrorFromStatus(int32_t status) { return tlmsim::Win32ErrorOfStatus(status); }
-
 }  // namespace standin
 
 extern "C" {
@@ -101,7 +99,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
             result = reinterpret_cast<HANDLE>(kHandleBase + slot);
             call.succeeded = true;
         } else {
-            SetLastError(standin::Win32ErrorFromStatus(status));
+            SetLastError(tlmsim::Win32ErrorOfStatus(status));
         }
     }
     g_createFileCalls.push_back(call);
@@ -127,7 +125,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
     int32_t status = tlmsim::DriverIoctl(&g_driver, slot, code, in, inSize, out, outSize, &count, g_nowNs);
     if (returned) *returned = count;
     if (status != tlmsim::kStatusSuccess) {
-        SetLastError(standin::Win32ErrorFromStatus(status));
+        SetLastError(tlmsim::Win32ErrorOfStatus(status));
         return FALSE;
     }
     return TRUE;

@@ -56,7 +56,4 @@ const std::vector<CreateFileCall>& CreateFileCalls();
 // Device handles opened through CreateFileA and not closed yet.
 uint32_t OpenHandles();
 
-// The Win32 error value Windows reports for an NTSTATUS.
-DWORD Win32ErrorFromStatus(int32_t status);
-
 }  // namespace standin

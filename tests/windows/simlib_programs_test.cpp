@@ -9,11 +9,13 @@
 #include <sstream>
 #include <string>
 
+#include "page_test.h"
 #include "ui.h"
 
 namespace {
 
-constexpr DWORD kTimeout = 15000;
+using pagetest::CloseAndExit;
+using pagetest::kTimeout;
 
 std::string Folder() {
     char path[MAX_PATH];
@@ -67,13 +69,7 @@ protected:
     }
     // The image a lamp of the operation page shows (one of the three lamp bitmaps).
     static uintptr_t Lamp(HWND page, int axis, int k) {
-        return (uintptr_t)SendMessageW(GetDlgItem(page, 1000 * (axis + 2) + k), STM_GETIMAGE, IMAGE_BITMAP, 0);
-    }
-    static void CloseAndExit(ui::Program* program) {
-        program->Close();
-        DWORD code = 1234;
-        ASSERT_TRUE(program->WaitForExit(kTimeout, &code));
-        EXPECT_EQ(0u, code);
+        return (uintptr_t)SendMessageW(GetDlgItem(page, pagetest::Id(axis, k)), STM_GETIMAGE, IMAGE_BITMAP, 0);
     }
 };
 
