@@ -27,4 +27,16 @@ typedef struct TlmSimPipeReply {
 } TlmSimPipeReply;
 #pragma pack(pop)
 
+#ifdef _WIN32
+#include <windows.h>
+/* Reads exactly `size` bytes, as both ends do for every record: FALSE when the pipe ends or
+ * fails first. */
+static inline BOOL TlmSimPipeRead(HANDLE pipe, void* to, DWORD size) {
+    DWORD done, got;
+    for (done = 0; done < size; done += got)
+        if (!ReadFile(pipe, (uint8_t*)to + done, size - done, &got, NULL) || got == 0) return FALSE;
+    return TRUE;
+}
+#endif
+
 #endif /* TLMSIM_PIPE_H */

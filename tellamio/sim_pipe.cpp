@@ -23,15 +23,6 @@ HANDLE g_listening;  // set once the first pipe instance exists (or cannot be ma
 
 #define START_WAIT_MS 5000
 
-bool ReadAll(HANDLE pipe, void* to, DWORD size) {
-    for (DWORD done = 0; done < size;) {
-        DWORD got = 0;
-        if (!ReadFile(pipe, (uint8_t*)to + done, size - done, &got, NULL) || got == 0) return false;
-        done += got;
-    }
-    return true;
-}
-
 bool WriteAll(HANDLE pipe, const void* from, DWORD size) {
     for (DWORD done = 0; done < size;) {
         DWORD put = 0;
@@ -44,9 +35,9 @@ bool WriteAll(HANDLE pipe, const void* from, DWORD size) {
 // Answers requests until the client goes or sends one too large.
 void ServeConnection(HANDLE pipe) {
     TlmSimPipeRequest request;
-    while (ReadAll(pipe, &request, sizeof request)) {
+    while (TlmSimPipeRead(pipe, &request, sizeof request)) {
         if (request.inLength > TLMSIM_PIPE_MAX_DATA || request.outLength > TLMSIM_PIPE_MAX_DATA) return;
-        if (!ReadAll(pipe, g_in, request.inLength)) return;
+        if (!TlmSimPipeRead(pipe, g_in, request.inLength)) return;
         TlmSimPipeReply reply = {0, 0};
         DWORD returned = 0;
         reply.error = SimControl(request.code, request.inLength ? g_in : NULL, request.inLength,

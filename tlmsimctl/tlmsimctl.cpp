@@ -111,15 +111,6 @@ int ConnectSimulator(void) {
     return EXIT_DONE;
 }
 
-static bool PipeRead(void* to, DWORD size) {
-    for (DWORD done = 0; done < size;) {
-        DWORD got = 0;
-        if (!ReadFile(g_control, (uint8_t*)to + done, size - done, &got, NULL) || got == 0) return false;
-        done += got;
-    }
-    return true;
-}
-
 // One request over the pipe: the same records as on the control device, framed.
 static DWORD PipeRequest(DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned) {
     TlmSimPipeRequest request = {code, inLength, outLength};
@@ -127,8 +118,8 @@ static DWORD PipeRequest(DWORD code, const void* in, DWORD inLength, void* out, 
     DWORD put = 0;
     if (!WriteFile(g_control, &request, sizeof request, &put, NULL) || put != sizeof request ||
         (inLength != 0 && (!WriteFile(g_control, in, inLength, &put, NULL) || put != inLength)) ||
-        !PipeRead(&reply, sizeof reply) || reply.returned > outLength ||
-        (reply.returned != 0 && !PipeRead(out, reply.returned)))
+        !TlmSimPipeRead(g_control, &reply, sizeof reply) || reply.returned > outLength ||
+        (reply.returned != 0 && !TlmSimPipeRead(g_control, out, reply.returned)))
         return ERROR_BROKEN_PIPE;
     *returned = reply.returned;
     return reply.error;
