@@ -1,5 +1,10 @@
 // The motion library: axis operations built from tellamio's port calls, as the test program
 // builds them, with the arguments checked first and the board made safe on every exit.
+//
+// The rules every call keeps: one call on an axis at a time, stops included, so that no two
+// calls' requests interleave on the axis' command and data ports; a stop cancels a start
+// under way; a wait ends with the axis standing or says it could not stop it.
+#include <stdint.h>
 #include <stdlib.h>
 
 #include "rate.h"
@@ -10,28 +15,54 @@
 #define ABSENT_AXIS_REGISTER 0xFFFFFFFFUL
 
 #define POLL_MS 10
+// How long a decelerating stop may take beyond the ramp time before the immediate stop, and
+// how long that one may take before the library gives up on the axis.
+#define SETTLE_MARGIN_MS 250
+#define DEFAULT_RAMP_MS  1000 /* what tlmmotion_Init writes */
+
+// The contact settings of register 6, by the input they belong to.
+static const struct {
+    LONG input;
+    DWORD signalBit;
+} kSignalContacts[] = {{TLMMOTION_IN_SLOW_DOWN, TLM_SIG_DLS_A},
+                       {TLMMOTION_IN_ORIGIN, TLM_SIG_OLS_A},
+                       {TLMMOTION_IN_POSITION, TLM_SIG_INPOS_A},
+                       {TLMMOTION_IN_SERVO_ALARM, TLM_SIG_SVALM_A}};
+#define LIMIT_INPUTS (TLMMOTION_IN_PLUS_LIMIT | TLMMOTION_IN_MINUS_LIMIT)
+#define CONTACT_INPUTS                                                                                                 \
+    (LIMIT_INPUTS | TLMMOTION_IN_SLOW_DOWN | TLMMOTION_IN_ORIGIN | TLMMOTION_IN_POSITION | TLMMOTION_IN_SERVO_ALARM)
 
 enum MoveKind { MOVE_NONE, MOVE_PRESET, MOVE_JOG, MOVE_HOME };
+enum SettleStep { SETTLE_NONE, SETTLE_DECELERATING, SETTLE_IMMEDIATE, SETTLE_GAVE_UP };
 
 struct AxisState {
-    CRITICAL_SECTION lock;  // one call on the axis at a time
+    CRITICAL_SECTION lock;  // one call on the axis at a time, stops included
+    LONG stops;             // stops asked for: counted before the stop waits for the lock
     LONG moveKind;          // MoveKind of the last start not yet waited for
     LONG direction;         // +1 or -1 of that start
-    LONG stopSent;          // a stop was sent since that start (set from any thread)
+    LONG stopsAtStart;      // the stop count the start went out with
+    LONG libraryStop;       // why the library itself stopped that move (a reason), or 0
+    LONG settle;            // SettleStep of the library's stop of that move
+    DWORD settleBy;         // tick by which that step must have ended it
+    DWORD rampMs;           // the ramp time last written, for how long a stop may take
     bool startedByThis;     // close stops it
 };
 
-struct TLMMOTION_BOARD {
+struct MotionBoard {
+    TLMMOTION value;  // the handle's own value, never an address
     TLMIO_HANDLE board;
     LONG axisCount;
     LONG users;    // calls under way
     LONG closing;  // set by tlmmotion_Close: waits end, new calls are refused
+    CRITICAL_SECTION boardLock;  // the board-wide bytes (ELS polarity)
     AxisState axes[TLMMOTION_MAX_AXES];
 };
 
-// The handles given out, so that a stale or made-up handle is refused rather than followed.
+// The handles given out: slot in the low byte, the open's serial number above it, so that a
+// closed handle stays refused after another open takes its slot.
 #define MAX_MOTION_HANDLES 64
-static TLMMOTION g_handles[MAX_MOTION_HANDLES];
+static MotionBoard* g_handles[MAX_MOTION_HANDLES];
+static uintptr_t g_opens;
 // Held for a few instructions at a time; needs no setup, so no DllMain either.
 static LONG g_handlesBusy;
 
@@ -43,19 +74,23 @@ static void UnlockHandles() { __atomic_store_n(&g_handlesBusy, 0, __ATOMIC_RELEA
 
 // -- handles and arguments ------------------------------------------------------------------
 
-// A live handle, counted as in use until ReleaseHandle; null with LIBERR_HANDLE.
-static TLMMOTION UseHandle(TLMMOTION motion) {
-    TLMMOTION found = NULL;
+static int HandleSlot(TLMMOTION motion) { return (int)((uintptr_t)motion & 0xFF) - 1; }
+
+// The board of a live handle, counted as in use until ReleaseHandle; null with LIBERR_HANDLE.
+static MotionBoard* UseHandle(TLMMOTION motion) {
+    MotionBoard* found = NULL;
+    int slot = HandleSlot(motion);
     LockHandles();
-    for (int i = 0; i < MAX_MOTION_HANDLES && found == NULL; ++i)
-        if (motion != NULL && g_handles[i] == motion && !motion->closing) found = motion;
+    if (slot >= 0 && slot < MAX_MOTION_HANDLES && g_handles[slot] != NULL && g_handles[slot]->value == motion &&
+        !g_handles[slot]->closing)
+        found = g_handles[slot];
     if (found != NULL) __atomic_add_fetch(&found->users, 1, __ATOMIC_ACQ_REL);
     UnlockHandles();
     if (found == NULL) SetLastError(LIBERR_HANDLE);
     return found;
 }
 
-static void ReleaseHandle(TLMMOTION motion) { __atomic_sub_fetch(&motion->users, 1, __ATOMIC_ACQ_REL); }
+static void ReleaseHandle(MotionBoard* m) { __atomic_sub_fetch(&m->users, 1, __ATOMIC_ACQ_REL); }
 
 static BOOL Refuse(DWORD error) {
     SetLastError(error);
@@ -63,16 +98,20 @@ static BOOL Refuse(DWORD error) {
 }
 
 // An axis of the handle's board; false with the reason otherwise.
-static bool AxisValid(TLMMOTION motion, WORD axis) {
-    if (axis < TLMMOTION_MAX_AXES && (LONG)axis < motion->axisCount) return true;
+static bool AxisValid(const MotionBoard* m, WORD axis) {
+    if (axis < TLMMOTION_MAX_AXES && (LONG)axis < m->axisCount) return true;
     SetLastError(axis >= TLMMOTION_MAX_AXES ? ERROR_INVALID_PARAMETER : MOTERR_NO_AXIS);
     return false;
 }
 
-// The axis, locked, when the handle and the axis are good; null otherwise (nothing sent).
-static AxisState* UseAxis(TLMMOTION motion, WORD axis) {
-    if (!AxisValid(motion, axis)) return NULL;
-    AxisState* state = &motion->axes[axis];
+static LONG StopCount(AxisState* state) { return __atomic_load_n(&state->stops, __ATOMIC_ACQUIRE); }
+
+// The axis, locked, when it is good; null otherwise (nothing sent). *stopsAtEntry is the stop
+// count before the call waited for the lock: a stop after it cancels a start of this call.
+static AxisState* UseAxis(MotionBoard* m, WORD axis, LONG* stopsAtEntry) {
+    if (!AxisValid(m, axis)) return NULL;
+    AxisState* state = &m->axes[axis];
+    *stopsAtEntry = StopCount(state);
     EnterCriticalSection(&state->lock);
     return state;
 }
@@ -81,23 +120,34 @@ static void ReleaseAxis(AxisState* state) { LeaveCriticalSection(&state->lock); 
 
 // -- controller steps -----------------------------------------------------------------------
 
-static BOOL Command(TLMMOTION m, WORD axis, BYTE command) { return tlmio_CmdWrite(m->board, axis, command, 0, 0); }
+static BOOL Command(MotionBoard* m, WORD axis, BYTE command) { return tlmio_CmdWrite(m->board, axis, command, 0, 0); }
 
-static BOOL WriteRegister(TLMMOTION m, WORD axis, BYTE reg, DWORD value) {
-    return tlmio_CmdWrite(m->board, axis, (BYTE)(TLM_CMD_WRITE_REG + reg), 1, value);
+static BOOL WriteRegister(MotionBoard* m, WORD axis, BYTE reg, DWORD value) {
+    return tlmio_CmdWrite(m->board, axis, (BYTE)TLM_CMD_WRITE(reg), 1, value);
 }
 
-static BOOL ReadRegister(TLMMOTION m, WORD axis, BYTE reg, DWORD* value) {
-    return tlmio_regRead(m->board, axis, (BYTE)(TLM_CMD_READ_REG + reg), value);
+static BOOL ReadRegister(MotionBoard* m, WORD axis, BYTE reg, DWORD* value) {
+    return tlmio_regRead(m->board, axis, (BYTE)TLM_CMD_READ(reg), value);
 }
 
-// The stop every axis gets when something fails or the handle closes.
-static BOOL StopNow(TLMMOTION m, WORD axis) {
+// The stop every axis gets when something fails or the handle closes: decelerating, and
+// immediate where that fails. Counted as a stop, so that a start under way is cancelled and
+// the wait says STOPPED. The caller holds the axis lock.
+static BOOL StopNow(MotionBoard* m, WORD axis) {
+    __atomic_add_fetch(&m->axes[axis].stops, 1, __ATOMIC_ACQ_REL);
     return Command(m, axis, TLM_CMD_DECEL_STOP) || Command(m, axis, TLM_CMD_IMMEDIATE_STOP);
 }
 
-// A start needs a standing axis without a servo alarm.
-static BOOL ReadyToStart(TLMMOTION m, WORD axis) {
+// Sends a stop on a failure path and leaves the failure's own error for the caller.
+static BOOL StopAfterFailure(MotionBoard* m, WORD axis) {
+    DWORD error = GetLastError();
+    StopNow(m, axis);
+    return Refuse(error);
+}
+
+// A start needs a standing axis without a servo alarm, and no stop since the call began.
+static BOOL ReadyToStart(MotionBoard* m, WORD axis, AxisState* state, LONG stopsAtEntry) {
+    if (StopCount(state) != stopsAtEntry) return Refuse(MOTERR_CANCELLED);
     BYTE status1, status2;
     if (!tlmio_status1Read(m->board, axis, &status1) || !tlmio_status2Read(m->board, axis, &status2)) return FALSE;
     if (status1 & TLM_ST1_OPERATING) return Refuse(MOTERR_NOT_STOPPED);
@@ -106,32 +156,114 @@ static BOOL ReadyToStart(TLMMOTION m, WORD axis) {
 }
 
 // Operation-mode byte, then the start command: the order every start of the test program
-// uses. The axis counts as started only once the start command went out.
-static BOOL Start(TLMMOTION m, WORD axis, AxisState* state, BYTE mode, BYTE command, LONG kind, LONG direction) {
+// uses. A stop since the call began cancels the start before it goes out; one that comes
+// while it goes out waits for the axis lock and follows it.
+static BOOL Start(MotionBoard* m, WORD axis, AxisState* state, LONG stopsAtEntry, BYTE mode, BYTE command, LONG kind,
+                  LONG direction) {
     if (!tlmio_DousaWrite(m->board, axis, mode)) return FALSE;
+    if (StopCount(state) != stopsAtEntry) return Refuse(MOTERR_CANCELLED);
     state->moveKind = kind;
     state->direction = direction;
-    __atomic_store_n(&state->stopSent, 0, __ATOMIC_RELEASE);
+    state->stopsAtStart = stopsAtEntry;
+    state->libraryStop = 0;
+    state->settle = SETTLE_NONE;
     state->startedByThis = true;
     if (Command(m, axis, command)) return TRUE;
     // A start that failed may still have reached the board: stop, then report.
-    DWORD error = GetLastError();
-    StopNow(m, axis);
-    SetLastError(error);
-    return FALSE;
+    state->moveKind = MOVE_NONE;
+    return StopAfterFailure(m, axis);
 }
 
-static BOOL MovePulses(TLMMOTION m, WORD axis, AxisState* state, LONGLONG pulses, BOOL ramped) {
-    if (!WriteRegister(m, axis, TLM_REG_PRESET, (DWORD)(pulses < 0 ? -pulses : pulses))) return FALSE;
-    return Start(m, axis, state, pulses > 0 ? TLM_MODE_PLUS_PRESET : TLM_MODE_MINUS_PRESET,
+// A preset feed latches the interrupt status 0x14 when it reaches its target, as the feeds of
+// the test program's cycle runs do: cycle mode on, the old status cleared, before the start.
+static BOOL MovePulses(MotionBoard* m, WORD axis, AxisState* state, LONG stopsAtEntry, LONGLONG pulses, BOOL ramped) {
+    if (!Command(m, axis, TLM_CMD_CLEAR_INT) || !Command(m, axis, TLM_CMD_CYCLE_ON) ||
+        !WriteRegister(m, axis, TLM_REG_PRESET, (DWORD)(pulses < 0 ? -pulses : pulses)))
+        return FALSE;
+    return Start(m, axis, state, stopsAtEntry, pulses > 0 ? TLM_MODE_PLUS_PRESET : TLM_MODE_MINUS_PRESET,
                  ramped ? TLM_CMD_START_RAMPED : TLM_CMD_START_FL, MOVE_PRESET, pulses > 0 ? 1 : -1);
+}
+
+// Why a move that has ended ended, from what the controller reports: the interrupt status
+// of a preset feed, the limit inputs, and the position counter an origin return zeroes.
+static LONG EndReason(const AxisState* state, BYTE status1, BYTE interrupt, LONG position) {
+    if (state->libraryStop != 0) return state->libraryStop;
+    if (state->moveKind == MOVE_PRESET && interrupt == TLM_INT_FEED_END) return TLMMOTION_ARRIVED;
+    if (state->direction > 0 && (status1 & TLM_ST1_PLUS_ELS)) return TLMMOTION_PLUS_LIMIT;
+    if (state->direction < 0 && (status1 & TLM_ST1_MINUS_ELS)) return TLMMOTION_MINUS_LIMIT;
+    // An origin return zeroes the counter when it completes; a stop through this handle
+    // says it did not.
+    bool stoppedHere = __atomic_load_n(&state->stops, __ATOMIC_ACQUIRE) != state->stopsAtStart;
+    if (state->moveKind == MOVE_HOME && position == 0 && !stoppedHere) return TLMMOTION_ARRIVED;
+    return TLMMOTION_STOPPED;
+}
+
+// One poll of a wait, under the axis lock. *why stays 0 while the axis moves; once it stands,
+// *why says why and *position is the counter. SVALM during a move stops it at once.
+static BOOL PollAxis(MotionBoard* m, WORD axis, AxisState* state, LONG* why, LONG* position) {
+    *why = 0;
+    EnterCriticalSection(&state->lock);
+    BYTE status1, status2, interrupt = 0;
+    DWORD counter = 0;
+    BOOL ok = tlmio_status1Read(m->board, axis, &status1) && tlmio_status2Read(m->board, axis, &status2);
+    bool moving = ok && (status1 & TLM_ST1_OPERATING);
+    if (ok && moving && (status2 & TLM_ST2_SVALM) && state->settle < SETTLE_IMMEDIATE) {
+        state->libraryStop = TLMMOTION_SERVO_ALARM;
+        if (state->moveKind == MOVE_NONE) state->moveKind = MOVE_JOG;  // started elsewhere: report the alarm
+        state->settle = SETTLE_IMMEDIATE;
+        state->settleBy = GetTickCount() + SETTLE_MARGIN_MS;
+        __atomic_add_fetch(&state->stops, 1, __ATOMIC_ACQ_REL);
+        ok = Command(m, axis, TLM_CMD_IMMEDIATE_STOP) || Command(m, axis, TLM_CMD_DECEL_STOP);
+    } else if (ok && !moving) {
+        if (state->moveKind == MOVE_PRESET) ok = tlmio_intstatusRead(m->board, axis, &interrupt);
+        ok = ok && ReadRegister(m, axis, TLM_REG_POSITION, &counter);
+        if (ok && state->moveKind == MOVE_PRESET) ok = Command(m, axis, TLM_CMD_CYCLE_OFF);
+        if (ok) {
+            *why = state->moveKind == MOVE_NONE ? (LONG)TLMMOTION_IDLE
+                                                : EndReason(state, status1, interrupt, (LONG)counter);
+            *position = (LONG)counter;
+            state->moveKind = MOVE_NONE;
+            state->libraryStop = 0;
+            state->settle = SETTLE_NONE;
+        }
+    }
+    // A wait that cannot read the axis cannot watch it either: stop it before reporting.
+    if (!ok) StopAfterFailure(m, axis);
+    LeaveCriticalSection(&state->lock);
+    return ok;
+}
+
+// The library's own stop of a moving axis (timeout, close), one step per poll, under the
+// axis lock: a decelerating stop first; once the ramp time and a margin have passed with the
+// axis still moving, the immediate stop; once that has had its margin too, the library gives
+// up on the axis (SETTLE_GAVE_UP). Each step is taken also when its request fails.
+static BOOL LibraryStop(MotionBoard* m, WORD axis, AxisState* state, LONG reason) {
+    BOOL ok = TRUE;
+    DWORD now = GetTickCount();
+    if (state->libraryStop == 0) state->libraryStop = reason;
+    if (state->moveKind == MOVE_NONE) state->moveKind = MOVE_JOG;  // started elsewhere: report the stop
+    if (state->settle == SETTLE_NONE) {
+        state->settle = SETTLE_DECELERATING;
+        state->settleBy = now + state->rampMs + SETTLE_MARGIN_MS;
+        ok = StopNow(m, axis);
+    } else if ((LONG)(now - state->settleBy) < 0) {
+        // the stop sent still has time
+    } else if (state->settle == SETTLE_DECELERATING) {
+        state->settle = SETTLE_IMMEDIATE;
+        state->settleBy = now + SETTLE_MARGIN_MS;
+        ok = Command(m, axis, TLM_CMD_IMMEDIATE_STOP);
+    } else {
+        state->settle = SETTLE_GAVE_UP;
+        ok = Refuse(MOTERR_NOT_STOPPED);
+    }
+    return ok;
 }
 
 // -- exports --------------------------------------------------------------------------------
 
 BOOL WINAPI tlmmotion_Open(TLMIO_HANDLE board, TLMMOTION* motion) {
     if (motion == NULL) return Refuse(ERROR_INVALID_PARAMETER);
-    TLMMOTION m = (TLMMOTION)calloc(1, sizeof(struct TLMMOTION_BOARD));
+    MotionBoard* m = (MotionBoard*)calloc(1, sizeof(MotionBoard));
     if (m == NULL) return Refuse(ERROR_NOT_ENOUGH_MEMORY);
     m->board = board;
     // An axis the board lacks answers a register read with all bits set.
@@ -145,67 +277,90 @@ BOOL WINAPI tlmmotion_Open(TLMIO_HANDLE board, TLMMOTION* motion) {
     if (ok && m->axisCount == 0) ok = Refuse(MOTERR_NO_AXIS);
     int slot = -1;
     if (ok) {
+        InitializeCriticalSection(&m->boardLock);
+        for (int a = 0; a < TLMMOTION_MAX_AXES; ++a) {
+            InitializeCriticalSection(&m->axes[a].lock);
+            m->axes[a].rampMs = DEFAULT_RAMP_MS;
+        }
         LockHandles();
         for (int i = 0; i < MAX_MOTION_HANDLES && slot < 0; ++i)
             if (g_handles[i] == NULL) slot = i;
         if (slot >= 0) {
-            for (int a = 0; a < TLMMOTION_MAX_AXES; ++a) InitializeCriticalSection(&m->axes[a].lock);
+            m->value = (TLMMOTION)((++g_opens << 8) | (uintptr_t)(slot + 1));
             g_handles[slot] = m;
         }
         UnlockHandles();
-        if (slot < 0) ok = Refuse(ERROR_NOT_ENOUGH_MEMORY);
+        if (slot < 0) {
+            for (int a = 0; a < TLMMOTION_MAX_AXES; ++a) DeleteCriticalSection(&m->axes[a].lock);
+            DeleteCriticalSection(&m->boardLock);
+            ok = Refuse(ERROR_NOT_ENOUGH_MEMORY);
+        }
     }
     if (!ok) {
         free(m);
         return FALSE;
     }
-    *motion = m;
+    *motion = m->value;
     return TRUE;
 }
 
 BOOL WINAPI tlmmotion_Close(TLMMOTION motion) {
-    bool found = false;
+    // New calls are refused first, then the calls under way end (a wait sees the close at
+    // its next poll), and only then go the stops: no start can follow them.
+    MotionBoard* m = NULL;
+    int slot = HandleSlot(motion);
     LockHandles();
-    for (int i = 0; i < MAX_MOTION_HANDLES; ++i)
-        if (motion != NULL && g_handles[i] == motion) {
-            g_handles[i] = NULL;
-            found = true;
-        }
-    if (found) __atomic_store_n(&motion->closing, 1, __ATOMIC_RELEASE);
-    UnlockHandles();
-    if (!found) return Refuse(LIBERR_HANDLE);
-    // The stops go out at once; calls under way (a wait polls) see the close and leave.
-    BOOL ok = TRUE;
-    DWORD firstError = 0;
-    for (WORD axis = 0; axis < motion->axisCount; ++axis) {
-        if (!motion->axes[axis].startedByThis) continue;
-        __atomic_store_n(&motion->axes[axis].stopSent, 1, __ATOMIC_RELEASE);
-        if (!StopNow(motion, axis) && ok) {
-            ok = FALSE;
-            firstError = GetLastError();
-        }
+    if (slot >= 0 && slot < MAX_MOTION_HANDLES && g_handles[slot] != NULL && g_handles[slot]->value == motion) {
+        m = g_handles[slot];
+        g_handles[slot] = NULL;
+        __atomic_store_n(&m->closing, 1, __ATOMIC_RELEASE);
     }
-    while (__atomic_load_n(&motion->users, __ATOMIC_ACQUIRE) != 0) Sleep(1);
-    for (int a = 0; a < TLMMOTION_MAX_AXES; ++a) DeleteCriticalSection(&motion->axes[a].lock);
-    free(motion);
-    if (!ok) SetLastError(firstError);
-    return ok;
+    UnlockHandles();
+    if (m == NULL) return Refuse(LIBERR_HANDLE);
+    while (__atomic_load_n(&m->users, __ATOMIC_ACQUIRE) != 0) Sleep(1);
+    // Every axis this handle started gets the library's stop; close then watches them until
+    // they stand, and succeeds only if they do.
+    DWORD firstError = 0;
+    bool watching[TLMMOTION_MAX_AXES] = {};
+    for (bool first = true, any = true; any; first = false) {
+        any = false;
+        for (WORD axis = 0; axis < m->axisCount; ++axis) {
+            AxisState* state = &m->axes[axis];
+            if (!(first ? state->startedByThis : watching[axis])) continue;
+            BYTE status1 = 0;
+            BOOL ok = first || tlmio_status1Read(m->board, axis, &status1);
+            watching[axis] = ok && (first || (status1 & TLM_ST1_OPERATING));
+            if (first) state->settle = SETTLE_NONE;
+            if (watching[axis]) ok = LibraryStop(m, axis, state, TLMMOTION_STOPPED);
+            if (state->settle == SETTLE_GAVE_UP) watching[axis] = false;
+            if (!ok && firstError == 0) firstError = GetLastError();
+            any = any || watching[axis];
+        }
+        if (any) Sleep(first ? 0 : POLL_MS);
+    }
+    for (int a = 0; a < TLMMOTION_MAX_AXES; ++a) DeleteCriticalSection(&m->axes[a].lock);
+    DeleteCriticalSection(&m->boardLock);
+    free(m);
+    if (firstError != 0) return Refuse(firstError);
+    return TRUE;
 }
 
 BOOL WINAPI tlmmotion_AxisCount(TLMMOTION motion, LONG* count) {
     if (count == NULL) return Refuse(ERROR_INVALID_PARAMETER);
-    TLMMOTION m = UseHandle(motion);
+    MotionBoard* m = UseHandle(motion);
     if (m == NULL) return FALSE;
     *count = m->axisCount;
     ReleaseHandle(m);
     return TRUE;
 }
 
-// Runs one axis operation: handle and axis checked, the axis locked around it.
+// Runs one axis operation: handle and axis checked, the axis locked around it. The body sees
+// m, axis, state and stopsAtEntry, and sets ok.
 #define AXIS_CALL(motion, axis, ...)                                                                                   \
-    TLMMOTION m = UseHandle(motion);                                                                                   \
+    MotionBoard* m = UseHandle(motion);                                                                                \
     if (m == NULL) return FALSE;                                                                                       \
-    AxisState* state = UseAxis(m, axis);                                                                               \
+    LONG stopsAtEntry = 0;                                                                                             \
+    AxisState* state = UseAxis(m, axis, &stopsAtEntry);                                                                \
     BOOL ok = FALSE;                                                                                                   \
     if (state != NULL) {                                                                                               \
         __VA_ARGS__;                                                                                                   \
@@ -213,6 +368,20 @@ BOOL WINAPI tlmmotion_AxisCount(TLMMOTION motion, LONG* count) {
     }                                                                                                                  \
     ReleaseHandle(m);                                                                                                  \
     return ok
+
+// The ELS polarity bits of one axis, read, changed and written under the board lock, so that
+// calls on other axes keep theirs; with verify, read back as the test program's toggle does.
+static BOOL SetElsContact(MotionBoard* m, WORD axis, bool aContact, bool verify) {
+    BYTE present = (BYTE)((1u << m->axisCount) - 1), bit = (BYTE)(1u << axis), els = 0, readBack = 0;
+    EnterCriticalSection(&m->boardLock);
+    BOOL ok = tlmio_ElstRead(m->board, &els);
+    els = (BYTE)(aContact ? (els & present) | bit : (els & present) & ~bit);
+    ok = ok && tlmio_ElstWrite(m->board, els);
+    if (ok && verify) ok = tlmio_ElstRead(m->board, &readBack);
+    if (ok && verify && (readBack & present) != els) ok = Refuse(MOTERR_READBACK);
+    LeaveCriticalSection(&m->boardLock);
+    return ok;
+}
 
 BOOL WINAPI tlmmotion_Init(TLMMOTION motion, WORD axis) {
     // The test program's defaults: 1500 pulses, 500 to 5000 pps in 1 s.
@@ -222,7 +391,7 @@ BOOL WINAPI tlmmotion_Init(TLMMOTION motion, WORD axis) {
     } kDefaults[] = {{TLM_REG_PRESET, 1500},
                      {TLM_REG_FL, 500},
                      {TLM_REG_FH, 5000},
-                     {TLM_REG_RATE, ComputeRateValue(1.0, 500, 5000)},
+                     {TLM_REG_RATE, ComputeRateValue(DEFAULT_RAMP_MS / 1000.0, 500, 5000)},
                      {TLM_REG_4, TLM_REG_4_INIT},
                      {TLM_REG_5, 0},
                      {TLM_REG_SIGNAL, TLM_SIG_DEFAULT},
@@ -240,13 +409,15 @@ BOOL WINAPI tlmmotion_Init(TLMMOTION motion, WORD axis) {
                      {TLM_REG_26, 0},
                      {TLM_REG_27, 0}};
     AXIS_CALL(motion, axis, {
+        state->moveKind = MOVE_NONE;  // the reset stops whatever ran
+        state->rampMs = DEFAULT_RAMP_MS;
         ok = Command(m, axis, TLM_CMD_AXIS_RESET) && Command(m, axis, TLM_CMD_CLEAR_INT) &&
              Command(m, axis, TLM_CMD_CLEAR_END) && tlmio_SeigyoWrite(m->board, axis, TLM_CONTROL_INIT);
         for (size_t i = 0; ok && i < sizeof kDefaults / sizeof kDefaults[0]; ++i)
             ok = WriteRegister(m, axis, kDefaults[i].reg, kDefaults[i].value);
-        ok = ok && Command(m, axis, TLM_CMD_SVON_OFF) && Command(m, axis, TLM_CMD_SVRST_OFF);
-        if (ok && axis == 0) ok = tlmio_ElstWrite(m->board, 0) && tlmio_CmpcWrite(m->board, 0);
-        state->moveKind = MOVE_NONE;
+        ok = ok && Command(m, axis, TLM_CMD_SVON_OFF) && Command(m, axis, TLM_CMD_SVRST_OFF) &&
+             SetElsContact(m, axis, false, false);
+        if (ok && axis == TLM_AXIS_X) ok = tlmio_CmpcWrite(m->board, 0);
     });
 }
 
@@ -257,23 +428,59 @@ BOOL WINAPI tlmmotion_SetSpeeds(TLMMOTION motion, WORD axis, LONG fl, LONG fh, d
     AXIS_CALL(motion, axis, {
         ok = WriteRegister(m, axis, TLM_REG_FL, (DWORD)fl) && WriteRegister(m, axis, TLM_REG_FH, (DWORD)fh) &&
              WriteRegister(m, axis, TLM_REG_RATE, ComputeRateValue(accelSeconds, (DWORD)fl, (DWORD)fh));
+        // A stop may take as long as the longer of the old and the new ramp.
+        DWORD rampMs = (DWORD)(accelSeconds * 1000.0 + 0.5);
+        if (ok || rampMs > state->rampMs) state->rampMs = rampMs;
+    });
+}
+
+BOOL WINAPI tlmmotion_SetContacts(TLMMOTION motion, WORD axis, LONG aContacts) {
+    LONG limits = aContacts & LIMIT_INPUTS;
+    if ((aContacts & ~CONTACT_INPUTS) != 0 || (limits != 0 && limits != LIMIT_INPUTS))
+        return Refuse(ERROR_INVALID_PARAMETER);
+    AXIS_CALL(motion, axis, {
+        DWORD signal = 0, readBack = 0;
+        ok = ReadRegister(m, axis, TLM_REG_SIGNAL, &signal);
+        for (size_t i = 0; i < sizeof kSignalContacts / sizeof kSignalContacts[0]; ++i)
+            signal = (aContacts & kSignalContacts[i].input) ? signal | kSignalContacts[i].signalBit
+                                                            : signal & ~kSignalContacts[i].signalBit;
+        ok = ok && WriteRegister(m, axis, TLM_REG_SIGNAL, signal) && ReadRegister(m, axis, TLM_REG_SIGNAL, &readBack);
+        if (ok && readBack != signal) ok = Refuse(MOTERR_READBACK);
+        ok = ok && SetElsContact(m, axis, limits != 0, true);
+    });
+}
+
+BOOL WINAPI tlmmotion_GetContacts(TLMMOTION motion, WORD axis, LONG* aContacts) {
+    if (aContacts == NULL) return Refuse(ERROR_INVALID_PARAMETER);
+    AXIS_CALL(motion, axis, {
+        DWORD signal = 0;
+        BYTE els = 0;
+        ok = ReadRegister(m, axis, TLM_REG_SIGNAL, &signal) && tlmio_ElstRead(m->board, &els);
+        if (ok) {
+            LONG contacts = (els & (1u << axis)) ? LIMIT_INPUTS : 0;
+            for (size_t i = 0; i < sizeof kSignalContacts / sizeof kSignalContacts[0]; ++i)
+                if (signal & kSignalContacts[i].signalBit) contacts |= kSignalContacts[i].input;
+            *aContacts = contacts;
+        }
     });
 }
 
 BOOL WINAPI tlmmotion_MoveBy(TLMMOTION motion, WORD axis, LONG pulses, BOOL ramped) {
     if (pulses == 0 || pulses < -TLMMOTION_MOVE_MAX) return Refuse(ERROR_INVALID_PARAMETER);
-    AXIS_CALL(motion, axis, { ok = ReadyToStart(m, axis) && MovePulses(m, axis, state, pulses, ramped); });
+    AXIS_CALL(motion, axis, {
+        ok = ReadyToStart(m, axis, state, stopsAtEntry) && MovePulses(m, axis, state, stopsAtEntry, pulses, ramped);
+    });
 }
 
 BOOL WINAPI tlmmotion_MoveTo(TLMMOTION motion, WORD axis, LONG target, BOOL ramped) {
     AXIS_CALL(motion, axis, {
         DWORD position;
-        ok = ReadyToStart(m, axis) && ReadRegister(m, axis, TLM_REG_POSITION, &position);
+        ok = ReadyToStart(m, axis, state, stopsAtEntry) && ReadRegister(m, axis, TLM_REG_POSITION, &position);
         LONGLONG pulses = (LONGLONG)target - (LONGLONG)(LONG)position;
         if (ok && (pulses > TLMMOTION_MOVE_MAX || pulses < -(LONGLONG)TLMMOTION_MOVE_MAX))
             ok = Refuse(ERROR_INVALID_PARAMETER);
         else if (ok && pulses != 0)
-            ok = MovePulses(m, axis, state, pulses, ramped);
+            ok = MovePulses(m, axis, state, stopsAtEntry, pulses, ramped);
         else if (ok)
             state->moveKind = MOVE_NONE;
     });
@@ -282,84 +489,86 @@ BOOL WINAPI tlmmotion_MoveTo(TLMMOTION motion, WORD axis, LONG target, BOOL ramp
 BOOL WINAPI tlmmotion_Jog(TLMMOTION motion, WORD axis, LONG direction, BOOL ramped) {
     if (direction != 1 && direction != -1) return Refuse(ERROR_INVALID_PARAMETER);
     AXIS_CALL(motion, axis, {
-        ok = ReadyToStart(m, axis) &&
-             Start(m, axis, state, direction > 0 ? TLM_MODE_PLUS_CONTINUOUS : TLM_MODE_MINUS_CONTINUOUS,
+        ok = ReadyToStart(m, axis, state, stopsAtEntry) &&
+             Start(m, axis, state, stopsAtEntry, direction > 0 ? TLM_MODE_PLUS_CONTINUOUS : TLM_MODE_MINUS_CONTINUOUS,
                    ramped ? TLM_CMD_START_RAMPED : TLM_CMD_START_FL, MOVE_JOG, direction);
     });
 }
 
 BOOL WINAPI tlmmotion_Home(TLMMOTION motion, WORD axis, BOOL zPhase) {
     AXIS_CALL(motion, axis, {
-        ok = ReadyToStart(m, axis) &&
+        ok = ReadyToStart(m, axis, state, stopsAtEntry) &&
              WriteRegister(m, axis, TLM_REG_ORIGIN, zPhase ? TLM_ORIGIN_OLS_Z : TLM_ORIGIN_OLS) &&
-             Start(m, axis, state, TLM_MODE_ORIGIN_RETURN, zPhase ? TLM_CMD_START_RAMPED : TLM_CMD_START_FL, MOVE_HOME,
-                   -1);
+             Start(m, axis, state, stopsAtEntry, TLM_MODE_ORIGIN_RETURN,
+                   zPhase ? TLM_CMD_START_RAMPED : TLM_CMD_START_FL, MOVE_HOME, -1);
     });
 }
 
+// A stop is counted before it waits for the axis lock, so that a start under way sees it;
+// it then waits at most for the requests of the one call that holds the axis.
+static BOOL StopAxis(MotionBoard* m, WORD axis, BYTE command) {
+    AxisState* state = &m->axes[axis];
+    __atomic_add_fetch(&state->stops, 1, __ATOMIC_ACQ_REL);
+    EnterCriticalSection(&state->lock);
+    BOOL ok = Command(m, axis, command) || (command == TLM_CMD_DECEL_STOP && Command(m, axis, TLM_CMD_IMMEDIATE_STOP));
+    LeaveCriticalSection(&state->lock);
+    return ok;
+}
+
 BOOL WINAPI tlmmotion_Stop(TLMMOTION motion, WORD axis, BOOL immediate) {
-    TLMMOTION m = UseHandle(motion);
+    MotionBoard* m = UseHandle(motion);
     if (m == NULL) return FALSE;
-    BOOL ok = FALSE;
-    if (AxisValid(m, axis)) {
-        // Not behind the axis lock: a stop must not wait for anything on the same axis.
-        __atomic_store_n(&m->axes[axis].stopSent, 1, __ATOMIC_RELEASE);
-        ok = Command(m, axis, immediate ? TLM_CMD_IMMEDIATE_STOP : TLM_CMD_DECEL_STOP);
-    }
+    BOOL ok = AxisValid(m, axis) && StopAxis(m, axis, immediate ? TLM_CMD_IMMEDIATE_STOP : TLM_CMD_DECEL_STOP);
     ReleaseHandle(m);
     return ok;
 }
 
-// Why a move that has ended ended, from what this handle started and sent and the limit
-// inputs at its end.
-static LONG EndReason(const AxisState* state, BYTE status1) {
-    if (__atomic_load_n(&state->stopSent, __ATOMIC_ACQUIRE)) return TLMMOTION_STOPPED;
-    if (state->direction > 0 && (status1 & TLM_ST1_PLUS_ELS)) return TLMMOTION_PLUS_LIMIT;
-    if (state->direction < 0 && (status1 & TLM_ST1_MINUS_ELS)) return TLMMOTION_MINUS_LIMIT;
-    if (state->moveKind == MOVE_JOG) return TLMMOTION_STOPPED;  // by someone else
-    return TLMMOTION_ARRIVED;
+BOOL WINAPI tlmmotion_StopAll(TLMMOTION motion) {
+    MotionBoard* m = UseHandle(motion);
+    if (m == NULL) return FALSE;
+    DWORD firstError = 0;
+    for (WORD axis = 0; axis < m->axisCount; ++axis)
+        if (!StopAxis(m, axis, TLM_CMD_DECEL_STOP) && firstError == 0) firstError = GetLastError();
+    ReleaseHandle(m);
+    if (firstError != 0) return Refuse(firstError);
+    return TRUE;
+}
+
+BOOL WINAPI tlmmotion_Poll(TLMMOTION motion, WORD axis, LONG* position, LONG* reason) {
+    if (position == NULL || reason == NULL) return Refuse(ERROR_INVALID_PARAMETER);
+    MotionBoard* m = UseHandle(motion);
+    if (m == NULL) return FALSE;
+    LONG why = 0, counter = 0;
+    BOOL ok = AxisValid(m, axis) && PollAxis(m, axis, &m->axes[axis], &why, &counter);
+    if (ok && why != 0) *position = counter;
+    if (ok) *reason = why;
+    ReleaseHandle(m);
+    return ok;
 }
 
 BOOL WINAPI tlmmotion_Wait(TLMMOTION motion, WORD axis, DWORD timeoutMs, LONG* position, LONG* reason) {
     if (position == NULL || timeoutMs > TLMMOTION_TIMEOUT_MAX) return Refuse(ERROR_INVALID_PARAMETER);
-    TLMMOTION m = UseHandle(motion);
+    MotionBoard* m = UseHandle(motion);
     if (m == NULL) return FALSE;
-    // Locked below one poll at a time, so that a stop gets through.
+    // Locked one poll at a time, so that a stop gets through between them.
     AxisState* state = AxisValid(m, axis) ? &m->axes[axis] : NULL;
     BOOL ok = state != NULL;
-    LONG why = 0;
+    LONG why = 0, counter = 0;
     DWORD started = GetTickCount();
-    while (ok && why == 0) {
-        if (__atomic_load_n(&m->closing, __ATOMIC_ACQUIRE)) {
-            ok = Refuse(LIBERR_HANDLE);
-            break;
-        }
+    while (ok) {
+        // A close ends the wait; the close then stops the axis.
+        if (__atomic_load_n(&m->closing, __ATOMIC_ACQUIRE)) ok = Refuse(LIBERR_HANDLE);
+        ok = ok && PollAxis(m, axis, state, &why, &counter);
+        if (!ok || why != 0) break;
+        // At the timeout the library stops the axis and waits, bounded, until it stands.
         EnterCriticalSection(&state->lock);
-        BYTE status1, status2;
-        ok = tlmio_status1Read(m->board, axis, &status1) && tlmio_status2Read(m->board, axis, &status2);
-        bool moving = ok && (status1 & TLM_ST1_OPERATING);
-        if (ok && moving && (status2 & TLM_ST2_SVALM)) {
-            ok = Command(m, axis, TLM_CMD_IMMEDIATE_STOP);
-            why = TLMMOTION_SERVO_ALARM;
-        } else if (ok && moving && GetTickCount() - started >= timeoutMs) {
-            __atomic_store_n(&state->stopSent, 1, __ATOMIC_RELEASE);
-            ok = StopNow(m, axis);
-            why = TLMMOTION_TIMEOUT;
-        } else if (ok && !moving) {
-            why = state->moveKind == MOVE_NONE ? (LONG)TLMMOTION_IDLE : EndReason(state, status1);
-        }
-        if (why != 0) state->moveKind = MOVE_NONE;
+        if (GetTickCount() - started >= timeoutMs || state->settle != SETTLE_NONE)
+            ok = LibraryStop(m, axis, state, TLMMOTION_TIMEOUT);
         LeaveCriticalSection(&state->lock);
-        if (ok && why == 0) Sleep(POLL_MS);
-    }
-    DWORD counter = 0;
-    if (ok) {
-        EnterCriticalSection(&state->lock);
-        ok = ReadRegister(m, axis, TLM_REG_POSITION, &counter);
-        LeaveCriticalSection(&state->lock);
+        if (ok) Sleep(POLL_MS);
     }
     if (ok) {
-        *position = (LONG)counter;
+        *position = counter;
         if (reason != NULL) *reason = why;
     }
     ReleaseHandle(m);

@@ -7,9 +7,12 @@
  * or whatever tellamio.dll left (its LIBERR_ codes and the system's). Out-parameters are
  * written only on success.
  *
- * Threads: calls on one axis are serialised by the library; calls on different axes run
- * concurrently. A stop is never held up by a tlmmotion_Wait of another thread on the same
- * axis. Usable from C and C++. */
+ * Threads: one call on an axis at a time, stops included: every call holds the axis while it
+ * sends, so no two calls' requests interleave on the axis' ports; calls on different axes run
+ * concurrently. A wait holds the axis only for each poll, so a stop waits at most for the
+ * requests of one call in flight. A stop cancels a start call under way: that call either
+ * sends no start and fails with MOTERR_CANCELLED, or its start goes out and the stop follows
+ * it. A stop made before a start call began does not cancel it. Usable from C and C++. */
 #ifndef TELLAMIO_MOTION_H
 #define TELLAMIO_MOTION_H
 
@@ -23,6 +26,8 @@ extern "C" {
 #define MOTERR_NO_AXIS     0x20000101L /* the board has no such axis */
 #define MOTERR_NOT_STOPPED 0x20000102L /* the axis is moving: stop it or wait first */
 #define MOTERR_SERVO_ALARM 0x20000103L /* a move is refused while the axis' SVALM input is active */
+#define MOTERR_CANCELLED   0x20000104L /* a stop came while the call was starting the axis: no start was sent */
+#define MOTERR_READBACK    0x20000105L /* a setting read back other than it was written */
 
 /* A motion handle: one open board as the motion library drives it. */
 typedef struct TLMMOTION_BOARD* TLMMOTION;
@@ -37,12 +42,13 @@ typedef struct TLMMOTION_BOARD* TLMMOTION;
 #define TLMMOTION_MOVE_MAX    2147483647 /* pulses of one preset feed */
 #define TLMMOTION_TIMEOUT_MAX 86400000   /* milliseconds a wait may take */
 
-/* Why a wait ended. */
+/* Why a wait ended, from what the controller reports (status bytes, the interrupt status of a
+ * preset feed, the position counter of an origin return) and the stops the library sent. */
 enum {
     TLMMOTION_ARRIVED = 1,     /* the preset feed reached its target, or the origin return completed */
-    TLMMOTION_PLUS_LIMIT = 2,  /* +ELS stopped it */
-    TLMMOTION_MINUS_LIMIT = 3, /* -ELS stopped it */
-    TLMMOTION_STOPPED = 4,     /* a stop command ended it */
+    TLMMOTION_PLUS_LIMIT = 2,  /* +ELS, in the direction of travel, is active at the end */
+    TLMMOTION_MINUS_LIMIT = 3, /* -ELS, in the direction of travel, is active at the end */
+    TLMMOTION_STOPPED = 4,     /* a stop ended it, sent by anyone */
     TLMMOTION_SERVO_ALARM = 5, /* SVALM came on: the library stopped the axis at once */
     TLMMOTION_TIMEOUT = 6,     /* still moving at the timeout: the library stopped it */
     TLMMOTION_IDLE = 7         /* nothing had been started since the last wait */
@@ -68,15 +74,21 @@ typedef struct TLMMOTION_STATUS {
  * counts its axes by reading a register of each (nothing is written). The board stays
  * tellamio's: close the motion handle first, then the board. */
 BOOL WINAPI tlmmotion_Open(TLMIO_HANDLE board, TLMMOTION* motion);
-/* Stops every axis this handle started (decelerating stop, an immediate stop where that
- * fails) and frees the handle, also when a stop fails; the first failure is reported. */
+/* Refuses new calls on the handle, waits for the calls under way (a wait ends with
+ * LIBERR_HANDLE), then stops every axis this handle started (decelerating; an immediate stop
+ * where that fails or the axis still moves after its ramp time) and frees the handle, also
+ * when a stop fails. TRUE only if every one of those axes stands; otherwise the first failure,
+ * MOTERR_NOT_STOPPED for an axis that would not stop. A closed handle is refused with
+ * LIBERR_HANDLE, also after another open. */
 BOOL WINAPI tlmmotion_Close(TLMMOTION motion);
 /* The axes the board has (4 or 6). */
 BOOL WINAPI tlmmotion_AxisCount(TLMMOTION motion, LONG* count);
 
 /* Initialises an axis with the test program's defaults: reset, control byte, registers
  * (preset 1500, FL 500, FH 5000, 1 s ramps, signal configuration 0x13000004, origin return on
- * OLS, position 0), servo outputs off; for axis X also the ELS polarity and CMP bytes. */
+ * OLS, position 0), servo outputs off, B contact for its inputs: its own bit of the ELS
+ * polarity byte cleared (read, changed, written; the other axes' bits stay). For axis X also
+ * the CMP byte 0. */
 BOOL WINAPI tlmmotion_Init(TLMMOTION motion, WORD axis);
 /* FL and FH (1..32766 pps, FH not below FL) and the acceleration/deceleration time in
  * seconds, written as the rate register by the test program's formula. */
@@ -92,12 +104,29 @@ BOOL WINAPI tlmmotion_Jog(TLMMOTION motion, WORD axis, LONG direction, BOOL ramp
 /* Origin return: to OLS at FL, or with zPhase on to OLS then the next Z mark (ramped). The
  * position counter becomes 0 when it completes. */
 BOOL WINAPI tlmmotion_Home(TLMMOTION motion, WORD axis, BOOL zPhase);
-/* Decelerating stop, or with immediate nonzero an immediate one. */
+/* The contact type of an axis' inputs: aContacts is the set of TLMMOTION_IN_ bits whose
+ * inputs are A contact (normally open); the others become B contact. +ELS and -ELS share one
+ * setting, so both bits or neither; Z has none (ERROR_INVALID_PARAMETER). Register 6 and the
+ * axis' bit of the ELS polarity byte are written and read back (MOTERR_READBACK). */
+BOOL WINAPI tlmmotion_SetContacts(TLMMOTION motion, WORD axis, LONG aContacts);
+BOOL WINAPI tlmmotion_GetContacts(TLMMOTION motion, WORD axis, LONG* aContacts);
+
+/* Decelerating stop (0x0A, then 0x09 where that fails), or with immediate nonzero an
+ * immediate one. It cancels a start call under way on the axis (see Threads). */
 BOOL WINAPI tlmmotion_Stop(TLMMOTION motion, WORD axis, BOOL immediate);
+/* A decelerating stop to every axis of the board, whoever started it. */
+BOOL WINAPI tlmmotion_StopAll(TLMMOTION motion);
 /* Waits until the axis stands, at most timeoutMs milliseconds; gives the position then and
- * why it stopped (TLMMOTION_ARRIVED ...). Safety first: at the timeout, or when SVALM comes
- * on, the axis is stopped before the call returns. reason may be null. */
+ * why it stopped (TLMMOTION_ARRIVED ...). Every exit leaves the axis standing or says it
+ * could not: when SVALM comes on, the immediate stop; at the timeout, the decelerating stop
+ * and a wait, bounded by the ramp time, until the axis stands (TLMMOTION_TIMEOUT); when a
+ * read fails, a stop before the error is returned; an axis that would not stop,
+ * MOTERR_NOT_STOPPED. reason may be null. */
 BOOL WINAPI tlmmotion_Wait(TLMMOTION motion, WORD axis, DWORD timeoutMs, LONG* position, LONG* reason);
+/* One poll of tlmmotion_Wait, for a program that waits in its own loop: *reason 0 while the
+ * axis moves (SVALM stops it, as in a wait), else why it ended, with *position. A poll that
+ * fails stops the axis. Call tlmmotion_Wait with timeout 0 to stop a move that took too long. */
+BOOL WINAPI tlmmotion_Poll(TLMMOTION motion, WORD axis, LONG* position, LONG* reason);
 BOOL WINAPI tlmmotion_GetStatus(TLMMOTION motion, WORD axis, TLMMOTION_STATUS* status);
 /* Servo-on (SVON) and servo-reset (SVRST) outputs. */
 BOOL WINAPI tlmmotion_ServoOn(TLMMOTION motion, WORD axis, BOOL on);
