@@ -3,7 +3,8 @@
     python move_axis.py [X|Y|Z|U|V|W [PULSES]]
 
 Without a board: put the simulated tellamio.dll (bin/sim) and tellamio_motion.dll in the
-folder named by TELLAM_LIBRARY_PATH.
+folder named by TELLAM_LIBRARY_PATH. A move that does not arrive (a limit, the servo
+alarm, the timeout) ends the program with the reason.
 """
 import sys
 
@@ -26,5 +27,8 @@ def move(axis_name="X", pulses=5000):
 if __name__ == "__main__":
     name = sys.argv[1] if len(sys.argv) > 1 else "X"
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 5000
-    there, back = move(name, count)
+    try:
+        there, back = move(name, count)
+    except tellam.MotionError as ended:  # a limit, the servo alarm, the timeout: the axis stands
+        sys.exit(str(ended))
     print("axis %s: moved to %d, back at %d" % (name, there, back))

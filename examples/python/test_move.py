@@ -19,6 +19,9 @@ def test_an_active_limit_keeps_the_axis_where_it_is():
     tellam.sim.reset()
     tellam.sim.set_input(0, "X", "+ELS", True)
     try:
-        assert move_axis.move("X", 1200) == (0, 0)  # no pulse towards an active limit
+        with pytest.raises(tellam.MotionError) as ended:
+            move_axis.move("X", 1200)
+        assert ended.value.reason == tellam.PLUS_LIMIT
+        assert ended.value.position == 0  # no pulse towards an active limit
     finally:
         tellam.sim.set_input(0, "X", "+ELS", None)
