@@ -38,6 +38,7 @@ enum SettleStep { SETTLE_NONE, SETTLE_DECELERATING, SETTLE_IMMEDIATE, SETTLE_GAV
 struct AxisState {
     CRITICAL_SECTION lock;  // one call on the axis at a time, stops included
     LONG stops;             // stops asked for: counted before the stop waits for the lock
+    LONG stopsWaiting;      // stops waiting for the lock: every other call lets them go first
     LONG moveKind;          // MoveKind of the last start not yet waited for
     LONG direction;         // +1 or -1 of that start
     LONG stopsAtStart;      // the stop count the start went out with
@@ -52,8 +53,8 @@ struct MotionBoard {
     TLMMOTION value;  // the handle's own value, never an address
     TLMIO_HANDLE board;
     LONG axisCount;
-    LONG users;    // calls under way
-    LONG closing;  // set by tlmmotion_Close: waits end, new calls are refused
+    LONG users;                  // calls under way
+    LONG closing;                // set by tlmmotion_Close: waits end, new calls are refused
     CRITICAL_SECTION boardLock;  // the board-wide bytes (ELS polarity)
     AxisState axes[TLMMOTION_MAX_AXES];
 };
@@ -106,13 +107,24 @@ static bool AxisValid(const MotionBoard* m, WORD axis) {
 
 static LONG StopCount(AxisState* state) { return __atomic_load_n(&state->stops, __ATOMIC_ACQUIRE); }
 
+// Every call but a stop takes the axis lock here and lets a waiting stop go first: the lock is
+// not fair, and a thread that polls could otherwise take it back again and again.
+static void LockAxis(AxisState* state) {
+    for (;;) {
+        while (__atomic_load_n(&state->stopsWaiting, __ATOMIC_ACQUIRE) != 0) Sleep(0);
+        EnterCriticalSection(&state->lock);
+        if (__atomic_load_n(&state->stopsWaiting, __ATOMIC_ACQUIRE) == 0) return;
+        LeaveCriticalSection(&state->lock);
+    }
+}
+
 // The axis, locked, when it is good; null otherwise (nothing sent). *stopsAtEntry is the stop
 // count before the call waited for the lock: a stop after it cancels a start of this call.
 static AxisState* UseAxis(MotionBoard* m, WORD axis, LONG* stopsAtEntry) {
     if (!AxisValid(m, axis)) return NULL;
     AxisState* state = &m->axes[axis];
     *stopsAtEntry = StopCount(state);
-    EnterCriticalSection(&state->lock);
+    LockAxis(state);
     return state;
 }
 
@@ -202,7 +214,7 @@ static LONG EndReason(const AxisState* state, BYTE status1, BYTE interrupt, LONG
 // *why says why and *position is the counter. SVALM during a move stops it at once.
 static BOOL PollAxis(MotionBoard* m, WORD axis, AxisState* state, LONG* why, LONG* position) {
     *why = 0;
-    EnterCriticalSection(&state->lock);
+    LockAxis(state);
     BYTE status1, status2, interrupt = 0;
     DWORD counter = 0;
     BOOL ok = tlmio_status1Read(m->board, axis, &status1) && tlmio_status2Read(m->board, axis, &status2);
@@ -508,8 +520,10 @@ BOOL WINAPI tlmmotion_Home(TLMMOTION motion, WORD axis, BOOL zPhase) {
 // it then waits at most for the requests of the one call that holds the axis.
 static BOOL StopAxis(MotionBoard* m, WORD axis, BYTE command) {
     AxisState* state = &m->axes[axis];
+    __atomic_add_fetch(&state->stopsWaiting, 1, __ATOMIC_ACQ_REL);
     __atomic_add_fetch(&state->stops, 1, __ATOMIC_ACQ_REL);
     EnterCriticalSection(&state->lock);
+    __atomic_sub_fetch(&state->stopsWaiting, 1, __ATOMIC_ACQ_REL);
     BOOL ok = Command(m, axis, command) || (command == TLM_CMD_DECEL_STOP && Command(m, axis, TLM_CMD_IMMEDIATE_STOP));
     LeaveCriticalSection(&state->lock);
     return ok;
@@ -561,7 +575,7 @@ BOOL WINAPI tlmmotion_Wait(TLMMOTION motion, WORD axis, DWORD timeoutMs, LONG* p
         ok = ok && PollAxis(m, axis, state, &why, &counter);
         if (!ok || why != 0) break;
         // At the timeout the library stops the axis and waits, bounded, until it stands.
-        EnterCriticalSection(&state->lock);
+        LockAxis(state);
         if (GetTickCount() - started >= timeoutMs || state->settle != SETTLE_NONE)
             ok = LibraryStop(m, axis, state, TLMMOTION_TIMEOUT);
         LeaveCriticalSection(&state->lock);
