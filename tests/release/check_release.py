@@ -58,11 +58,12 @@ ARCHES = {
 SOURCE_TREE = re.compile(r"(?<![\w./\\])(?:tools|build|sim|tests|tellamio|tlmtest|tlmremove|tlmsimctl|cmake|bench|dist)/|source tree")
 BOARD_TABLE = ["1 board(s)", "board  bus  device  I/O     IRQ  number  board ID  ID number",
                "    0    1       8  0xD000   11       0         0  3031323334353637"]
-# The byte writes of a move as tlmsimctl's trace shows them, without the register commands.
-MOVE_START = ["X command 0x60", "X command 0x61", "X command 0x62", "X control 0x14", "X command 0x48",
-              "X command 0x49", "X command 0x58", "X operation mode 0x28", "X command 0x13"]
-# Servo off, then the motion library's close stops the axis it moved.
-MOVE_END = ["X command 0x48", "X command 0x0A"]
+# The byte writes of a move as tlmsimctl's trace shows them, without the register commands:
+# init and servo on, then the preset feed in cycle mode, which latches its arrival.
+INIT = ["X command 0x60", "X command 0x61", "X command 0x62", "X control 0x14", "X command 0x48", "X command 0x49"]
+MOVE_START = INIT + ["X command 0x58", "X command 0x61", "X command 0x66", "X operation mode 0x28", "X command 0x13"]
+# The wait ends cycle mode; servo off, then the motion library's close stops the axis it moved.
+MOVE_END = ["X command 0x67", "X command 0x48", "X command 0x0A"]
 USAGE = "usage: move_axis [X|Y|Z|U|V|W [PULSES]]  (PULSES: nonzero, at most 10000000)"
 OPEN = "board 0 open, handle 0xFFFF0001"
 # (tlmsimctl command after its reset, program and arguments, exit code, first lines, last line,
@@ -74,14 +75,15 @@ RUNS = [
     # A move that does not end (the board's clock stands): the wait stops it after its time
     # (tellamio sends a decelerating stop at FL as 0x09), then the program once more.
     (["clock", "freeze"], ["move_axis.exe", "X", "1000"], 1, [OPEN], "the move took too long: stopped",
-     MOVE_START + ["X command 0x09", "X command 0x09"] + MOVE_END),
+     MOVE_START + ["X command 0x09", "X command 0x67", "X command 0x09"] + MOVE_END[1:]),
     ([], ["move_axis.exe", "Y", "-3000"], 0, [OPEN], "axis Y at -3000 (target -3000)", None),
     (["input", "0", "Z", "+ELS", "on"], ["move_axis.exe", "Z", "1000"], 1, [OPEN],
      "axis Z stopped short of its target", None),
     (["fault", "add", "fail", "WRITE_BYTE"], ["move_axis.exe"], 1, [OPEN], "tlmmotion_Open failed: error 0x45d", None),
-    # The start's status check fails: no start goes out; the axis gets a stop and servo off.
-    (["fault", "add", "fail", "READ_BYTE"], ["move_axis.exe"], 1, [OPEN, "axis X: preset feed of 5000 pulses, 500 to 5000 pps"],
-     "tlmmotion_MoveBy failed: error 0x45d", MOVE_START[:-2] + ["X command 0x09", "X command 0x48"]),
+    # Every byte read fails, from the ELS polarity read of init on: nothing starts; the axis
+    # gets a stop and servo off.
+    (["fault", "add", "fail", "READ_BYTE"], ["move_axis.exe"], 1, [OPEN],
+     "tlmmotion_Init failed: error 0x45d", INIT + ["X command 0x09", "X command 0x48"]),
     (["fault", "add", "fail", "GET_DEVICE_INFO"], ["list_boards.exe"], 1, [],
      "tlmio_GetDeviceInfo failed: error 0x45d", None),
     ([], ["move_axis.exe", "Q"], 2, [], USAGE, []),
