@@ -71,7 +71,9 @@ static int Move(TLMMOTION motion, WORD axis, long pulses) {
     }
     printf("axis %c: preset feed of %ld pulses, %d to %d pps\n", AXIS_NAMES[axis], pulses, FL_SPEED, FH_SPEED);
     if (!tlmmotion_MoveBy(motion, axis, pulses, TRUE)) return Fail("tlmmotion_MoveBy");
-    if (g_stopRequested) tlmmotion_Stop(motion, axis, TRUE); /* Ctrl+C came before the start went out */
+    /* A stop cancels only a start already under way: one from Ctrl+C between the check above
+     * and the call is sent again here. */
+    if (g_stopRequested) tlmmotion_Stop(motion, axis, TRUE);
     if (!tlmmotion_Wait(motion, axis, limitMs, &position, &reason)) return Fail("tlmmotion_Wait");
     printf("axis %c at %ld (target %ld)\n", AXIS_NAMES[axis], (long)position, pulses);
     if (reason == TLMMOTION_ARRIVED && position == pulses) return 0;

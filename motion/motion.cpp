@@ -75,16 +75,19 @@ static void UnlockHandles() { __atomic_store_n(&g_handlesBusy, 0, __ATOMIC_RELEA
 
 // -- handles and arguments ------------------------------------------------------------------
 
-static int HandleSlot(TLMMOTION motion) { return (int)((uintptr_t)motion & 0xFF) - 1; }
+// The slot of a handle given out and not closed, or -1. The caller holds the handles.
+static int HandleSlot(TLMMOTION motion) {
+    int slot = (int)((uintptr_t)motion & 0xFF) - 1;
+    return slot >= 0 && slot < MAX_MOTION_HANDLES && g_handles[slot] != NULL && g_handles[slot]->value == motion ? slot
+                                                                                                                 : -1;
+}
 
 // The board of a live handle, counted as in use until ReleaseHandle; null with LIBERR_HANDLE.
 static MotionBoard* UseHandle(TLMMOTION motion) {
     MotionBoard* found = NULL;
-    int slot = HandleSlot(motion);
     LockHandles();
-    if (slot >= 0 && slot < MAX_MOTION_HANDLES && g_handles[slot] != NULL && g_handles[slot]->value == motion &&
-        !g_handles[slot]->closing)
-        found = g_handles[slot];
+    int slot = HandleSlot(motion);
+    if (slot >= 0 && !g_handles[slot]->closing) found = g_handles[slot];
     if (found != NULL) __atomic_add_fetch(&found->users, 1, __ATOMIC_ACQ_REL);
     UnlockHandles();
     if (found == NULL) SetLastError(LIBERR_HANDLE);
@@ -320,9 +323,9 @@ BOOL WINAPI tlmmotion_Close(TLMMOTION motion) {
     // New calls are refused first, then the calls under way end (a wait sees the close at
     // its next poll), and only then go the stops: no start can follow them.
     MotionBoard* m = NULL;
-    int slot = HandleSlot(motion);
     LockHandles();
-    if (slot >= 0 && slot < MAX_MOTION_HANDLES && g_handles[slot] != NULL && g_handles[slot]->value == motion) {
+    int slot = HandleSlot(motion);
+    if (slot >= 0) {
         m = g_handles[slot];
         g_handles[slot] = NULL;
         __atomic_store_n(&m->closing, 1, __ATOMIC_RELEASE);
