@@ -7,7 +7,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 
-#include "rate.h"
+#include "tellam_rate.h"
 #include "tellam_controller.h"
 #include "tellamio_motion.h"
 
@@ -18,7 +18,6 @@
 // How long a decelerating stop may take beyond the ramp time before the immediate stop, and
 // how long that one may take before the library gives up on the axis.
 #define SETTLE_MARGIN_MS 250
-#define DEFAULT_RAMP_MS  1000 /* what tlmmotion_Init writes */
 
 // The contact settings of register 6, by the input they belong to.
 static const struct {
@@ -295,7 +294,7 @@ BOOL WINAPI tlmmotion_Open(TLMIO_HANDLE board, TLMMOTION* motion) {
         InitializeCriticalSection(&m->boardLock);
         for (int a = 0; a < TLMMOTION_MAX_AXES; ++a) {
             InitializeCriticalSection(&m->axes[a].lock);
-            m->axes[a].rampMs = DEFAULT_RAMP_MS;
+            m->axes[a].rampMs = TLM_INIT_ACCEL_MS;
         }
         LockHandles();
         for (int i = 0; i < MAX_MOTION_HANDLES && slot < 0; ++i)
@@ -399,37 +398,23 @@ static BOOL SetElsContact(MotionBoard* m, WORD axis, bool aContact, bool verify)
 }
 
 BOOL WINAPI tlmmotion_Init(TLMMOTION motion, WORD axis) {
-    // The test program's defaults: 1500 pulses, 500 to 5000 pps in 1 s.
-    const struct {
+    // The test program's defaults.
+    static const struct {
         BYTE reg;
         DWORD value;
-    } kDefaults[] = {{TLM_REG_PRESET, 1500},
-                     {TLM_REG_FL, 500},
-                     {TLM_REG_FH, 5000},
-                     {TLM_REG_RATE, ComputeRateValue(DEFAULT_RAMP_MS / 1000.0, 500, 5000)},
-                     {TLM_REG_4, TLM_REG_4_INIT},
-                     {TLM_REG_5, 0},
-                     {TLM_REG_SIGNAL, TLM_SIG_DEFAULT},
-                     {TLM_REG_ORIGIN, TLM_ORIGIN_OLS},
-                     {TLM_REG_8, TLM_REG_8_INIT},
-                     {TLM_REG_POSITION, 0},
-                     {TLM_REG_10, 0},
-                     {TLM_REG_11, 0},
-                     {TLM_REG_17, 0},
-                     {TLM_REG_18, 0},
-                     {TLM_REG_19, 0},
-                     {TLM_REG_23, 0},
-                     {TLM_REG_24, 0},
-                     {TLM_REG_25, 0},
-                     {TLM_REG_26, 0},
-                     {TLM_REG_27, 0}};
+    } kInitRegisters[] = TLM_INIT_REGISTERS;
     AXIS_CALL(motion, axis, {
         state->moveKind = MOVE_NONE;  // the reset stops whatever ran
-        state->rampMs = DEFAULT_RAMP_MS;
+        state->rampMs = TLM_INIT_ACCEL_MS;
         ok = Command(m, axis, TLM_CMD_AXIS_RESET) && Command(m, axis, TLM_CMD_CLEAR_INT) &&
              Command(m, axis, TLM_CMD_CLEAR_END) && tlmio_SeigyoWrite(m->board, axis, TLM_CONTROL_INIT);
-        for (size_t i = 0; ok && i < sizeof kDefaults / sizeof kDefaults[0]; ++i)
-            ok = WriteRegister(m, axis, kDefaults[i].reg, kDefaults[i].value);
+        ok = ok && WriteRegister(m, axis, TLM_REG_PRESET, TLM_INIT_PRESET_AMOUNT) &&
+             WriteRegister(m, axis, TLM_REG_FL, TLM_INIT_FL_SPEED) &&
+             WriteRegister(m, axis, TLM_REG_FH, TLM_INIT_FH_SPEED) &&
+             WriteRegister(m, axis, TLM_REG_RATE,
+                           ComputeRateValue(TLM_INIT_ACCEL_MS / 1000.0, TLM_INIT_FL_SPEED, TLM_INIT_FH_SPEED));
+        for (size_t i = 0; ok && i < sizeof kInitRegisters / sizeof kInitRegisters[0]; ++i)
+            ok = WriteRegister(m, axis, kInitRegisters[i].reg, kInitRegisters[i].value);
         ok = ok && Command(m, axis, TLM_CMD_SVON_OFF) && Command(m, axis, TLM_CMD_SVRST_OFF) &&
              SetElsContact(m, axis, false, false);
         if (ok && axis == TLM_AXIS_X) ok = tlmio_CmpcWrite(m->board, 0);

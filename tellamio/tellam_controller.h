@@ -139,6 +139,23 @@
 #define TLM_ORIGIN_Z     0x20    /* after OLS, go on to the next Z mark */
 #define TLM_ORIGIN_OLS_Z (TLM_ORIGIN_OLS | TLM_ORIGIN_Z)
 
+/* What initialisation writes to every axis, the defaults of the test program's settings pages:
+ * registers 0 to 2, then register 3 the rate of a ramp of TLM_INIT_ACCEL_MS between FL and FH,
+ * then TLM_INIT_REGISTERS, {register, value} pairs in the order they are written. */
+#define TLM_INIT_PRESET_AMOUNT 1500 /* register 0, pulses */
+#define TLM_INIT_FL_SPEED      500  /* register 1, pulses per second */
+#define TLM_INIT_FH_SPEED      5000 /* register 2, pulses per second */
+#define TLM_INIT_ACCEL_MS      1000 /* milliseconds from FL to FH */
+#define TLM_INIT_REGISTERS                                                                                             \
+    {                                                                                                                  \
+        {TLM_REG_4, TLM_REG_4_INIT}, {TLM_REG_5, 0}, {TLM_REG_SIGNAL, TLM_SIG_DEFAULT},                                \
+            {TLM_REG_ORIGIN, TLM_ORIGIN_OLS}, {TLM_REG_8, TLM_REG_8_INIT}, {TLM_REG_POSITION, 0}, {TLM_REG_10, 0},     \
+            {TLM_REG_11, 0}, {TLM_REG_17, 0}, {TLM_REG_18, 0}, {TLM_REG_19, 0}, {TLM_REG_23, 0}, {TLM_REG_24, 0},      \
+            {TLM_REG_25, 0}, {TLM_REG_26, 0}, {                                                                        \
+            TLM_REG_27, 0                                                                                              \
+        }                                                                                                              \
+    }
+
 /* Register 12: the bits of the current speed that the test program and the library use. */
 #define TLM_SPEED_BITS 0x7FFF
 

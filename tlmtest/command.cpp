@@ -239,8 +239,10 @@ WORD ToggleCounterSource(HWND window, WORD axis) {
 
 WORD InitAxis(HWND window, WORD axis) {
     static const BYTE kInitCommands[] = {TLM_CMD_AXIS_RESET, TLM_CMD_CLEAR_INT, TLM_CMD_CLEAR_END};
-    static const BYTE kZeroRegisters[] = {TLM_REG_POSITION, TLM_REG_10, TLM_REG_11, TLM_REG_17, TLM_REG_18, TLM_REG_19,
-                                          TLM_REG_23,       TLM_REG_24, TLM_REG_25, TLM_REG_26, TLM_REG_27};
+    static const struct {
+        BYTE reg;
+        DWORD value;
+    } kInitRegisters[] = TLM_INIT_REGISTERS;
     for (BYTE command : kInitCommands) {
         if (!WriteCommand(axis, command)) {
             ShowBoardError(window, IDS_ERR_COMMAND_WRITE);
@@ -252,29 +254,26 @@ WORD InitAxis(HWND window, WORD axis) {
         return 0;
     }
 
-    g_presetAmount[axis] = INIT_PRESET_AMOUNT;
-    BOOL ok = WriteAxisRegister(axis, TLM_REG_PRESET, INIT_PRESET_AMOUNT);
+    // Each copy is set just before its register is written.
+    g_presetAmount[axis] = TLM_INIT_PRESET_AMOUNT;
+    BOOL ok = WriteAxisRegister(axis, TLM_REG_PRESET, TLM_INIT_PRESET_AMOUNT);
     if (ok) {
-        g_flSpeed[axis] = INIT_FL_SPEED;
-        ok = WriteAxisRegister(axis, TLM_REG_FL, INIT_FL_SPEED);
+        g_flSpeed[axis] = TLM_INIT_FL_SPEED;
+        ok = WriteAxisRegister(axis, TLM_REG_FL, TLM_INIT_FL_SPEED);
     }
     if (ok) {
-        g_fhSpeed[axis] = INIT_FH_SPEED;
-        ok = WriteAxisRegister(axis, TLM_REG_FH, INIT_FH_SPEED);
+        g_fhSpeed[axis] = TLM_INIT_FH_SPEED;
+        ok = WriteAxisRegister(axis, TLM_REG_FH, TLM_INIT_FH_SPEED);
     }
     if (ok) {
-        g_accelTime[axis] = INIT_ACCEL_TIME;
-        ok = WriteAxisRegister(axis, TLM_REG_RATE, INIT_RATE);
+        g_accelTime[axis] = TLM_INIT_ACCEL_MS / 1000.0;
+        ok = WriteAxisRegister(axis, TLM_REG_RATE,
+                               ComputeRateValue(g_accelTime[axis], TLM_INIT_FL_SPEED, TLM_INIT_FH_SPEED));
     }
-    if (ok) ok = WriteAxisRegister(axis, TLM_REG_4, TLM_REG_4_INIT);
-    if (ok) ok = WriteAxisRegister(axis, TLM_REG_5, 0);
-    if (ok) {
-        g_signalConfig[axis] = TLM_SIG_DEFAULT;
-        ok = WriteAxisRegister(axis, TLM_REG_SIGNAL, TLM_SIG_DEFAULT);
+    for (size_t i = 0; ok && i < sizeof kInitRegisters / sizeof kInitRegisters[0]; ++i) {
+        if (kInitRegisters[i].reg == TLM_REG_SIGNAL) g_signalConfig[axis] = kInitRegisters[i].value;
+        ok = WriteAxisRegister(axis, kInitRegisters[i].reg, kInitRegisters[i].value);
     }
-    if (ok) ok = WriteAxisRegister(axis, TLM_REG_ORIGIN, TLM_ORIGIN_OLS);
-    if (ok) ok = WriteAxisRegister(axis, TLM_REG_8, TLM_REG_8_INIT);
-    for (size_t i = 0; ok && i < sizeof kZeroRegisters; ++i) ok = WriteAxisRegister(axis, kZeroRegisters[i], 0);
     if (!ok) {
         ShowBoardError(window, IDS_ERR_REGISTER_WRITE);
         return 0;

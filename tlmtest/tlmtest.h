@@ -8,7 +8,7 @@
 #include "config.h"
 #include "tellam_controller.h"
 #include "tellamio.h"
-#include "rate.h"
+#include "tellam_rate.h"
 
 /* ---- Frame (main.cpp) ---- */
 extern HINSTANCE g_instance;
@@ -61,13 +61,8 @@ void ShowBoardInfo(HWND window, int firstId);
 
 /* ---- Controller command layer (command.cpp) ---- */
 
-/* The controller's command bytes, mode bytes, registers and status bits are those of
- * tellam_controller.h. What the program writes at initialisation: */
-#define INIT_PRESET_AMOUNT 1500 /* pulses */
-#define INIT_FL_SPEED      500  /* pulses per second */
-#define INIT_FH_SPEED      5000 /* pulses per second */
-#define INIT_ACCEL_TIME    1.0  /* seconds, from FL to FH */
-#define INIT_RATE          545  /* ComputeRateValue(INIT_ACCEL_TIME, INIT_FL_SPEED, INIT_FH_SPEED) */
+/* The controller's command bytes, mode bytes, registers and status bits, and what the
+ * program writes at initialisation (TLM_INIT_...), are those of tellam_controller.h. */
 
 extern LONG g_boardHandle;
 extern WORD g_axisCount;

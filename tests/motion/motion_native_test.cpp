@@ -54,7 +54,8 @@ public:
     std::vector<DWORD> Commands(const std::vector<TlmSimBoardTraceEntry>& trace, WORD axis) {
         std::vector<DWORD> out;
         for (const TlmSimBoardTraceEntry& t : trace)
-            if (t.entry.code == WRITE_BYTE && t.entry.port == axis * 16u && t.entry.status == 0) out.push_back(t.entry.value);
+            if (t.entry.code == WRITE_BYTE && t.entry.port == axis * 16u && t.entry.status == 0)
+                out.push_back(t.entry.value);
         return out;
     }
     bool Moving(WORD axis, TLMIO_HANDLE on = TLMIO_INVALID_HANDLE) {
@@ -128,36 +129,37 @@ TEST_F(MotionNative, AStopWinsOverEveryStartUnderWay) {
     int cancelled = 0, startsFirst = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Race(this, kRounds, [&] { return c.start(motion); }, TLM_CMD_IMMEDIATE_STOP,
-             [&](int round, BOOL ok, DWORD error, BOOL stopOk) {
-                 ASSERT_TRUE(stopOk) << "round " << round;
-                 std::vector<TlmSimBoardTraceEntry> trace = Trace();
-                 std::vector<DWORD> commands = Commands(trace, X);
-                 size_t start = commands.size(), lastStop = commands.size();
-                 for (size_t i = 0; i < commands.size(); ++i) {
-                     if (IsStart(commands[i])) start = i;
-                     if (IsStop(commands[i])) lastStop = i;
-                 }
-                 if (!ok) {
-                     EXPECT_EQ(error, (DWORD)MOTERR_CANCELLED) << "round " << round;
-                     EXPECT_EQ(start, commands.size()) << "round " << round << ": a cancelled call sent its start";
-                     ++cancelled;
-                 } else if (start < lastStop) {
-                     ++startsFirst;
-                     LONG position = 0, reason = 0;
-                     ASSERT_TRUE(tlmmotion_Wait(motion, X, 5000, &position, &reason));
-                     EXPECT_EQ(reason, TLMMOTION_STOPPED) << "round " << round;
-                 } else {
-                     // The start went out after the stop: only a call the stop had not yet
-                     // found under way may do that, and none of its requests came first.
-                     EXPECT_TRUE(trace[0].entry.code == WRITE_BYTE && trace[0].entry.value == TLM_CMD_IMMEDIATE_STOP)
-                         << "round " << round << ": the start call had sent request " << trace[0].entry.code;
-                     tlmmotion_Stop(motion, X, TRUE);
-                 }
-                 EXPECT_FALSE(Moving(X)) << "round " << round;
-                 LONG position, reason;
-                 tlmmotion_Wait(motion, X, 5000, &position, &reason);
-             });
+        Race(
+            this, kRounds, [&] { return c.start(motion); }, TLM_CMD_IMMEDIATE_STOP,
+            [&](int round, BOOL ok, DWORD error, BOOL stopOk) {
+                ASSERT_TRUE(stopOk) << "round " << round;
+                std::vector<TlmSimBoardTraceEntry> trace = Trace();
+                std::vector<DWORD> commands = Commands(trace, X);
+                size_t start = commands.size(), lastStop = commands.size();
+                for (size_t i = 0; i < commands.size(); ++i) {
+                    if (IsStart(commands[i])) start = i;
+                    if (IsStop(commands[i])) lastStop = i;
+                }
+                if (!ok) {
+                    EXPECT_EQ(error, (DWORD)MOTERR_CANCELLED) << "round " << round;
+                    EXPECT_EQ(start, commands.size()) << "round " << round << ": a cancelled call sent its start";
+                    ++cancelled;
+                } else if (start < lastStop) {
+                    ++startsFirst;
+                    LONG position = 0, reason = 0;
+                    ASSERT_TRUE(tlmmotion_Wait(motion, X, 5000, &position, &reason));
+                    EXPECT_EQ(reason, TLMMOTION_STOPPED) << "round " << round;
+                } else {
+                    // The start went out after the stop: only a call the stop had not yet
+                    // found under way may do that, and none of its requests came first.
+                    EXPECT_TRUE(trace[0].entry.code == WRITE_BYTE && trace[0].entry.value == TLM_CMD_IMMEDIATE_STOP)
+                        << "round " << round << ": the start call had sent request " << trace[0].entry.code;
+                    tlmmotion_Stop(motion, X, TRUE);
+                }
+                EXPECT_FALSE(Moving(X)) << "round " << round;
+                LONG position, reason;
+                tlmmotion_Wait(motion, X, 5000, &position, &reason);
+            });
     }
     RecordProperty("cancelled", cancelled);
     RecordProperty("stopped_after_start", startsFirst);
@@ -168,32 +170,35 @@ TEST_F(MotionNative, AStopWinsOverEveryStartUnderWay) {
 TEST_F(MotionNative, ADeceleratingStopCorruptsNoRegister) {
     ASSERT_TRUE(tlmmotion_MoveTo(motion, X, 0, FALSE));
     std::atomic<LONG> fh{600};
-    Race(this, kRounds, [&] { return tlmmotion_SetSpeeds(motion, X, 500, ++fh, 0.5); }, TLM_CMD_DECEL_STOP,
-         [&](int round, BOOL ok, DWORD, BOOL stopOk) {
-             ASSERT_TRUE(ok && stopOk) << "round " << round;
-             EXPECT_EQ(Register(X, TLM_REG_FL), 500u) << "round " << round;
-             EXPECT_EQ(Register(X, TLM_REG_FH), (DWORD)fh.load()) << "round " << round;
-         });
+    Race(
+        this, kRounds, [&] { return tlmmotion_SetSpeeds(motion, X, 500, ++fh, 0.5); }, TLM_CMD_DECEL_STOP,
+        [&](int round, BOOL ok, DWORD, BOOL stopOk) {
+            ASSERT_TRUE(ok && stopOk) << "round " << round;
+            EXPECT_EQ(Register(X, TLM_REG_FL), 500u) << "round " << round;
+            EXPECT_EQ(Register(X, TLM_REG_FH), (DWORD)fh.load()) << "round " << round;
+        });
     TLMMOTION_STATUS status;
-    Race(this, kRounds, [&] { return tlmmotion_GetStatus(motion, X, &status); }, TLM_CMD_DECEL_STOP,
-         [&](int round, BOOL ok, DWORD, BOOL) {
-             ASSERT_TRUE(ok) << "round " << round;
-             EXPECT_EQ(status.position, 0) << "round " << round << ": the axis stands at 0";
-         });
+    Race(
+        this, kRounds, [&] { return tlmmotion_GetStatus(motion, X, &status); }, TLM_CMD_DECEL_STOP,
+        [&](int round, BOOL ok, DWORD, BOOL) {
+            ASSERT_TRUE(ok) << "round " << round;
+            EXPECT_EQ(status.position, 0) << "round " << round << ": the axis stands at 0";
+        });
 }
 
 // A wait that a stop ends reports it with the axis standing where the counter says.
 TEST_F(MotionNative, AWaitEndsWithTheStopAndTheAxisStanding) {
     LONG position = 0, reason = 0;
     ASSERT_TRUE(tlmmotion_Jog(motion, X, 1, FALSE));
-    Race(this, kRounds / 3, [&] { return tlmmotion_Wait(motion, X, 5000, &position, &reason); },
-         TLM_CMD_IMMEDIATE_STOP, [&](int round, BOOL ok, DWORD, BOOL) {
-             ASSERT_TRUE(ok) << "round " << round;
-             EXPECT_EQ(reason, TLMMOTION_STOPPED) << "round " << round;
-             EXPECT_FALSE(Moving(X));
-             EXPECT_EQ((DWORD)position, Register(X, TLM_REG_POSITION)) << "round " << round;
-             ASSERT_TRUE(tlmmotion_Jog(motion, X, round % 2 ? 1 : -1, FALSE));
-         });
+    Race(
+        this, kRounds / 3, [&] { return tlmmotion_Wait(motion, X, 5000, &position, &reason); }, TLM_CMD_IMMEDIATE_STOP,
+        [&](int round, BOOL ok, DWORD, BOOL) {
+            ASSERT_TRUE(ok) << "round " << round;
+            EXPECT_EQ(reason, TLMMOTION_STOPPED) << "round " << round;
+            EXPECT_FALSE(Moving(X));
+            EXPECT_EQ((DWORD)position, Register(X, TLM_REG_POSITION)) << "round " << round;
+            ASSERT_TRUE(tlmmotion_Jog(motion, X, round % 2 ? 1 : -1, FALSE));
+        });
 }
 
 // A close that succeeds leaves nothing moving, also against a start going out, and the closed
@@ -226,13 +231,16 @@ TEST_F(MotionNative, EveryExitOfAWaitLeavesTheAxisStanding) {
         BOOL ok;
         LONG reason;  // or the error when the wait fails
     } cases[] = {
-        {"a status read fails", [] { tlmsim_AddFault(TLMSIM_FAULT_FAIL, 0, READ_BYTE, (LONG)STATUS_IO_DEVICE_ERROR, 0); },
-         5000, FALSE, ERROR_IO_DEVICE},
+        {"a status read fails",
+         [] { tlmsim_AddFault(TLMSIM_FAULT_FAIL, 0, READ_BYTE, (LONG)STATUS_IO_DEVICE_ERROR, 0); }, 5000, FALSE,
+         ERROR_IO_DEVICE},
         {"the timeout", [] {}, 50, TRUE, TLMMOTION_TIMEOUT},
-        {"another handle stops it", [this] {
+        {"another handle stops it",
+         [this] {
              TLMMOTION other;
              tlmmotion_Open(board, &other), tlmmotion_StopAll(other), tlmmotion_Close(other);
-         }, 5000, TRUE, TLMMOTION_STOPPED},
+         },
+         5000, TRUE, TLMMOTION_STOPPED},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -293,15 +301,15 @@ TEST_F(MotionNative, EveryFailingRequestOfASessionLeavesTheBoardSafe) {
         {"init", [](TLMMOTION m, LONG*, LONG*) { return tlmmotion_Init(m, X); }, 0, 0},
         {"speeds", [](TLMMOTION m, LONG*, LONG*) { return tlmmotion_SetSpeeds(m, X, kFl, kFh, kRamp); }, 0, 0},
         {"move", [](TLMMOTION m, LONG*, LONG*) { return tlmmotion_MoveBy(m, X, 1000, TRUE); }, 0, 0},
-        {"wait move", [](TLMMOTION m, LONG* p, LONG* r) { return tlmmotion_Wait(m, X, 5000, p, r); },
-         TLMMOTION_ARRIVED, 1000},
+        {"wait move", [](TLMMOTION m, LONG* p, LONG* r) { return tlmmotion_Wait(m, X, 5000, p, r); }, TLMMOTION_ARRIVED,
+         1000},
         {"jog", [](TLMMOTION m, LONG*, LONG*) { return tlmmotion_Jog(m, X, 1, TRUE); }, 0, 0},
         {"stop", [](TLMMOTION m, LONG*, LONG*) { return tlmmotion_Stop(m, X, FALSE); }, 0, 0},
-        {"wait stop", [](TLMMOTION m, LONG* p, LONG* r) { return tlmmotion_Wait(m, X, 5000, p, r); },
-         TLMMOTION_STOPPED, -1},
+        {"wait stop", [](TLMMOTION m, LONG* p, LONG* r) { return tlmmotion_Wait(m, X, 5000, p, r); }, TLMMOTION_STOPPED,
+         -1},
         {"home", [](TLMMOTION m, LONG*, LONG*) { return tlmmotion_Home(m, X, FALSE); }, 0, 0},
-        {"wait home", [](TLMMOTION m, LONG* p, LONG* r) { return tlmmotion_Wait(m, X, 5000, p, r); },
-         TLMMOTION_ARRIVED, 0},
+        {"wait home", [](TLMMOTION m, LONG* p, LONG* r) { return tlmmotion_Wait(m, X, 5000, p, r); }, TLMMOTION_ARRIVED,
+         0},
         {"jog", [](TLMMOTION m, LONG*, LONG*) { return tlmmotion_Jog(m, X, -1, TRUE); }, 0, 0},
     };
     tlmmotion_Close(motion);
@@ -325,11 +333,12 @@ TEST_F(MotionNative, EveryFailingRequestOfASessionLeavesTheBoardSafe) {
             bool sentFailing = failing > before && failing <= trace.size();
             bool stoppedAfter = false;
             for (size_t i = failing; sentFailing && i < trace.size(); ++i)
-                stoppedAfter |= trace[i].entry.code == WRITE_BYTE && trace[i].entry.port == 0 && trace[i].entry.status == 0 &&
-                                IsStop(trace[i].entry.value);
+                stoppedAfter |= trace[i].entry.code == WRITE_BYTE && trace[i].entry.port == 0 &&
+                                trace[i].entry.status == 0 && IsStop(trace[i].entry.value);
             if (ok && sentFailing && !stoppedAfter) *problem += std::string(step.what) + " succeeded; ";
             if (ok && step.reason != 0 && (reason != step.reason || (step.position >= 0 && position != step.position)))
-                *problem += std::string(step.what) + " said " + std::to_string(reason) + " at " + std::to_string(position) + "; ";
+                *problem += std::string(step.what) + " said " + std::to_string(reason) + " at " +
+                            std::to_string(position) + "; ";
         }
         if (m != NULL && !tlmmotion_Close(m) && failing == 0) *problem += "close failed; ";
         DWORD requests = (DWORD)Trace().size();

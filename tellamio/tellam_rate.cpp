@@ -1,4 +1,4 @@
-#include "rate.h"
+#include "tellam_rate.h"
 
 #include <math.h>
 

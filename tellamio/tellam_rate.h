@@ -1,5 +1,5 @@
-// The acceleration rate register from a ramp time: shared by the test program's settings
-// pages and the motion library, so that both write the same value for the same entries.
+// The acceleration rate register from a ramp time: shared by the test program and the motion
+// library, so that both write the same value for the same entries.
 #pragma once
 
 #include <windows.h>
