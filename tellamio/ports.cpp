@@ -13,16 +13,15 @@ static DWORD AxisPort(WORD axis, DWORD offset) { return (DWORD)axis * TLM_AXIS_P
 
 // Arguments first: an axis past the axis blocks, or a missing out-parameter, fails the call
 // before the board is looked up or anything is sent.
-static bool ArgumentsValid(DWORD axis, const void* out) {
-    if (axis * TLM_AXIS_PORTS >= AXIS_BLOCKS_END || out == NULL) {
+static bool ArgumentsValid(DWORD axis, bool outGiven = true) {
+    if (axis * TLM_AXIS_PORTS >= AXIS_BLOCKS_END || !outGiven) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     return true;
 }
 
-#define NO_AXIS   0                  // for the board-wide ports
-#define NO_OUTPUT ((const void*)"")  // for exports that store nothing
+#define NO_AXIS 0  // for the board-wide ports
 
 static BOOL WritePort(BoardRecord* record, DWORD code, DWORD port, DWORD value) {
     PortWriteRequest request = {port, value};
@@ -72,7 +71,7 @@ static bool ReadDataWord(BoardRecord* record, WORD axis, DWORD* value) {
 }
 
 static BOOL WriteBytePort(TLMIO_HANDLE board, WORD axis, DWORD port, BYTE value) {
-    if (!ArgumentsValid(axis, NO_OUTPUT)) return FALSE;
+    if (!ArgumentsValid(axis)) return FALSE;
     TableUse use;
     BoardRecord* record = BeginBoardUse(board, &use);
     BOOL ok = record != NULL && WriteByte(record, port, value);
@@ -81,7 +80,7 @@ static BOOL WriteBytePort(TLMIO_HANDLE board, WORD axis, DWORD port, BYTE value)
 }
 
 static BOOL ReadBytePort(TLMIO_HANDLE board, WORD axis, DWORD port, BYTE* value) {
-    if (!ArgumentsValid(axis, value)) return FALSE;
+    if (!ArgumentsValid(axis, value != NULL)) return FALSE;
     TableUse use;
     BoardRecord* record = BeginBoardUse(board, &use);
     BOOL ok = record != NULL && ReadByte(record, port, value);
@@ -122,7 +121,7 @@ static BOOL SendCommand(BoardRecord* record, WORD axis, BYTE command, WORD withD
 }
 
 BOOL WINAPI tlmio_CmdWrite(TLMIO_HANDLE board, WORD axis, BYTE command, WORD withData, DWORD data) {
-    if (!ArgumentsValid(axis, NO_OUTPUT)) return FALSE;
+    if (!ArgumentsValid(axis)) return FALSE;
     TableUse use;
     BoardRecord* record = BeginBoardUse(board, &use);
     BOOL ok = record != NULL && SendCommand(record, axis, command, withData, data);
@@ -151,7 +150,7 @@ BOOL WINAPI tlmio_intstatusRead(TLMIO_HANDLE board, WORD axis, BYTE* status) {
 }
 
 BOOL WINAPI tlmio_regRead(TLMIO_HANDLE board, WORD axis, BYTE command, DWORD* value) {
-    if (!ArgumentsValid(axis, value)) return FALSE;
+    if (!ArgumentsValid(axis, value != NULL)) return FALSE;
     TableUse use;
     BoardRecord* record = BeginBoardUse(board, &use);
     BOOL ok = record != NULL && WriteByte(record, AxisPort(axis, TLM_PORT_COMMAND), command) &&
@@ -193,7 +192,7 @@ static bool ReadIdNumber(BoardRecord* record, BYTE* idNumber) {
 }
 
 BOOL WINAPI tlmio_IDNumberRead(TLMIO_HANDLE board, BYTE* idNumber) {
-    if (!ArgumentsValid(NO_AXIS, idNumber)) return FALSE;
+    if (!ArgumentsValid(NO_AXIS, idNumber != NULL)) return FALSE;
     TableUse use;
     BoardRecord* record = BeginBoardUse(board, &use);
     BOOL ok = record != NULL && ReadIdNumber(record, idNumber);

@@ -46,15 +46,15 @@ void CheckBoardIds(HWND window) {
 
 WORD OpenSelectedBoard(HWND window) {
     if (g_openMode == OPEN_BY_BOARD_ID)
-        g_boardHandle = (LONG)tlmio_OpenDeviceID(&g_openTarget);
+        g_boardHandle = tlmio_OpenDeviceID(&g_openTarget);
     else
-        g_boardHandle = (LONG)tlmio_OpenDevice(&g_openTarget);
-    if (g_boardHandle == -1) {
+        g_boardHandle = tlmio_OpenDevice(&g_openTarget);
+    if (g_boardHandle == TLMIO_INVALID_HANDLE) {
         ShowBoardError(window, IDS_ERR_DEVICE_OPEN);
         return 0;
     }
     // A handle without its index addresses the board by its board ID.
-    if (g_openMode == OPEN_BY_BOARD_ID) g_boardHandle = (LONG)((DWORD)g_boardHandle & 0xFFFF0000UL);
+    if (g_openMode == OPEN_BY_BOARD_ID) g_boardHandle &= 0xFFFF0000UL;
 
     g_axisCount = AXIS_COUNT;
     g_axisPresentMask = 0;
@@ -82,11 +82,11 @@ WORD OpenSelectedBoard(HWND window) {
     }
 
     BYTE value = 0;
-    if (!tlmio_ElstRead((TLMIO_HANDLE)g_boardHandle, &value) || (BYTE)(g_axisPresentMask & value) != g_elsPolarity) {
+    if (!tlmio_ElstRead(g_boardHandle, &value) || (BYTE)(g_axisPresentMask & value) != g_elsPolarity) {
         ShowBoardError(window, IDS_ERR_ELS_PORT);
         return 0;
     }
-    if (!tlmio_CmpcRead((TLMIO_HANDLE)g_boardHandle, &value) || (value & TLM_CMP_STATUS)) {
+    if (!tlmio_CmpcRead(g_boardHandle, &value) || (value & TLM_CMP_STATUS)) {
         ShowBoardError(window, IDS_ERR_CMP_PORT);
         return 0;
     }
@@ -99,16 +99,15 @@ WORD OpenSelectedBoard(HWND window) {
 // were told, and the board then stays open as it was.
 WORD CloseBoard(HWND window) {
     static const BYTE kCloseCommands[] = {TLM_CMD_DECEL_STOP, TLM_CMD_SVON_OFF, TLM_CMD_SVRST_OFF};
-    if (g_boardHandle == -1) return 1;
+    if (g_boardHandle == TLMIO_INVALID_HANDLE) return 1;
     BOOL failed = FALSE;
     DWORD failure = 0;
     for (WORD axis = 0; axis < g_axisCount; ++axis) {
         for (BYTE command : kCloseCommands) {
-            if (tlmio_CmdWrite((TLMIO_HANDLE)g_boardHandle, axis, command, 0, 0)) continue;
+            if (tlmio_CmdWrite(g_boardHandle, axis, command, 0, 0)) continue;
             if (!failed) failure = GetLastError();
             failed = TRUE;
-            if (command == TLM_CMD_DECEL_STOP)
-                tlmio_CmdWrite((TLMIO_HANDLE)g_boardHandle, axis, TLM_CMD_IMMEDIATE_STOP, 0, 0);
+            if (command == TLM_CMD_DECEL_STOP) tlmio_CmdWrite(g_boardHandle, axis, TLM_CMD_IMMEDIATE_STOP, 0, 0);
         }
     }
     if (failed) {
@@ -116,11 +115,11 @@ WORD CloseBoard(HWND window) {
         ShowBoardError(window, IDS_ERR_COMMAND_WRITE);
         return 0;
     }
-    if (!tlmio_CloseDevice((TLMIO_HANDLE)g_boardHandle)) {
+    if (!tlmio_CloseDevice(g_boardHandle)) {
         ShowBoardError(window, IDS_ERR_DEVICE_CLOSE);
         return 0;
     }
-    g_boardHandle = -1;
+    g_boardHandle = TLMIO_INVALID_HANDLE;
     return 1;
 }
 

@@ -2,7 +2,7 @@
 // per-axis copies of the values last written, and the one error report of the program.
 #include "tlmtest.h"
 
-LONG g_boardHandle = -1;
+TLMIO_HANDLE g_boardHandle = TLMIO_INVALID_HANDLE;
 WORD g_axisCount = AXIS_COUNT;
 BYTE g_axisPresentMask = 0;
 BYTE g_elsPolarity = 0;
@@ -17,16 +17,18 @@ WORD g_cycleDirection[AXIS_COUNT];
 WORD g_cyclesDone[AXIS_COUNT];
 WORD g_cycleActive[AXIS_COUNT];
 
+// The error box's caption, spelt as the program has always spelt it: users and their tools
+// look for this text, so it stays.
 static const char kErrorCaption[] = "ErrorMessgae";
 
-static TLMIO_HANDLE Board(void) { return (TLMIO_HANDLE)g_boardHandle; }
+static TLMIO_HANDLE Board(void) { return g_boardHandle; }
 
 static BOOL WriteCommand(WORD axis, BYTE command) { return tlmio_CmdWrite(Board(), axis, command, 0, 0); }
 
 // The stop every axis gets at close: a decelerating stop, an immediate stop where that fails.
 // A failure here goes unreported; the report is of the failure that asked for the stop.
 static void StopEveryAxis(void) {
-    if (g_boardHandle == -1) return;
+    if (g_boardHandle == TLMIO_INVALID_HANDLE) return;
     for (WORD axis = 0; axis < g_axisCount; ++axis)
         if (!WriteCommand(axis, TLM_CMD_DECEL_STOP)) WriteCommand(axis, TLM_CMD_IMMEDIATE_STOP);
 }

@@ -139,7 +139,7 @@ void SwitchPage(HWND mainWindow, const NMHDR* notification) {
         WORD limit = g_axisCount < current->axisLimit ? g_axisCount : current->axisLimit;
         for (WORD axis = current->firstAxis; axis < limit; ++axis) {
             BYTE status = 0;
-            if (!tlmio_status1Read((TLMIO_HANDLE)g_boardHandle, axis, &status)) {
+            if (!tlmio_status1Read(g_boardHandle, axis, &status)) {
                 ShowBoardError(mainWindow, IDS_ERR_STATUS1_READ);
                 return;
             }

@@ -14,7 +14,7 @@ WORD g_cycleStepRunning[AXIS_COUNT];
 
 static const char kIdleSpeed[] = "          0";
 
-static TLMIO_HANDLE Board(void) { return (TLMIO_HANDLE)g_boardHandle; }
+static TLMIO_HANDLE Board(void) { return g_boardHandle; }
 
 static void ShowValue(HWND page, WORD axis, int k, LONG value) {
     char text[32];

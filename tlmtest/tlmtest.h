@@ -64,7 +64,7 @@ void ShowBoardInfo(HWND window, int firstId);
 /* The controller's command bytes, mode bytes, registers and status bits, and what the
  * program writes at initialisation (TLM_INIT_...), are those of tellam_controller.h. */
 
-extern LONG g_boardHandle;
+extern TLMIO_HANDLE g_boardHandle;
 extern WORD g_axisCount;
 extern BYTE g_axisPresentMask;
 extern BYTE g_elsPolarity;
@@ -116,6 +116,14 @@ WORD CheckSettings(HWND page);
 /* The settings page with the board selection while another board is being opened. */
 void DisableSettingsAxisControls(HWND page);
 void RefillSettingsPage(HWND page);
+/* Fills the settings page shown from the program's state (first show, change of board). */
+void ShowSettingsPage(HWND page);
+/* Swaps the axis' speed mode (constant-speed / high-speed start) and shows it. */
+void ToggleSpeedMode(HWND page, WORD axis);
+/* Checks and stores the entries of one axis, reporting each rejected one; 1 when all passed. */
+WORD CheckAxisSettings(HWND page, WORD axis);
+/* Writes registers 0 to 3 of the axes of the closing settings page. */
+void WriteMotionRegisters(HWND page);
 
 /* ---- Operation pages (operation.cpp) ---- */
 
@@ -148,17 +156,5 @@ void StepCycleRun(HWND page, WORD axis);
 void StopCycleRun(HWND page, WORD axis);
 void PollInputLeds(HWND page);
 void StopPagePolling(HWND page);
-
-/* ---- Settings pages (settings.cpp) ---- */
-
-/* Fills the settings page shown from the program's state (first show, change of board). */
-void ShowSettingsPage(HWND page);
-/* Swaps the axis' speed mode (constant-speed / high-speed start) and shows it. */
-void ToggleSpeedMode(HWND page, WORD axis);
-/* Checks and stores the entries of one axis, reporting each rejected one; 1 when all passed. */
-WORD CheckAxisSettings(HWND page, WORD axis);
-/* The acceleration/deceleration rate register value for a ramp of `seconds` from FL to FH. */
-/* Writes registers 0 to 3 of the axes of the closing settings page. */
-void WriteMotionRegisters(HWND page);
 
 #endif /* TLMTEST_H */

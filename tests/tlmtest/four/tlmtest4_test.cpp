@@ -260,7 +260,7 @@ TEST_F(Tlmtest4, AFailedCounterSourceWriteOrReadBackEndsTheProgram) {
         PostMessageW(button, BM_CLICK, 0, 0);
         ui::MessageBoxSeen box;
         ASSERT_TRUE(program_.WaitForMessageBox(kTimeout, &box)) << "no error box";
-        EXPECT_EQ(ui::Narrow(box.caption), "ErrorMessgae");
+        EXPECT_EQ(ui::Narrow(box.caption), ui::kErrorCaption);
         EXPECT_EQ(ui::Narrow(box.text).rfind(c.message, 0), 0u) << ui::Narrow(box.text);
         ASSERT_EQ(sim_.ClearFaults(), 0u);
         // The box is the page's; the page and the tabs are unusable under it, and a click that

@@ -568,7 +568,7 @@ TEST_F(OperationPage, AFailedReadOfThePollsEndsTheProgramAfterOneBox) {
         auto errorBoxes = [&] {
             std::vector<ui::MessageBoxSeen> found;
             for (const ui::MessageBoxSeen& b : program_.MessageBoxes())
-                if (ui::Narrow(b.caption) == "ErrorMessgae") found.push_back(b);
+                if (ui::Narrow(b.caption) == ui::kErrorCaption) found.push_back(b);
             return found;
         };
         ASSERT_TRUE(WaitUntil([&] { return !errorBoxes().empty(); }, kTimeout)) << "no error box: " << Boxes();

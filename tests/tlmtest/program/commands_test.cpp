@@ -80,7 +80,7 @@ protected:
         ASSERT_TRUE(simctl::Reset(&error)) << error;
         g_instance = GetModuleHandleW(nullptr);
         g_shuttingDown = 0;
-        g_boardHandle = -1;
+        g_boardHandle = TLMIO_INVALID_HANDLE;
         g_openMode = OPEN_BY_DEVICE_NUMBER;
         g_selectedIndex = 0;
         g_idOpenDisabled = 0;
@@ -98,8 +98,8 @@ protected:
     void TearDown() override {
         g_shuttingDown = 1;  // no error box may end a later test
         simctl::ClearFaults(nullptr);
-        if (g_boardHandle != -1 && !CloseBoard(window_)) tlmio_CloseDevice((TLMIO_HANDLE)g_boardHandle);
-        g_boardHandle = -1;
+        if (g_boardHandle != TLMIO_INVALID_HANDLE && !CloseBoard(window_)) tlmio_CloseDevice(g_boardHandle);
+        g_boardHandle = TLMIO_INVALID_HANDLE;
         for (int axis = 0; axis < AXIS_COUNT; ++axis) KillTimer(window_, IDT_CYCLE + axis);
         DestroyWindow(window_);
         UnhookWindowsHookEx(g_hook);
@@ -328,7 +328,7 @@ TEST_F(Commands, ReadBacksAreComparedOnlyWhereTheyMatter) {
         EXPECT_EQ(c.operation(window_), c.result);
         if (c.box) {
             ASSERT_EQ(g_boxes.size(), 1u);
-            EXPECT_EQ(g_boxes[0].caption, "ErrorMessgae");
+            EXPECT_EQ(g_boxes[0].caption, ui::kErrorCaption);
             EXPECT_EQ(g_boxes[0].text.substr(0, strlen(c.box)), c.box);
             EXPECT_TRUE(QuitPosted());
         } else {
@@ -371,7 +371,7 @@ TEST_F(Commands, AFailedRequestIsReportedOnceAndEndsTheProgram) {
         // One box; the close that follows fails too (same fault), which shows its own box but
         // closes nothing more.
         ASSERT_GE(g_boxes.size(), 1u);
-        EXPECT_EQ(g_boxes[0].caption, "ErrorMessgae");
+        EXPECT_EQ(g_boxes[0].caption, ui::kErrorCaption);
         EXPECT_EQ(g_boxes[0].text, c.text);
         EXPECT_EQ(g_shuttingDown, 1);
         EXPECT_TRUE(QuitPosted()) << "no quit message with exit code 0";
@@ -385,7 +385,7 @@ TEST_F(Commands, TheErrorBoxClosesTheBoardAndPostsTheQuitMessage) {
     EXPECT_EQ(ToggleOlsContact(window_, 0), 0);
     ASSERT_EQ(g_boxes.size(), 1u) << "the close after the box reads words only through the stop check";
     EXPECT_EQ(g_boxes[0].text, "レジスタ読込Error：(0x45d)");
-    EXPECT_EQ(g_boardHandle, -1) << "the board is closed";
+    EXPECT_EQ(g_boardHandle, TLMIO_INVALID_HANDLE) << "the board is closed";
     MSG msg;
     bool quit = false;
     WPARAM exitCode = 99;

@@ -380,7 +380,7 @@ TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
         ASSERT_NO_FATAL_FAILURE(Start(&program));
         ui::MessageBoxSeen box;
         ASSERT_TRUE(program.WaitForMessageBox(kTimeout, &box)) << "no error box";
-        EXPECT_EQ(ui::Narrow(box.caption), "ErrorMessgae");
+        EXPECT_EQ(ui::Narrow(box.caption), ui::kErrorCaption);
         EXPECT_EQ(box.buttons, std::vector<int>{IDOK}) << ui::Narrow(ui::Describe(box));
         EXPECT_FALSE(box.icon);
         EXPECT_EQ(box.owner, program.MainWindow());
@@ -570,7 +570,7 @@ TEST_F(Tlmtest6, ReportsAFailedStatusReadWhileSwitching) {
 
         ui::MessageBoxSeen box;
         ASSERT_TRUE(program.WaitForMessageBox(kTimeout, &box)) << "no error box";
-        EXPECT_EQ(ui::Narrow(box.caption), "ErrorMessgae");
+        EXPECT_EQ(ui::Narrow(box.caption), ui::kErrorCaption);
         EXPECT_EQ(ui::Narrow(box.text), "ステータス１読込Error：(0x45d)");
         EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
         EXPECT_FALSE(box.icon);

@@ -10,6 +10,9 @@
 
 namespace ui {
 
+// The caption of the test program's error box, in the program's own spelling.
+constexpr char kErrorCaption[] = "ErrorMessgae";
+
 // A message box as the user sees it.
 struct MessageBoxSeen {
     HWND window = nullptr;

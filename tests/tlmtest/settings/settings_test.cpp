@@ -606,7 +606,7 @@ TEST_F(Settings, AFailedRegisterWriteEndsTheProgram) {
         ASSERT_TRUE(program.ClickTab(0, &error)) << error;
         ui::MessageBoxSeen box;
         ASSERT_TRUE(program.WaitForMessageBox(kTimeout, &box)) << "no error box";
-        EXPECT_EQ(N(box.caption), "ErrorMessgae");
+        EXPECT_EQ(N(box.caption), ui::kErrorCaption);
         EXPECT_EQ(N(box.text), "レジスタ書込Error：(0x45d)");
         ui::Program::Press(box.window, IDOK);
         DWORD code = 1234;
@@ -732,7 +732,7 @@ TEST_F(Settings, AFailedPulseOutputChangeEndsTheProgram) {
         PostMessageW(GetDlgItem(page, AxisId(2, c.k)), BM_CLICK, 0, 0);
         ui::MessageBoxSeen box;
         ASSERT_TRUE(program.WaitForMessageBox(kTimeout, &box)) << "no error box";
-        EXPECT_EQ(N(box.caption), "ErrorMessgae");
+        EXPECT_EQ(N(box.caption), ui::kErrorCaption);
         std::string text = N(box.text);
         EXPECT_EQ(text.substr(0, std::string(c.message).size()), c.message) << text;
         EXPECT_EQ(Text(page, AxisId(2, kPulseCommand)), N(kIndividual));

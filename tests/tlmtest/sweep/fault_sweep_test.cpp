@@ -492,7 +492,8 @@ protected:
             wchar_t box[320] = {};
             if (expected.message) {
                 LoadStringW(strings, expected.message, text, 256);
-                swprintf(box, 320, L"ErrorMessgae|%ls(%#lx)", text, (unsigned long)expected.error);
+                std::wstring caption(ui::kErrorCaption, ui::kErrorCaption + sizeof ui::kErrorCaption - 1);
+                swprintf(box, 320, L"%ls|%ls(%#lx)", caption.c_str(), text, (unsigned long)expected.error);
             }
             size_t step = stepOf(k);
             bool closeExempt = step + 1 == steps.size();
