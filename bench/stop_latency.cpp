@@ -21,13 +21,13 @@
 #include <vector>
 
 #include "tellam_controller.h"
+#include "tellam_protocol.h"
 #include "tellamio_motion.h"
 #include "tellamio_sim.h"
 #include "turns.h"
 
 namespace {
 
-constexpr DWORD kWriteByte = 0x222014;
 constexpr DWORD kWaitTimeoutMs = 5000;
 // The requests of one tlmmotion_GetStatus: status 1, status 2, and three register reads of a
 // command byte and two data words each. A stop behind more than these waited for more than
@@ -127,7 +127,7 @@ DWORD StopByteSeq(DWORD after) {
         if (tlmsim_ReadTrace(first, entries.data(), (DWORD)entries.size(), &count) != 0 || count == 0) return 0;
         for (DWORD i = 0; i < count; ++i) {
             const TlmSimTraceEntry& e = entries[i].entry;
-            if (e.code == kWriteByte && e.port == TLM_AXIS_PORT(0, TLM_PORT_COMMAND) &&
+            if (e.code == IOCTL_WRITE_BYTE && e.port == TLM_AXIS_PORT(0, TLM_PORT_COMMAND) &&
                 e.value == TLM_CMD_IMMEDIATE_STOP && entries[i].board == 0)
                 return e.seq;
         }

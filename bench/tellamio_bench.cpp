@@ -3,18 +3,17 @@
 // The board used is the first one opened, so the table lookup walks the whole list.
 #include <benchmark/benchmark.h>
 
+#include <stdio.h>
+
 #include <vector>
 
 #include "standin.h"
+#include "tellam_protocol.h"
 #include "tellamio.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 
 namespace {
-
-constexpr DWORD kReadByte = 0x22200C;
-constexpr DWORD kReadWord = 0x222010;
-constexpr DWORD kWriteByte = 0x222014;
 
 struct OpenBoards {
     TLMIO_HANDLE first;
@@ -32,11 +31,13 @@ struct OpenBoards {
             TLMIO_HANDLE h = tlmio_OpenDevice(&d);
             if (i == 0) first = h;
         }
-        rawDevice = CreateFileA("\\\\.\\TLMDRV0", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED, nullptr);
+        char name[32];
+        snprintf(name, sizeof name, TLMDRV_BOARD_DEVICE, 0);
+        rawDevice =
+            CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         DeviceInfo d = {-1, -1, -1, -1, 0, -1};
         DWORD returned;
-        DeviceIoControl(rawDevice, 0x222008, &d, sizeof d, nullptr, 0, &returned, nullptr);
+        DeviceIoControl(rawDevice, IOCTL_SELECT_BOARD, &d, sizeof d, nullptr, 0, &returned, nullptr);
     }
     ~OpenBoards() {
         CloseHandle(rawDevice);
@@ -59,7 +60,7 @@ void BareStatus1Read(benchmark::State& state) {
     BYTE status;
     DWORD port = 0x10, returned;
     for (auto _ : state) {
-        DeviceIoControl(boards.rawDevice, kReadByte, &port, sizeof port, &status, 1, &returned, nullptr);
+        DeviceIoControl(boards.rawDevice, IOCTL_READ_BYTE, &port, sizeof port, &status, 1, &returned, nullptr);
         benchmark::DoNotOptimize(status);
     }
 }
@@ -80,9 +81,9 @@ void BareRegRead(benchmark::State& state) {
         DWORD command[2] = {0x10, 0x89};
         DWORD low = 0x14, high = 0x16;
         WORD lo = 0, hi = 0;
-        DeviceIoControl(boards.rawDevice, kWriteByte, command, sizeof command, nullptr, 0, &returned, nullptr);
-        DeviceIoControl(boards.rawDevice, kReadWord, &low, sizeof low, &lo, 2, &returned, nullptr);
-        DeviceIoControl(boards.rawDevice, kReadWord, &high, sizeof high, &hi, 2, &returned, nullptr);
+        DeviceIoControl(boards.rawDevice, IOCTL_WRITE_BYTE, command, sizeof command, nullptr, 0, &returned, nullptr);
+        DeviceIoControl(boards.rawDevice, IOCTL_READ_WORD, &low, sizeof low, &lo, 2, &returned, nullptr);
+        DeviceIoControl(boards.rawDevice, IOCTL_READ_WORD, &high, sizeof high, &hi, 2, &returned, nullptr);
         DWORD value = (DWORD(hi) << 16) | lo;
         benchmark::DoNotOptimize(value);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "standin.h"
+#include "tellam_protocol.h"
 #include "tellamio.h"
 #include "turns.h"
 
@@ -17,8 +18,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 
 namespace {
 
-constexpr DWORD kReadByte = 0x22200C;
-constexpr DWORD kSelectBoard = 0x222008;
 constexpr int kMaxBoards = 16;
 
 struct Case {
@@ -47,12 +46,12 @@ bool OpenBoards(const Case& c, Boards* b) {
         if (h == TLMIO_INVALID_HANDLE) return false;
         b->keys[i] = c.idKeys ? (h & 0xFFFF0000u) : h;
         char name[32];
-        snprintf(name, sizeof name, "\\\\.\\TLMDRV%d", i);
+        snprintf(name, sizeof name, TLMDRV_BOARD_DEVICE, i);
         b->raw[i] =
             CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         DWORD returned;
         if (b->raw[i] == INVALID_HANDLE_VALUE ||
-            !DeviceIoControl(b->raw[i], kSelectBoard, &d, sizeof d, nullptr, 0, &returned, nullptr))
+            !DeviceIoControl(b->raw[i], IOCTL_SELECT_BOARD, &d, sizeof d, nullptr, 0, &returned, nullptr))
             return false;
     }
     return true;
@@ -82,7 +81,7 @@ bool BareBatch(const Boards& b, int cycle, int calls, double* ns) {
     bool ok = true;
     double t0 = bench::NowNs();
     for (int i = 0, board = 0; i < calls; ++i) {
-        ok &= DeviceIoControl(b.raw[board], kReadByte, &port, sizeof port, &status, 1, &returned, nullptr) &&
+        ok &= DeviceIoControl(b.raw[board], IOCTL_READ_BYTE, &port, sizeof port, &status, 1, &returned, nullptr) &&
               returned == 1;
         if (++board == cycle) board = 0;
     }

@@ -67,6 +67,7 @@ add_dependencies(sdk tellamio_ordinals_lib tellamio_sim)
 install(TARGETS tellamio_sim COMPONENT sdk RUNTIME DESTINATION bin/sim LIBRARY DESTINATION bin/sim)
 
 install(FILES ${PROJECT_SOURCE_DIR}/tellamio/tellamio.h ${PROJECT_SOURCE_DIR}/tellamio/tellam_controller.h
+              ${PROJECT_SOURCE_DIR}/tellamio/tellam_protocol.h
               ${PROJECT_SOURCE_DIR}/tellamio/tellamio_sim.h ${PROJECT_SOURCE_DIR}/sim/tlmsim_control.h
               ${PROJECT_SOURCE_DIR}/motion/tellamio_motion.h
         DESTINATION include COMPONENT sdk)

@@ -6,6 +6,7 @@
 // process and runs inside tlmsim.sys.
 #pragma once
 
+#include "../tellamio/tellam_protocol.h"
 #include "board.h"
 
 namespace tlmsim {
@@ -23,15 +24,15 @@ enum : int32_t {
     kStatusIoDeviceError = static_cast<int32_t>(0xC0000185),
 };
 
-// The control requests: device type 0x22, METHOD_BUFFERED, FILE_ANY_ACCESS, functions 0x800..0x806.
+// The control requests (tellam_protocol.h).
 enum : uint32_t {
-    kIoctlGetDeviceCount = 0x222000,
-    kIoctlGetDeviceInfo = 0x222004,
-    kIoctlSelectBoard = 0x222008,
-    kIoctlReadByte = 0x22200C,
-    kIoctlReadWord = 0x222010,
-    kIoctlWriteByte = 0x222014,
-    kIoctlWriteWord = 0x222018,
+    kIoctlGetDeviceCount = IOCTL_GET_DEVICE_COUNT,
+    kIoctlGetDeviceInfo = IOCTL_GET_DEVICE_INFO,
+    kIoctlSelectBoard = IOCTL_SELECT_BOARD,
+    kIoctlReadByte = IOCTL_READ_BYTE,
+    kIoctlReadWord = IOCTL_READ_WORD,
+    kIoctlWriteByte = IOCTL_WRITE_BYTE,
+    kIoctlWriteWord = IOCTL_WRITE_WORD,
 };
 
 constexpr uint32_t kMaxBoards = 32;

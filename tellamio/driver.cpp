@@ -3,10 +3,6 @@
 
 #include "internal.h"
 
-static const char VXD_DEVICE_NAME[] = "\\\\.\\TELLAMIO.VXD";
-static const char CONTROL_DEVICE_NAME[] = "\\\\.\\TLMDRV";
-static const char BOARD_DEVICE_FORMAT[] = "\\\\.\\TLMDRV%d";
-
 #define MAX_ENUMERATED_BOARDS 65536u
 
 bool IsWindows9x() { return (GetVersion() & 0x80000000u) != 0; }
@@ -14,7 +10,7 @@ bool IsWindows9x() { return (GetVersion() & 0x80000000u) != 0; }
 // The form that loads a dynamically loadable virtual device driver and unloads it at the
 // last close.
 static HANDLE OpenVxdDevice() {
-    return g_transport.open(VXD_DEVICE_NAME, 0, 0, 0, FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OVERLAPPED);
+    return g_transport.open(TLMDRV_VXD_DEVICE, 0, 0, 0, FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OVERLAPPED);
 }
 
 static HANDLE OpenNtDevice(const char* name) {
@@ -23,7 +19,7 @@ static HANDLE OpenNtDevice(const char* name) {
 
 static HANDLE OpenBoardDevice(LONG managementNumber) {
     char name[32];
-    wsprintfA(name, BOARD_DEVICE_FORMAT, managementNumber);
+    wsprintfA(name, TLMDRV_BOARD_DEVICE, managementNumber);
     return OpenNtDevice(name);
 }
 
@@ -68,7 +64,7 @@ static bool FindManagementNumber(const DeviceInfo* wanted, LONG* managementNumbe
 
 HANDLE OpenDriverDevice(const DeviceInfo* info) {
     if (IsWindows9x()) return OpenVxdDevice();
-    if (info == NULL) return OpenNtDevice(CONTROL_DEVICE_NAME);
+    if (info == NULL) return OpenNtDevice(TLMDRV_CONTROL_DEVICE);
     if (info->ManagementNumber != -1) return OpenBoardDevice(info->ManagementNumber);
     LONG managementNumber;
     if (!FindManagementNumber(info, &managementNumber)) return INVALID_HANDLE_VALUE;

@@ -2,29 +2,11 @@
 // open-board table and the device opening.
 #pragma once
 
+#include "tellam_protocol.h"
 #include "tellamio.h"
 #include "transport.h"
 
-// Control requests of the board's kernel driver: device type 0x22 (FILE_DEVICE_UNKNOWN),
-// FILE_ANY_ACCESS, METHOD_BUFFERED, functions 0x800 to 0x806.
-#define IOCTL_GET_DEVICE_COUNT 0x222000u  // out: 4-byte board count
-#define IOCTL_GET_DEVICE_INFO  0x222004u  // in: 4-byte room n; out: count + n DeviceInfo
-#define IOCTL_SELECT_BOARD     0x222008u  // in: 24-byte DeviceInfo
-#define IOCTL_READ_BYTE        0x22200Cu  // in: PortReadRequest; out: 1 byte
-#define IOCTL_READ_WORD        0x222010u  // in: PortReadRequest; out: 2 bytes, low byte first
-#define IOCTL_WRITE_BYTE       0x222014u  // in: PortWriteRequest
-#define IOCTL_WRITE_WORD       0x222018u  // in: PortWriteRequest
-
-#pragma pack(push, 1)
-struct PortReadRequest {
-    DWORD Port;  // offset from the board's I/O base
-};
-struct PortWriteRequest {
-    DWORD Port;
-    DWORD Value;  // byte or word, zero-extended
-};
-#pragma pack(pop)
-static_assert(sizeof(PortReadRequest) == 4 && sizeof(PortWriteRequest) == 8, "packed request records");
+static_assert(sizeof(TlmPortRead) == 4 && sizeof(TlmPortWrite) == 8, "packed request records");
 
 // -- driver devices ------------------------------------------------------------------------
 

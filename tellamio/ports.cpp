@@ -24,7 +24,7 @@ static bool ArgumentsValid(DWORD axis, bool outGiven = true) {
 #define NO_AXIS 0  // for the board-wide ports
 
 static BOOL WritePort(BoardRecord* record, DWORD code, DWORD port, DWORD value) {
-    PortWriteRequest request = {port, value};
+    TlmPortWrite request = {port, value};
     DWORD returned;
     return SendRequest(record->Device, code, &request, sizeof request, NULL, 0, &returned);
 }
@@ -39,7 +39,7 @@ static BOOL WriteWord(BoardRecord* record, DWORD port, WORD value) {
 
 // A read succeeds only when the driver returns exactly the bytes asked for.
 static bool ReadByte(BoardRecord* record, DWORD port, BYTE* value) {
-    PortReadRequest request = {port};
+    TlmPortRead request = {port};
     BYTE reply = 0;
     DWORD returned;
     if (!SendRequest(record->Device, IOCTL_READ_BYTE, &request, sizeof request, &reply, sizeof reply, &returned) ||
@@ -50,7 +50,7 @@ static bool ReadByte(BoardRecord* record, DWORD port, BYTE* value) {
 }
 
 static bool ReadWord(BoardRecord* record, DWORD port, WORD* value) {
-    PortReadRequest request = {port};
+    TlmPortRead request = {port};
     BYTE reply[2] = {0, 0};
     DWORD returned;
     if (!SendRequest(record->Device, IOCTL_READ_WORD, &request, sizeof request, reply, sizeof reply, &returned) ||

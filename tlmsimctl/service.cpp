@@ -82,8 +82,8 @@ int CmdInstall(int argc, char** argv) {
                        driverBits, windowsBits, windowsBits);
     if (!IsAdministrator()) return NeedAdministrator("install");
     // The simulator takes the device names of the board's own driver: never beside it.
-    HANDLE other = CreateFileA("\\\\.\\TLMDRV", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                               OPEN_EXISTING, 0, NULL);
+    HANDLE other = CreateFileA(TLMDRV_CONTROL_DEVICE, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               NULL, OPEN_EXISTING, 0, NULL);
     if (other != INVALID_HANDLE_VALUE) {
         TlmSimState state;
         DWORD got = 0;

@@ -81,8 +81,8 @@ int ConnectSimulator(void) {
         int rc = ConnectProcess();
         if (rc != EXIT_DONE) return rc;
     } else {
-        g_control = CreateFileA("\\\\.\\TLMDRV", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                OPEN_EXISTING, 0, NULL);
+        g_control = CreateFileA(TLMDRV_CONTROL_DEVICE, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                NULL, OPEN_EXISTING, 0, NULL);
     }
     if (g_control == INVALID_HANDLE_VALUE) {
         DWORD e = GetLastError();
@@ -565,12 +565,7 @@ static int CmdClock(int argc, char** argv) {
     return EXIT_DONE;
 }
 
-static const struct {
-    const char* name;
-    uint32_t code;
-} REQUEST_CODES[] = {{"GET_DEVICE_COUNT", 0x222000}, {"GET_DEVICE_INFO", 0x222004}, {"SELECT_BOARD", 0x222008},
-                     {"READ_BYTE", 0x22200C},        {"READ_WORD", 0x222010},       {"WRITE_BYTE", 0x222014},
-                     {"WRITE_WORD", 0x222018}};
+static const char* const REQUEST_NAMES[TLMDRV_REQUEST_COUNT] = TLMDRV_REQUEST_NAMES;
 
 // REQUEST: a request name (every request of that kind) or #N / N (request number N of the
 // trace). *code is 0 for a request number.
@@ -579,9 +574,9 @@ static bool ParseRequest(const char* text, uint32_t* code, uint32_t* number) {
     size_t n = strlen(text);
     if (n < sizeof name) {
         for (size_t i = 0; i <= n; ++i) name[i] = text[i] == '-' ? '_' : text[i];
-        for (size_t i = 0; i < sizeof REQUEST_CODES / sizeof REQUEST_CODES[0]; ++i)
-            if (SameText(name, REQUEST_CODES[i].name)) {
-                *code = REQUEST_CODES[i].code;
+        for (uint32_t i = 0; i < TLMDRV_REQUEST_COUNT; ++i)
+            if (SameText(name, REQUEST_NAMES[i])) {
+                *code = IOCTL_GET_DEVICE_COUNT + 4 * i;
                 *number = 0;
                 return true;
             }
@@ -631,9 +626,9 @@ static int CmdFault(int argc, char** argv) {
         if (!ParseInt64(argv[3], 0, limit, &v))
             return BadArgument("value '%s': not a number from 0 to %lld", argv[3], (long long)limit);
         f.value = (uint32_t)v;
-        if (f.kind == TLMSIM_FAULT_EXTRA_RECORDS && f.code != 0 && f.code != 0x222004)
+        if (f.kind == TLMSIM_FAULT_EXTRA_RECORDS && f.code != 0 && f.code != IOCTL_GET_DEVICE_INFO)
             return BadArgument("request '%s': extra records apply to GET_DEVICE_INFO only", argv[2]);
-        if (f.kind == TLMSIM_FAULT_REPLY && f.code != 0 && f.code != 0x22200C && f.code != 0x222010)
+        if (f.kind == TLMSIM_FAULT_REPLY && f.code != 0 && f.code != IOCTL_READ_BYTE && f.code != IOCTL_READ_WORD)
             return BadArgument("request '%s': a reply fault applies to READ_BYTE or READ_WORD only", argv[2]);
     } else {
         return BadArgument("fault kind '%s': not fail, bytes, records or reply", kind);

@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include "simhost.h"  // number parsing, board files, trace lines
+#include "tellam_protocol.h"
 #include "tlmsim_control.h"
 
 #define EXIT_DONE      0

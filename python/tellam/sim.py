@@ -9,6 +9,7 @@ import ctypes
 from . import _lib
 
 INPUTS = {"+ELS": 0, "-ELS": 1, "DLS": 2, "OLS": 3, "Z": 4, "INPOS": 5, "SVALM": 6}
+# The driver's requests, as tellam_protocol.h names them (tools/check-docs compares the two).
 REQUESTS = {"GET_DEVICE_COUNT": 0x222000, "GET_DEVICE_INFO": 0x222004, "SELECT_BOARD": 0x222008,
             "READ_BYTE": 0x22200C, "READ_WORD": 0x222010, "WRITE_BYTE": 0x222014, "WRITE_WORD": 0x222018}
 FAULTS = {"fail": 1, "bytes": 2, "records": 3, "reply": 4}

@@ -3,23 +3,17 @@
 #include <string.h>
 
 #include "../../tellamio/tellam_controller.h"
+#include "../../tellamio/tellam_protocol.h"
 #include "simhost.h"
 
 static const char* RequestName(uint32_t code) {
-    switch (code) {
-        case 0x222000: return "GET_DEVICE_COUNT";
-        case 0x222004: return "GET_DEVICE_INFO";
-        case 0x222008: return "SELECT_BOARD";
-        case 0x22200C: return "READ_BYTE";
-        case 0x222010: return "READ_WORD";
-        case 0x222014: return "WRITE_BYTE";
-        case 0x222018: return "WRITE_WORD";
-    }
-    return NULL;
+    static const char* const names[TLMDRV_REQUEST_COUNT] = TLMDRV_REQUEST_NAMES;
+    uint32_t index = TLMDRV_REQUEST_INDEX(code);
+    return code % 4 == 0 && index < TLMDRV_REQUEST_COUNT ? names[index] : NULL;
 }
 
-static bool IsPortRequest(uint32_t code) { return code >= 0x22200C && code <= 0x222018; }
-static bool IsWrite(uint32_t code) { return code == 0x222014 || code == 0x222018; }
+static bool IsPortRequest(uint32_t code) { return code >= IOCTL_READ_BYTE && code <= IOCTL_WRITE_WORD; }
+static bool IsWrite(uint32_t code) { return code == IOCTL_WRITE_BYTE || code == IOCTL_WRITE_WORD; }
 
 // The axis blocks end here on a six-axis board.
 #define AXIS_PORTS_END TLM_AXIS_PORT(TLM_AXES_MAX, 0)
@@ -114,27 +108,28 @@ static void Decode(const TlmSimBoardTraceEntry& t, Decoded* d) {
     d->value[0] = 0;
     uint32_t expected = 0;  // the byte count a sound answer returns
     if (IsPortRequest(e.code)) {
-        bool word = e.code == 0x222010 || e.code == 0x222018;
+        bool word = e.code == IOCTL_READ_WORD || e.code == IOCTL_WRITE_WORD;
         char portName[24];
         PortName(e.port, IsWrite(e.code), portName, sizeof portName);
         snprintf(d->port, sizeof d->port, "0x%02lX %s", (unsigned long)e.port, portName);
         if (e.port < AXIS_PORTS_END) snprintf(d->axis, sizeof d->axis, "%c", "XYZUVW"[e.port / TLM_AXIS_PORTS]);
         // A failed request's value is not known: the driver neither took nor gave one.
         if (ok) snprintf(d->value, sizeof d->value, word ? "0x%04lX" : "0x%02lX", (unsigned long)e.value);
-        if (ok && e.code == 0x222014 && e.port < AXIS_PORTS_END && e.port % TLM_AXIS_PORTS == TLM_PORT_COMMAND) {
+        if (ok && e.code == IOCTL_WRITE_BYTE && e.port < AXIS_PORTS_END &&
+            e.port % TLM_AXIS_PORTS == TLM_PORT_COMMAND) {
             char command[24];
             CommandName(e.value, command, sizeof command);
             if (command[0]) snprintf(d->value + strlen(d->value), sizeof d->value - strlen(d->value), " %s", command);
         }
         if (!IsWrite(e.code)) expected = word ? 2 : 1;
-    } else if (e.code == 0x222000) {
+    } else if (e.code == IOCTL_GET_DEVICE_COUNT) {
         if (ok) snprintf(d->value, sizeof d->value, "%lu boards", (unsigned long)e.value);
         expected = 4;
-    } else if (e.code == 0x222004) {
+    } else if (e.code == IOCTL_GET_DEVICE_INFO) {
         if (ok)
             snprintf(d->value, sizeof d->value, "room %lu, %lu boards", (unsigned long)e.port, (unsigned long)e.value);
         expected = e.returned;
-    } else if (e.code == 0x222008) {
+    } else if (e.code == IOCTL_SELECT_BOARD) {
         char mn[12], id[12];
         if ((int32_t)e.value == -1)
             snprintf(mn, sizeof mn, "-");

@@ -42,7 +42,7 @@ SIM_EXPORTS = ("Request Reset SetBoards GetBoards LoadBoards SaveBoards SetInput
 SIM_EXPORTS = ["tlmsim_" + e for e in SIM_EXPORTS]
 LISTING = """README.txt bin/sim/tellamio.dll bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
   examples/CMakeLists.txt examples/limits.c examples/list_boards.c examples/move_axis.c include/tellam_controller.h
-  include/tellamio.h include/tellamio_sim.h include/tlmsim_control.h
+  include/tellam_protocol.h include/tellamio.h include/tellamio_sim.h include/tlmsim_control.h
   lib/cmake/tellamio/tellamio-config-version.cmake lib/cmake/tellamio/tellamio-config.cmake
   lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/libtellamio_sim.dll.a lib/tellamio.def lib/tellamio.lib
   lib/tellamio_ordinals.def lib/tellamio_sim.lib bin/tlmsim.sys bin/tellamio_motion.dll include/tellamio_motion.h
