@@ -7,6 +7,7 @@
 
 #include "tellamio_motion.h"
 #include "tellamio_sim.h"
+#include "motion_board.h"
 #include "turns.h"
 
 namespace {
@@ -39,18 +40,11 @@ bool MotionBatch(TLMMOTION motion, int polls, double* ns) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int turns = argc > 1 ? atoi(argv[1]) : 41;
-    int polls = argc > 2 ? atoi(argv[2]) : 2000;
-    if (turns < 1) turns = 41;
-    if (polls < 1) polls = 2000;
-    tlmsim_Reset();
-    DeviceInfo d = {-1, -1, -1, -1, 0, -1};
-    TLMIO_HANDLE board = tlmio_OpenDevice(&d);
+    int turns = bench::CountArgument(argc, argv, 1, 41);
+    int polls = bench::CountArgument(argc, argv, 2, 2000);
+    TLMIO_HANDLE board;
     TLMMOTION motion;
-    if (board == TLMIO_INVALID_HANDLE || !tlmmotion_Open(board, &motion)) {
-        printf("open failed, error %u\n", GetLastError());
-        return 1;
-    }
+    if (!bench::OpenMotionBoard(&board, &motion)) return 1;
     bench::Medians m;
     if (!bench::TakeTurns(
             turns, [&](double* ns) { return RawBatch(board, polls, ns); },

@@ -99,8 +99,9 @@ void BM_DriverRequestsMovingAxes(benchmark::State& state) {
     uint32_t returned = 0;
     uint32_t probe = 0x9C;
     uint8_t id = 0;
-    if (DriverIoctl(&driver, file, kIoctlSelectBoard, &info, sizeof info, nullptr, 0, &returned, 0) != kStatusSuccess ||
-        DriverIoctl(&driver, file, kIoctlReadByte, &probe, sizeof probe, &id, 1, &returned, 0) != kStatusSuccess) {
+    if (DriverIoctl(&driver, file, IOCTL_SELECT_BOARD, &info, sizeof info, nullptr, 0, &returned, 0) !=
+            kStatusSuccess ||
+        DriverIoctl(&driver, file, IOCTL_READ_BYTE, &probe, sizeof probe, &id, 1, &returned, 0) != kStatusSuccess) {
         state.SkipWithError("cannot select board 0");
         return;
     }
@@ -115,12 +116,12 @@ void BM_DriverRequestsMovingAxes(benchmark::State& state) {
         uint32_t read = axis * 16 + 4;
         uint16_t word = 0;
         uint8_t byte = 0;
-        DriverIoctl(&driver, file, kIoctlWriteByte, write, sizeof write, nullptr, 0, &returned, t);
-        DriverIoctl(&driver, file, kIoctlReadWord, &read, sizeof read, &word, sizeof word, &returned, t);
+        DriverIoctl(&driver, file, IOCTL_WRITE_BYTE, write, sizeof write, nullptr, 0, &returned, t);
+        DriverIoctl(&driver, file, IOCTL_READ_WORD, &read, sizeof read, &word, sizeof word, &returned, t);
         read += 2;
-        DriverIoctl(&driver, file, kIoctlReadWord, &read, sizeof read, &word, sizeof word, &returned, t);
+        DriverIoctl(&driver, file, IOCTL_READ_WORD, &read, sizeof read, &word, sizeof word, &returned, t);
         read = axis * 16;
-        DriverIoctl(&driver, file, kIoctlReadByte, &read, sizeof read, &byte, sizeof byte, &returned, t);
+        DriverIoctl(&driver, file, IOCTL_READ_BYTE, &read, sizeof read, &byte, sizeof byte, &returned, t);
         benchmark::DoNotOptimize(word);
         benchmark::DoNotOptimize(byte);
     }

@@ -24,6 +24,7 @@
 #include "tellam_protocol.h"
 #include "tellamio_motion.h"
 #include "tellamio_sim.h"
+#include "motion_board.h"
 #include "turns.h"
 
 namespace {
@@ -180,16 +181,10 @@ void Row(const char* what, const std::vector<double>& v, const char* format) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int rounds = argc > 1 ? atoi(argv[1]) : 2000;
-    if (rounds < 1) rounds = 2000;
-    tlmsim_Reset();
-    DeviceInfo d = {-1, -1, -1, -1, 0, -1};
-    TLMIO_HANDLE board = tlmio_OpenDevice(&d);
+    int rounds = bench::CountArgument(argc, argv, 1, 2000);
+    TLMIO_HANDLE board;
     TLMMOTION motion;
-    if (board == TLMIO_INVALID_HANDLE || !tlmmotion_Open(board, &motion)) {
-        printf("open failed, error %u\n", GetLastError());
-        return 1;
-    }
+    if (!bench::OpenMotionBoard(&board, &motion)) return 1;
     if (!tlmmotion_Init(motion, 0) || !tlmmotion_SetSpeeds(motion, 0, 1000, 5000, 0.1)) {
         printf("axis X setup failed, error %u\n", GetLastError());
         return 1;

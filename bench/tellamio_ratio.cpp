@@ -92,10 +92,8 @@ bool BareBatch(const Boards& b, int cycle, int calls, double* ns) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int turns = argc > 1 ? atoi(argv[1]) : 41;
-    int calls = argc > 2 ? atoi(argv[2]) : 4000;
-    if (turns < 1) turns = 41;
-    if (calls < 1) calls = 4000;
+    int turns = bench::CountArgument(argc, argv, 1, 41);
+    int calls = bench::CountArgument(argc, argv, 2, 4000);
     const Case cases[] = {
         {"1 board", 1, 1, false},
         {"16 boards, the first opened", 16, 1, false},

@@ -3,6 +3,7 @@
 #ifndef TELLAM_BENCH_TURNS_H
 #define TELLAM_BENCH_TURNS_H
 
+#include <stdlib.h>
 #include <time.h>
 
 #include <algorithm>
@@ -47,6 +48,12 @@ bool TakeTurns(int turns, Base base, Theirs theirs, AfterTurn afterTurn, Medians
     }
     *out = {Median(baseNs), Median(theirsNs), Median(ratios)};
     return true;
+}
+
+// Argument i of the command line as a count, or `fallback` when it is missing or not one.
+inline int CountArgument(int argc, char** argv, int i, int fallback) {
+    int n = argc > i ? atoi(argv[i]) : 0;
+    return n >= 1 ? n : fallback;
 }
 
 }  // namespace bench

@@ -98,8 +98,8 @@ Answer Select(Driver* driver, File* file, const void* in, uint32_t inLength) {
 Answer PortRequest(Driver* driver, File* file, uint32_t code, const void* in, uint32_t inLength, void* out,
                    uint32_t outLength, uint64_t nowNs, const Fault* reply) {
     Answer a = {kStatusSuccess, 0, 0, 0};
-    bool isWrite = code == kIoctlWriteByte || code == kIoctlWriteWord;
-    bool isWord = code == kIoctlReadWord || code == kIoctlWriteWord;
+    bool isWrite = code == IOCTL_WRITE_BYTE || code == IOCTL_WRITE_WORD;
+    bool isWord = code == IOCTL_READ_WORD || code == IOCTL_WRITE_WORD;
     if (file->board < 0) return a.status = kStatusInvalidDeviceRequest, a;
     if (in == nullptr || inLength < (isWrite ? 8u : 4u)) return a.status = kStatusInvalidParameter, a;
     a.port = Load32(in, 0);
@@ -223,7 +223,7 @@ int32_t DriverIoctl(Driver* driver, uint32_t file, uint32_t code, const void* in
         if (in && inLength >= 4) a.port = Load32(in, 0);
     } else {
         switch (code) {
-            case kIoctlGetDeviceCount:
+            case IOCTL_GET_DEVICE_COUNT:
                 if (f->device >= 0) break;
                 if (out == nullptr || outLength < 4) {
                     a.status = kStatusBufferTooSmall;
@@ -232,15 +232,15 @@ int32_t DriverIoctl(Driver* driver, uint32_t file, uint32_t code, const void* in
                 a = Answer{kStatusSuccess, 4, 0, driver->boardCount};
                 Store32(out, 0, driver->boardCount);
                 break;
-            case kIoctlGetDeviceInfo:
+            case IOCTL_GET_DEVICE_INFO:
                 a = Enumerate(driver, f, in, inLength, out, outLength,
                               fault && fault->kind == kFaultExtraRecords ? fault->value : 0);
                 break;
-            case kIoctlSelectBoard: a = Select(driver, f, in, inLength); break;
-            case kIoctlReadByte:
-            case kIoctlReadWord:
-            case kIoctlWriteByte:
-            case kIoctlWriteWord:
+            case IOCTL_SELECT_BOARD: a = Select(driver, f, in, inLength); break;
+            case IOCTL_READ_BYTE:
+            case IOCTL_READ_WORD:
+            case IOCTL_WRITE_BYTE:
+            case IOCTL_WRITE_WORD:
                 a = PortRequest(driver, f, code, in, inLength, out, outLength, nowNs,
                                 fault && fault->kind == kFaultReply ? fault : nullptr);
                 break;

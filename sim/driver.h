@@ -24,17 +24,6 @@ enum : int32_t {
     kStatusIoDeviceError = static_cast<int32_t>(0xC0000185),
 };
 
-// The control requests (tellam_protocol.h).
-enum : uint32_t {
-    kIoctlGetDeviceCount = IOCTL_GET_DEVICE_COUNT,
-    kIoctlGetDeviceInfo = IOCTL_GET_DEVICE_INFO,
-    kIoctlSelectBoard = IOCTL_SELECT_BOARD,
-    kIoctlReadByte = IOCTL_READ_BYTE,
-    kIoctlReadWord = IOCTL_READ_WORD,
-    kIoctlWriteByte = IOCTL_WRITE_BYTE,
-    kIoctlWriteWord = IOCTL_WRITE_WORD,
-};
-
 constexpr uint32_t kMaxBoards = 32;
 constexpr uint32_t kTraceCapacity = 4096;
 constexpr uint32_t kMaxFaults = 8;

@@ -6,6 +6,19 @@ namespace {
 
 void CopyBytes(void* to, const void* from, uint32_t n) { __builtin_memcpy(to, from, n); }
 
+// The sensors of an axis between the control record and the model, either way: both name
+// their fields alike.
+template <typename From, typename To> void CopySensors(const From& from, To* to) {
+    to->plusEls = {from.plusEls.from, from.plusEls.to};
+    to->minusEls = {from.minusEls.from, from.minusEls.to};
+    for (int i = 0; i < 2; ++i) to->dls[i] = {from.dls[i].from, from.dls[i].to};
+    to->ols = {from.ols.from, from.ols.to};
+    to->zPeriod = from.zPeriod;
+    to->zOffset = from.zOffset;
+    to->zWidth = from.zWidth;
+    to->normallyOpen = from.normallyOpen;
+}
+
 bool ValidConfig(const TlmSimBoardConfig& c) {
     if (c.axes != 4 && c.axes != 6) return false;
     if (c.ManagementNumber < 0 || c.ManagementNumber > 9999) return false;
@@ -254,15 +267,7 @@ int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const 
             Board* board = BoardOf(driver, in, inLength, &r);
             if (board == nullptr) return kStatusInvalidParameter;
             AxisSensors a = {};
-            a.plusEls = {r.plusEls.from, r.plusEls.to};
-            a.minusEls = {r.minusEls.from, r.minusEls.to};
-            a.dls[0] = {r.dls[0].from, r.dls[0].to};
-            a.dls[1] = {r.dls[1].from, r.dls[1].to};
-            a.ols = {r.ols.from, r.ols.to};
-            a.zPeriod = r.zPeriod;
-            a.zOffset = r.zOffset;
-            a.zWidth = r.zWidth;
-            a.normallyOpen = r.normallyOpen;
+            CopySensors(r, &a);
             return BoardSetSensors(board, r.axis, &a, now) ? kStatusSuccess : kStatusInvalidParameter;
         }
         case TLMSIM_IOCTL_SET_MACHINE_POSITION: {
@@ -290,15 +295,7 @@ int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const 
             TlmSimSetSensors s = {};
             s.managementNumber = r.managementNumber;
             s.axis = r.axis;
-            s.plusEls = {a.plusEls.from, a.plusEls.to};
-            s.minusEls = {a.minusEls.from, a.minusEls.to};
-            s.dls[0] = {a.dls[0].from, a.dls[0].to};
-            s.dls[1] = {a.dls[1].from, a.dls[1].to};
-            s.ols = {a.ols.from, a.ols.to};
-            s.zPeriod = a.zPeriod;
-            s.zOffset = a.zOffset;
-            s.zWidth = a.zWidth;
-            s.normallyOpen = a.normallyOpen;
+            CopySensors(a, &s);
             CopyBytes(out, &s, sizeof s);
             *returned = sizeof s;
             return kStatusSuccess;

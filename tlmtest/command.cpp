@@ -207,21 +207,21 @@ WORD ToggleSvalmContact(HWND window, WORD axis) {
 
 static DWORD WithPulseCode(DWORD config, DWORD code) { return (config & ~(DWORD)TLM_SIG_PULSE_MASK) | code; }
 
+// A pulse-form toggle: codes a and b swap, c becomes d, and any other code becomes c (the
+// register holds one of the four codes, so in practice that is d).
+static DWORD TogglePulseCode(DWORD code, DWORD a, DWORD b, DWORD c, DWORD d) {
+    return code == a ? b : code == b ? a : code == c ? d : c;
+}
+
 WORD TogglePulseCommandMode(HWND window, WORD axis) {
-    DWORD code = g_signalConfig[axis] & TLM_SIG_PULSE_MASK;
-    DWORD next = code == TLM_SIG_PULSE_COMMON_POS  ? TLM_SIG_PULSE_INDIV_POS
-                 : code == TLM_SIG_PULSE_INDIV_POS ? TLM_SIG_PULSE_COMMON_POS
-                 : code == TLM_SIG_PULSE_INDIV_NEG ? TLM_SIG_PULSE_COMMON_NEG
-                                                   : TLM_SIG_PULSE_INDIV_NEG;
+    DWORD next = TogglePulseCode(g_signalConfig[axis] & TLM_SIG_PULSE_MASK, TLM_SIG_PULSE_COMMON_POS,
+                                 TLM_SIG_PULSE_INDIV_POS, TLM_SIG_PULSE_INDIV_NEG, TLM_SIG_PULSE_COMMON_NEG);
     return WriteSignalConfig(window, axis, WithPulseCode(g_signalConfig[axis], next));
 }
 
 WORD TogglePulseLogic(HWND window, WORD axis) {
-    DWORD code = g_signalConfig[axis] & TLM_SIG_PULSE_MASK;
-    DWORD next = code == TLM_SIG_PULSE_COMMON_POS  ? TLM_SIG_PULSE_COMMON_NEG
-                 : code == TLM_SIG_PULSE_INDIV_POS ? TLM_SIG_PULSE_INDIV_NEG
-                 : code == TLM_SIG_PULSE_INDIV_NEG ? TLM_SIG_PULSE_INDIV_POS
-                                                   : TLM_SIG_PULSE_COMMON_POS;
+    DWORD next = TogglePulseCode(g_signalConfig[axis] & TLM_SIG_PULSE_MASK, TLM_SIG_PULSE_INDIV_POS,
+                                 TLM_SIG_PULSE_INDIV_NEG, TLM_SIG_PULSE_COMMON_POS, TLM_SIG_PULSE_COMMON_NEG);
     return WriteSignalConfig(window, axis, WithPulseCode(g_signalConfig[axis], next));
 }
 

@@ -128,9 +128,12 @@ static void FollowMove(HWND page, WORD axis) {
 }
 
 static void HandleAxisButton(HWND page, WORD axis, int k) {
-    typedef WORD (*StartOperation)(HWND, WORD);
-    static const StartOperation kStarts[] = {StartPlusPresetFeed,      StartMinusPresetFeed, StartPlusContinuousFeed,
-                                             StartMinusContinuousFeed, StartOriginReturnOls, StartOriginReturnOlsZ};
+    typedef WORD (*AxisOperation)(HWND, WORD);
+    static const AxisOperation kStarts[] = {StartPlusPresetFeed,      StartMinusPresetFeed, StartPlusContinuousFeed,
+                                            StartMinusContinuousFeed, StartOriginReturnOls, StartOriginReturnOlsZ};
+    // The contact buttons, OPK_ELS_CONTACT to OPK_SVALM_CONTACT in order.
+    static const AxisOperation kContactToggles[] = {ToggleElsContact, ToggleDlsContact, ToggleOlsContact,
+                                                    ToggleInposContact, ToggleSvalmContact};
     // An error has been reported and the program is ending: nothing starts any more.
     if (g_shuttingDown) return;
     switch (k) {
@@ -160,19 +163,11 @@ static void HandleAxisButton(HWND page, WORD axis, int k) {
         case OPK_SERVO_ON: ToggleServoOn(page, axis); break;
         case OPK_SERVO_RESET: ToggleServoReset(page, axis); break;
         case OPK_ELS_CONTACT:
-            if (ToggleElsContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
-            break;
         case OPK_DLS_CONTACT:
-            if (ToggleDlsContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
-            break;
         case OPK_OLS_CONTACT:
-            if (ToggleOlsContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
-            break;
         case OPK_INPOS_CONTACT:
-            if (ToggleInposContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
-            break;
         case OPK_SVALM_CONTACT:
-            if (ToggleSvalmContact(page, axis)) ShowContactLabel(page, axis, (WORD)k);
+            if (kContactToggles[k - OPK_ELS_CONTACT](page, axis)) ShowContactLabel(page, axis, (WORD)k);
             break;
 #if COUNTER_SOURCE_BUTTON
         case OPK_COUNTER_SOURCE:

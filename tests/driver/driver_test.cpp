@@ -76,31 +76,31 @@ TEST_F(DriverTest, RepliesHaveExactlyTheirByteCounts) {
     uint32_t board = Open(0);
     std::vector<uint8_t> out(64, 0xEE);
     uint32_t returned = 99;
-    EXPECT_EQ(Ioctl(control, kIoctlGetDeviceCount, {}, &out, &returned), kStatusSuccess);
+    EXPECT_EQ(Ioctl(control, IOCTL_GET_DEVICE_COUNT, {}, &out, &returned), kStatusSuccess);
     EXPECT_EQ(returned, 4u);
     EXPECT_EQ(out[0], 1);
 
     out.assign(4 + 24 * 2, 0xEE);
-    EXPECT_EQ(Ioctl(control, kIoctlGetDeviceInfo, U32({2}), &out, &returned), kStatusSuccess);
+    EXPECT_EQ(Ioctl(control, IOCTL_GET_DEVICE_INFO, U32({2}), &out, &returned), kStatusSuccess);
     EXPECT_EQ(returned, 4u + 24u) << "one board";
     EXPECT_EQ(out[0], 1);
     EXPECT_EQ(out[4 + 24], 0xEE) << "nothing past the records";
 
     DeviceInfo d = {-1, -1, -1, -1, 0, -1};
     std::vector<uint8_t> sel(reinterpret_cast<uint8_t*>(&d), reinterpret_cast<uint8_t*>(&d) + 24);
-    EXPECT_EQ(Ioctl(board, kIoctlSelectBoard, sel, nullptr, &returned), kStatusSuccess);
+    EXPECT_EQ(Ioctl(board, IOCTL_SELECT_BOARD, sel, nullptr, &returned), kStatusSuccess);
     EXPECT_EQ(returned, 0u);
 
     out.assign(8, 0xEE);
-    EXPECT_EQ(Ioctl(board, kIoctlReadByte, U32({0x9C}), &out, &returned), kStatusSuccess);
+    EXPECT_EQ(Ioctl(board, IOCTL_READ_BYTE, U32({0x9C}), &out, &returned), kStatusSuccess);
     EXPECT_EQ(returned, 1u);
     EXPECT_EQ(out[1], 0xEE);
-    EXPECT_EQ(Ioctl(board, kIoctlReadWord, U32({0xC0}), &out, &returned), kStatusSuccess);
+    EXPECT_EQ(Ioctl(board, IOCTL_READ_WORD, U32({0xC0}), &out, &returned), kStatusSuccess);
     EXPECT_EQ(returned, 2u);
     EXPECT_EQ(out[2], 0xEE);
-    EXPECT_EQ(Ioctl(board, kIoctlWriteByte, U32({0x80, 0x3F}), nullptr, &returned), kStatusSuccess);
+    EXPECT_EQ(Ioctl(board, IOCTL_WRITE_BYTE, U32({0x80, 0x3F}), nullptr, &returned), kStatusSuccess);
     EXPECT_EQ(returned, 0u);
-    EXPECT_EQ(Ioctl(board, kIoctlWriteWord, U32({0x88, 0x0102}), nullptr, &returned), kStatusSuccess);
+    EXPECT_EQ(Ioctl(board, IOCTL_WRITE_WORD, U32({0x88, 0x0102}), nullptr, &returned), kStatusSuccess);
     EXPECT_EQ(returned, 0u);
 }
 
@@ -111,7 +111,7 @@ TEST_F(DriverTest, MalformedRequestsAreRefused) {
     DeviceInfo d = {-1, -1, -1, -1, 0, -1};
     std::vector<uint8_t> sel(reinterpret_cast<uint8_t*>(&d), reinterpret_cast<uint8_t*>(&d) + 24);
     uint32_t returned;
-    ASSERT_EQ(Ioctl(board, kIoctlSelectBoard, sel, nullptr, &returned), kStatusSuccess);
+    ASSERT_EQ(Ioctl(board, IOCTL_SELECT_BOARD, sel, nullptr, &returned), kStatusSuccess);
     std::vector<uint8_t> out(2), none;
     DeviceInfo other = {-1, -1, -1, -1, -1, 9};
     std::vector<uint8_t> otherSel(reinterpret_cast<uint8_t*>(&other), reinterpret_cast<uint8_t*>(&other) + 24);
@@ -123,20 +123,20 @@ TEST_F(DriverTest, MalformedRequestsAreRefused) {
         std::vector<uint8_t>* out;
         int32_t status;
     } cases[] = {
-        {"select on the control device", control, kIoctlSelectBoard, sel, nullptr, kStatusInvalidDeviceRequest},
-        {"select with a short description", board, kIoctlSelectBoard, U32({0}), nullptr, kStatusInvalidParameter},
-        {"select of a board that is not there", board, kIoctlSelectBoard, otherSel, nullptr, kStatusNoSuchDevice},
-        {"port read before selection", unselected, kIoctlReadByte, U32({0}), &out, kStatusInvalidDeviceRequest},
-        {"port read past the board", board, kIoctlReadByte, U32({0x100}), &out, kStatusInvalidParameter},
-        {"word read of the last byte", board, kIoctlReadWord, U32({0xFF}), &out, kStatusInvalidParameter},
-        {"port read without input", board, kIoctlReadByte, {}, &out, kStatusInvalidParameter},
-        {"port read without room", board, kIoctlReadWord, U32({0}), &none, kStatusBufferTooSmall},
-        {"port write without value", board, kIoctlWriteByte, U32({0}), nullptr, kStatusInvalidParameter},
-        {"count on a board device", board, kIoctlGetDeviceCount, {}, &out, kStatusInvalidDeviceRequest},
-        {"count without room", control, kIoctlGetDeviceCount, {}, &none, kStatusBufferTooSmall},
-        {"enumeration without room", control, kIoctlGetDeviceInfo, U32({1}), &none, kStatusBufferTooSmall},
+        {"select on the control device", control, IOCTL_SELECT_BOARD, sel, nullptr, kStatusInvalidDeviceRequest},
+        {"select with a short description", board, IOCTL_SELECT_BOARD, U32({0}), nullptr, kStatusInvalidParameter},
+        {"select of a board that is not there", board, IOCTL_SELECT_BOARD, otherSel, nullptr, kStatusNoSuchDevice},
+        {"port read before selection", unselected, IOCTL_READ_BYTE, U32({0}), &out, kStatusInvalidDeviceRequest},
+        {"port read past the board", board, IOCTL_READ_BYTE, U32({0x100}), &out, kStatusInvalidParameter},
+        {"word read of the last byte", board, IOCTL_READ_WORD, U32({0xFF}), &out, kStatusInvalidParameter},
+        {"port read without input", board, IOCTL_READ_BYTE, {}, &out, kStatusInvalidParameter},
+        {"port read without room", board, IOCTL_READ_WORD, U32({0}), &none, kStatusBufferTooSmall},
+        {"port write without value", board, IOCTL_WRITE_BYTE, U32({0}), nullptr, kStatusInvalidParameter},
+        {"count on a board device", board, IOCTL_GET_DEVICE_COUNT, {}, &out, kStatusInvalidDeviceRequest},
+        {"count without room", control, IOCTL_GET_DEVICE_COUNT, {}, &none, kStatusBufferTooSmall},
+        {"enumeration without room", control, IOCTL_GET_DEVICE_INFO, U32({1}), &none, kStatusBufferTooSmall},
         {"unknown request", board, 0x22201C, U32({0}), &out, kStatusInvalidDeviceRequest},
-        {"closed file", 7, kIoctlReadByte, U32({0}), &out, kStatusInvalidParameter},
+        {"closed file", 7, IOCTL_READ_BYTE, U32({0}), &out, kStatusInvalidParameter},
     };
     for (const Case& c : cases) {
         returned = 99;
@@ -152,10 +152,10 @@ TEST_F(DriverTest, EnumerationHonoursTheSmallerOfRoomAndBuffer) {
     uint32_t control = Open(kDeviceControl);
     uint32_t returned;
     std::vector<uint8_t> out(4 + 24 * 3);
-    ASSERT_EQ(Ioctl(control, kIoctlGetDeviceInfo, U32({2}), &out, &returned), kStatusSuccess);
+    ASSERT_EQ(Ioctl(control, IOCTL_GET_DEVICE_INFO, U32({2}), &out, &returned), kStatusSuccess);
     EXPECT_EQ(out[0], 2) << "room for 2 asked";
     std::vector<uint8_t> small(4 + 24);
-    ASSERT_EQ(Ioctl(control, kIoctlGetDeviceInfo, U32({3}), &small, &returned), kStatusSuccess);
+    ASSERT_EQ(Ioctl(control, IOCTL_GET_DEVICE_INFO, U32({3}), &small, &returned), kStatusSuccess);
     EXPECT_EQ(small[0], 1) << "buffer for 1 given";
     EXPECT_EQ(returned, 28u);
 }
@@ -165,24 +165,24 @@ TEST_F(DriverTest, TraceAndFaults) {
     DeviceInfo d = {-1, -1, -1, -1, 0, -1};
     std::vector<uint8_t> sel(reinterpret_cast<uint8_t*>(&d), reinterpret_cast<uint8_t*>(&d) + 24);
     uint32_t returned;
-    Ioctl(board, kIoctlSelectBoard, sel, nullptr, &returned);
+    Ioctl(board, IOCTL_SELECT_BOARD, sel, nullptr, &returned);
     DriverResetTrace(&driver_);
     ASSERT_TRUE(DriverAddFault(&driver_, Fault{kFaultFail, 2, 0, static_cast<int32_t>(0xE0000001), 0}));
     ASSERT_TRUE(DriverAddFault(&driver_, Fault{kFaultByteCount, 3, 0, 0, 1}));
     std::vector<uint8_t> out(2);
-    EXPECT_EQ(Ioctl(board, kIoctlWriteByte, U32({0x80, 0x55}), nullptr, &returned), kStatusSuccess);
-    EXPECT_EQ(Ioctl(board, kIoctlWriteByte, U32({0x80, 0x66}), nullptr, &returned), static_cast<int32_t>(0xE0000001));
-    EXPECT_EQ(Ioctl(board, kIoctlReadWord, U32({0x80}), &out, &returned), kStatusSuccess);
+    EXPECT_EQ(Ioctl(board, IOCTL_WRITE_BYTE, U32({0x80, 0x55}), nullptr, &returned), kStatusSuccess);
+    EXPECT_EQ(Ioctl(board, IOCTL_WRITE_BYTE, U32({0x80, 0x66}), nullptr, &returned), static_cast<int32_t>(0xE0000001));
+    EXPECT_EQ(Ioctl(board, IOCTL_READ_WORD, U32({0x80}), &out, &returned), kStatusSuccess);
     EXPECT_EQ(returned, 1u) << "the injected byte count";
     EXPECT_EQ(out[0], 0x55) << "the failed write changed nothing";
     const TraceEntry* t = DriverTraceEntry(&driver_, 2);
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->code, kIoctlWriteByte);
+    EXPECT_EQ(t->code, IOCTL_WRITE_BYTE);
     EXPECT_EQ(t->port, 0x80u);
     EXPECT_EQ(t->status, static_cast<int32_t>(0xE0000001));
     EXPECT_EQ(DriverTraceEntry(&driver_, 4), nullptr);
     DriverClearFaults(&driver_);
-    EXPECT_EQ(Ioctl(board, kIoctlWriteByte, U32({0x80, 0x66}), nullptr, &returned), kStatusSuccess);
+    EXPECT_EQ(Ioctl(board, IOCTL_WRITE_BYTE, U32({0x80, 0x66}), nullptr, &returned), kStatusSuccess);
 }
 
 // Whatever a caller sends, the driver answers without reading or writing outside the buffers
@@ -190,8 +190,8 @@ TEST_F(DriverTest, TraceAndFaults) {
 TEST_F(DriverTest, SurvivesArbitraryRequests) {
     std::mt19937 rng(1234);
     uint32_t open[3] = {Open(kDeviceControl), Open(0), Open(kDeviceVxd)};
-    const uint32_t codes[] = {kIoctlGetDeviceCount, kIoctlGetDeviceInfo, kIoctlSelectBoard, kIoctlReadByte,
-                              kIoctlReadWord,       kIoctlWriteByte,     kIoctlWriteWord,   0x222400};
+    const uint32_t codes[] = {IOCTL_GET_DEVICE_COUNT, IOCTL_GET_DEVICE_INFO, IOCTL_SELECT_BOARD, IOCTL_READ_BYTE,
+                              IOCTL_READ_WORD,        IOCTL_WRITE_BYTE,      IOCTL_WRITE_WORD,   0x222400};
     for (int i = 0; i < 20000; ++i) {
         std::vector<uint8_t> in(rng() % 40);
         for (auto& b : in) b = static_cast<uint8_t>(rng() % 4 == 0 ? 0xFF : rng() % 3);

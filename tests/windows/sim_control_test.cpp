@@ -118,11 +118,11 @@ TEST_F(SimControlTest, ConfiguredBoardsAnswerOnTheirPorts) {
     uint32_t file = Open(4);
     int32_t info[6] = {-1, -1, -1, -1, 4, -1};
     uint32_t got;
-    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, file, kIoctlSelectBoard, info, 24, nullptr, 0, &got, 0));
+    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, file, IOCTL_SELECT_BOARD, info, 24, nullptr, 0, &got, 0));
     uint8_t id = 0, idByte = 0;
-    ASSERT_EQ(kStatusSuccess, Board(file, kIoctlReadByte, 0x9C, 0, &id));
+    ASSERT_EQ(kStatusSuccess, Board(file, IOCTL_READ_BYTE, 0x9C, 0, &id));
     EXPECT_EQ(0x9B, id);
-    ASSERT_EQ(kStatusSuccess, Board(file, kIoctlReadByte, 0xC6, 0, &idByte));
+    ASSERT_EQ(kStatusSuccess, Board(file, IOCTL_READ_BYTE, 0xC6, 0, &idByte));
     EXPECT_EQ(4 * 8 + 3, idByte);
     uint32_t none = 0;
     EXPECT_EQ(kStatusObjectNameNotFound, DriverOpen(&driver, 0, &none)) << "board 0 was replaced";
@@ -160,7 +160,8 @@ TEST_F(SimControlTest, TheTraceIsReadInPagesAndPrivateRequestsAreNotInIt) {
     uint32_t control = Open(kDeviceControl);
     for (int i = 0; i < 5; ++i) {
         uint32_t count = 0, got = 0;
-        ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, control, kIoctlGetDeviceCount, nullptr, 0, &count, 4, &got, 0));
+        ASSERT_EQ(kStatusSuccess,
+                  DriverIoctl(&driver, control, IOCTL_GET_DEVICE_COUNT, nullptr, 0, &count, 4, &got, 0));
     }
     TlmSimState state;
     ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_GET_STATE, nullptr, 0, &state, sizeof state));
@@ -186,7 +187,7 @@ TEST_F(SimControlTest, TheTraceIsReadInPagesAndPrivateRequestsAreNotInIt) {
             TlmSimTraceEntry e;
             memcpy(&e, out.data() + 12 + 28 * i, sizeof e);
             EXPECT_EQ(p.wantFirst + i, e.seq);
-            EXPECT_EQ(kIoctlGetDeviceCount, e.code);
+            EXPECT_EQ(IOCTL_GET_DEVICE_COUNT, e.code);
             EXPECT_EQ(1u, e.value) << "the count answered";
         }
     }
@@ -203,10 +204,10 @@ TEST_F(SimControlTest, TheBoardTraceNamesTheBoardEachRequestAddressed) {
     uint32_t control = Open(kDeviceControl), seven = Open(7), vxd = Open(kDeviceVxd);
     int32_t info[6] = {-1, -1, -1, -1, -1, 2};  // board ID 2: board 7
     uint32_t got = 0, count = 0;
-    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, control, kIoctlGetDeviceCount, nullptr, 0, &count, 4, &got, 0));
-    EXPECT_EQ(kStatusInvalidDeviceRequest, Board(seven, kIoctlReadByte, 0x9C, 0));
-    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, vxd, kIoctlSelectBoard, info, 24, nullptr, 0, &got, 0));
-    ASSERT_EQ(kStatusSuccess, Board(vxd, kIoctlReadByte, 0x9C, 0));
+    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, control, IOCTL_GET_DEVICE_COUNT, nullptr, 0, &count, 4, &got, 0));
+    EXPECT_EQ(kStatusInvalidDeviceRequest, Board(seven, IOCTL_READ_BYTE, 0x9C, 0));
+    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, vxd, IOCTL_SELECT_BOARD, info, 24, nullptr, 0, &got, 0));
+    ASSERT_EQ(kStatusSuccess, Board(vxd, IOCTL_READ_BYTE, 0x9C, 0));
     const int32_t want[] = {-1, 7, 7, 7};
     uint32_t first = 1;
     uint8_t out[12 + 32 * 4];
@@ -238,7 +239,7 @@ TEST_F(SimControlTest, StateCountsOpenFilesByDeviceKind) {
 }
 
 TEST_F(SimControlTest, FaultsAreAddedUpToTheModelsLimitAndCleared) {
-    TlmSimFault f = {TLMSIM_FAULT_FAIL, 0, kIoctlGetDeviceCount, static_cast<int32_t>(0xC0000185), 0};
+    TlmSimFault f = {TLMSIM_FAULT_FAIL, 0, IOCTL_GET_DEVICE_COUNT, static_cast<int32_t>(0xC0000185), 0};
     for (uint32_t i = 0; i < kMaxFaults; ++i)
         ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_ADD_FAULT, &f, sizeof f, nullptr, 0)) << i;
     EXPECT_EQ(kStatusInsufficientResources, Call(TLMSIM_IOCTL_ADD_FAULT, &f, sizeof f, nullptr, 0));
@@ -248,16 +249,16 @@ TEST_F(SimControlTest, FaultsAreAddedUpToTheModelsLimitAndCleared) {
     uint32_t control = Open(kDeviceControl);
     uint32_t count = 0, got = 0;
     EXPECT_EQ(static_cast<int32_t>(0xC0000185),
-              DriverIoctl(&driver, control, kIoctlGetDeviceCount, nullptr, 0, &count, 4, &got, 0));
+              DriverIoctl(&driver, control, IOCTL_GET_DEVICE_COUNT, nullptr, 0, &count, 4, &got, 0));
     ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_CLEAR_FAULTS, nullptr, 0, nullptr, 0));
-    EXPECT_EQ(kStatusSuccess, DriverIoctl(&driver, control, kIoctlGetDeviceCount, nullptr, 0, &count, 4, &got, 0));
+    EXPECT_EQ(kStatusSuccess, DriverIoctl(&driver, control, IOCTL_GET_DEVICE_COUNT, nullptr, 0, &count, 4, &got, 0));
 }
 
 TEST_F(SimControlTest, ForcedInputsShowInTheStatusPorts) {
     uint32_t file = Open(0);
     int32_t info[6] = {-1, -1, -1, -1, 0, -1};
     uint32_t got;
-    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, file, kIoctlSelectBoard, info, 24, nullptr, 0, &got, 0));
+    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, file, IOCTL_SELECT_BOARD, info, 24, nullptr, 0, &got, 0));
     struct Case {
         uint32_t input, force;
         uint32_t port;  // on axis 2
@@ -276,7 +277,7 @@ TEST_F(SimControlTest, ForcedInputsShowInTheStatusPorts) {
         TlmSimForceInput r = {0, 2, c.input, c.force};
         ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_FORCE_INPUT, &r, sizeof r, nullptr, 0));
         uint8_t status = 0;
-        ASSERT_EQ(kStatusSuccess, Board(file, kIoctlReadByte, c.port, 0, &status));
+        ASSERT_EQ(kStatusSuccess, Board(file, IOCTL_READ_BYTE, c.port, 0, &status));
         EXPECT_EQ(c.active, (status & c.bit) != 0) << "status 0x" << std::hex << int(status);
     }
     TlmSimForceInput noBoard = {3, 0, 0, 1}, noAxis = {0, 6, 0, 1}, noInput = {0, 0, 7, 1}, badForce = {0, 0, 0, 3};
@@ -301,7 +302,7 @@ TEST_F(SimControlTest, SensorsAndTheComparatorFollowTheirRequests) {
     uint32_t file = Open(0);
     int32_t info[6] = {-1, -1, -1, -1, 0, -1};
     uint32_t got;
-    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, file, kIoctlSelectBoard, info, 24, nullptr, 0, &got, 0));
+    ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, file, IOCTL_SELECT_BOARD, info, 24, nullptr, 0, &got, 0));
     TlmSimSetSensors sensors = {};
     sensors.managementNumber = 0;
     sensors.axis = 1;
@@ -327,7 +328,7 @@ TEST_F(SimControlTest, SensorsAndTheComparatorFollowTheirRequests) {
         TlmSimMachinePosition m = {0, 1, c.position};
         ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_SET_MACHINE_POSITION, &m, sizeof m, nullptr, 0));
         uint8_t status = 0;
-        ASSERT_EQ(kStatusSuccess, Board(file, kIoctlReadByte, 0x10, 0, &status));
+        ASSERT_EQ(kStatusSuccess, Board(file, IOCTL_READ_BYTE, 0x10, 0, &status));
         EXPECT_EQ(c.status1, status & 0x98) << "status 1 = 0x" << std::hex << int(status);
     }
     sensors.axis = 6;
@@ -337,7 +338,7 @@ TEST_F(SimControlTest, SensorsAndTheComparatorFollowTheirRequests) {
         TlmSimForceCmp r = {0, on};
         ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_FORCE_CMP, &r, sizeof r, nullptr, 0));
         uint8_t cmp = 0;
-        ASSERT_EQ(kStatusSuccess, Board(file, kIoctlReadByte, 0x88, 0, &cmp));
+        ASSERT_EQ(kStatusSuccess, Board(file, IOCTL_READ_BYTE, 0x88, 0, &cmp));
         EXPECT_EQ(on, cmp & 0x01u) << "comparator forced " << on;
     }
 }
