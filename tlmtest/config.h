@@ -1,4 +1,4 @@
-/* Build parameters of the motion test program.
+/* Build parameters of the test program.
  *
  * Everything in which the six-axis program (tlmtest6) and the four-axis program (tlmtest4)
  * differ is kept here: the number of axes, the tab pages, the window timer ids and the string

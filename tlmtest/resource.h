@@ -1,5 +1,5 @@
 /*
- * resource.h - resource and control ids of the motion test program
+ * resource.h - resource and control ids of the test program
  * (tlmtest6 for the six-axis board, tlmtest4 for the four-axis board).
  *
  * Read by the program sources and by the resource compiler, so it holds

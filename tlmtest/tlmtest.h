@@ -1,5 +1,5 @@
-/* The motion test program: state shared between the frame, the board bring-up, the controller
- * command layer and the pages, and the operations they offer one another. */
+/* The test program (tlmtest6, tlmtest4): state shared between the frame, the board bring-up,
+ * the controller command layer and the pages, and the operations they offer one another. */
 #ifndef TLMTEST_H
 #define TLMTEST_H
 

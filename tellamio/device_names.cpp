@@ -1,4 +1,5 @@
-// Device names and requests to the board's kernel driver.
+// The driver's device names and the choice of device: which one a board description opens,
+// and the requests sent on it.
 #include <stdlib.h>
 
 #include "internal.h"
