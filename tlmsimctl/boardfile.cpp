@@ -7,17 +7,17 @@
 
 static int LoadBoardFile(const char* path, TlmSimBoardConfig* boards, uint32_t* count) {
     char error[320];
-    if (!ReadBoardFile(path, boards, count, error, sizeof error)) return BadArgument("%s", error);
+    if (!ReadBoardFile(path, boards, count, error, sizeof error)) return Fail(EXIT_USAGE, "%s", error);
     return EXIT_DONE;
 }
 
 static int SaveBoardFile(const char* path, const TlmSimBoardConfig* boards, uint32_t count) {
     bool console = strcmp(path, "-") == 0;
     FILE* file = console ? stdout : fopen(path, "wb");
-    if (file == NULL) return Refused("board file '%s': cannot be written", path);
+    if (file == NULL) return Fail(EXIT_REFUSED, "board file '%s': cannot be written", path);
     bool written = WriteBoardFile(file, boards, count);
     if (!console) written = fclose(file) == 0 && written;
-    if (!written) return Refused("board file '%s': cannot be written", path);
+    if (!written) return Fail(EXIT_REFUSED, "board file '%s': cannot be written", path);
     return EXIT_DONE;
 }
 
@@ -44,9 +44,9 @@ int CmdBoards(int argc, char** argv) {
         return rc;
     }
     bool load = SameText(argv[0], "load");
-    if (!load && !SameText(argv[0], "save")) return BadArgument("boards '%s': not load or save", argv[0]);
-    if (argc < 2) return BadArgument("boards %s: missing FILE", argv[0]);
-    if (argc > 2) return BadArgument("boards %s: unexpected argument '%s'", argv[0], argv[2]);
+    if (!load && !SameText(argv[0], "save")) return Fail(EXIT_USAGE, "boards '%s': not load or save", argv[0]);
+    if (argc < 2) return Fail(EXIT_USAGE, "boards %s: missing FILE", argv[0]);
+    if (argc > 2) return Fail(EXIT_USAGE, "boards %s: unexpected argument '%s'", argv[0], argv[2]);
     if (load) {
         rc = LoadBoardFile(argv[1], boards, &count);
         if (rc == EXIT_DONE) rc = ConnectSimulator();
@@ -57,7 +57,7 @@ int CmdBoards(int argc, char** argv) {
         memcpy(request + sizeof head, boards, count * sizeof(TlmSimBoardConfig));
         DWORD e = SimRequest(TLMSIM_IOCTL_SET_BOARDS, request, sizeof head + count * sizeof(TlmSimBoardConfig), NULL, 0,
                              NULL);
-        if (e != 0) return Refused("the driver refused the boards (error %lu, %s)", e, ErrorText(e));
+        if (e != 0) return Fail(EXIT_REFUSED, "the driver refused the boards (error %lu, %s)", e, ErrorText(e));
         printf("%u board%s loaded from %s\n", count, count == 1 ? "" : "s", argv[1]);
         NoteLostSelections();
         return EXIT_DONE;

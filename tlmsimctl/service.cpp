@@ -26,8 +26,9 @@ static bool IsAdministrator(void) {
 }
 
 static int NeedAdministrator(const char* command) {
-    return Refused("%s needs administrator rights: run it from a command prompt opened with 'Run as administrator'",
-                   command);
+    return Fail(EXIT_REFUSED,
+                "%s needs administrator rights: run it from a command prompt opened with 'Run as administrator'",
+                command);
 }
 
 // The bits of a PE image's machine (32 or 64), 0 when the file is not one we know.
@@ -66,20 +67,21 @@ static DWORD WaitForState(SC_HANDLE service, DWORD state) {
 }
 
 int CmdInstall(int argc, char** argv) {
-    if (argc > 0) return BadArgument("install: unexpected argument '%s'", argv[0]);
+    if (argc > 0) return Fail(EXIT_USAGE, "install: unexpected argument '%s'", argv[0]);
     char path[MAX_PATH + 16];
     DWORD n = GetModuleFileNameA(NULL, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return Refused("cannot tell where tlmsimctl.exe lies");
+    if (n == 0 || n >= MAX_PATH) return Fail(EXIT_REFUSED, "cannot tell where tlmsimctl.exe lies");
     char* slash = strrchr(path, '\\');
     strcpy(slash != NULL ? slash + 1 : path, "tlmsim.sys");
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
-        return Refused("no tlmsim.sys beside tlmsimctl.exe (%s): copy it there first", path);
+        return Fail(EXIT_REFUSED, "no tlmsim.sys beside tlmsimctl.exe (%s): copy it there first", path);
     // Windows loads only a kernel driver of its own architecture (Wine would run the other one
     // too). The programs themselves may be 32-bit on 64-bit Windows.
     int driverBits = ImageBits(path), windowsBits = WindowsBits();
     if (driverBits != 0 && driverBits != windowsBits)
-        return Refused("%s is a %d-bit driver and this Windows is %d-bit: take tlmsim.sys from the win%d archive", path,
-                       driverBits, windowsBits, windowsBits);
+        return Fail(EXIT_REFUSED,
+                    "%s is a %d-bit driver and this Windows is %d-bit: take tlmsim.sys from the win%d archive", path,
+                    driverBits, windowsBits, windowsBits);
     if (!IsAdministrator()) return NeedAdministrator("install");
     // The simulator takes the device names of the board's own driver: never beside it.
     HANDLE other = CreateFileA(TLMDRV_CONTROL_DEVICE, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -90,14 +92,14 @@ int CmdInstall(int argc, char** argv) {
         BOOL simulator = DeviceIoControl(other, TLMSIM_IOCTL_GET_STATE, NULL, 0, &state, sizeof state, &got, NULL);
         CloseHandle(other);
         if (!simulator)
-            return Refused("another driver owns \\\\.\\TLMDRV (the board's own driver?): remove it before "
-                           "installing the simulator");
+            return Fail(EXIT_REFUSED, "another driver owns \\\\.\\TLMDRV (the board's own driver?): remove it before "
+                                      "installing the simulator");
     }
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
     if (manager == NULL) {
         DWORD e = GetLastError();
         if (e == ERROR_ACCESS_DENIED) return NeedAdministrator("install");
-        return Refused("cannot reach the service control manager (error %lu)", e);
+        return Fail(EXIT_REFUSED, "cannot reach the service control manager (error %lu)", e);
     }
     bool created = true;
     SC_HANDLE service =
@@ -111,19 +113,20 @@ int CmdInstall(int argc, char** argv) {
         DWORD e = GetLastError();
         CloseServiceHandle(manager);
         if (e == ERROR_ACCESS_DENIED) return NeedAdministrator("install");
-        return Refused("cannot create the service %s (error %lu)", SIM_SERVICE_NAME, e);
+        return Fail(EXIT_REFUSED, "cannot create the service %s (error %lu)", SIM_SERVICE_NAME, e);
     }
     int rc = EXIT_DONE;
     if (!StartServiceA(service, 0, NULL) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
         DWORD e = GetLastError();
         if (e == ERROR_INVALID_IMAGE_HASH)
-            rc = Refused("Windows refused to load %s (error 577): the driver is not signed; turn on test-signing "
-                         "mode ('bcdedit /set testsigning on', then restart) and try again",
-                         path);
+            rc = Fail(EXIT_REFUSED,
+                      "Windows refused to load %s (error 577): the driver is not signed; turn on test-signing "
+                      "mode ('bcdedit /set testsigning on', then restart) and try again",
+                      path);
         else
-            rc = Refused("the service %s did not start (error %lu)", SIM_SERVICE_NAME, e);
+            rc = Fail(EXIT_REFUSED, "the service %s did not start (error %lu)", SIM_SERVICE_NAME, e);
     } else if (WaitForState(service, SERVICE_RUNNING) != SERVICE_RUNNING) {
-        rc = Refused("the service %s did not reach the running state", SIM_SERVICE_NAME);
+        rc = Fail(EXIT_REFUSED, "the service %s did not reach the running state", SIM_SERVICE_NAME);
     }
     // A service that was made here and cannot run is taken away again.
     if (rc != EXIT_DONE && created) DeleteService(service);
@@ -138,13 +141,13 @@ int CmdInstall(int argc, char** argv) {
 }
 
 int CmdUninstall(int argc, char** argv) {
-    if (argc > 0) return BadArgument("uninstall: unexpected argument '%s'", argv[0]);
+    if (argc > 0) return Fail(EXIT_USAGE, "uninstall: unexpected argument '%s'", argv[0]);
     if (!IsAdministrator()) return NeedAdministrator("uninstall");
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
     if (manager == NULL) {
         DWORD e = GetLastError();
         if (e == ERROR_ACCESS_DENIED) return NeedAdministrator("uninstall");
-        return Refused("cannot reach the service control manager (error %lu)", e);
+        return Fail(EXIT_REFUSED, "cannot reach the service control manager (error %lu)", e);
     }
     SC_HANDLE service = OpenServiceA(manager, SIM_SERVICE_NAME, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
     if (service == NULL) {
@@ -155,17 +158,18 @@ int CmdUninstall(int argc, char** argv) {
             return EXIT_DONE;
         }
         if (e == ERROR_ACCESS_DENIED) return NeedAdministrator("uninstall");
-        return Refused("cannot open the service %s (error %lu)", SIM_SERVICE_NAME, e);
+        return Fail(EXIT_REFUSED, "cannot open the service %s (error %lu)", SIM_SERVICE_NAME, e);
     }
     int rc = EXIT_DONE;
     SERVICE_STATUS status = {};
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status) && GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
-        rc = Refused("the service %s did not stop (error %lu)", SIM_SERVICE_NAME, GetLastError());
+        rc = Fail(EXIT_REFUSED, "the service %s did not stop (error %lu)", SIM_SERVICE_NAME, GetLastError());
     else if (WaitForState(service, SERVICE_STOPPED) != SERVICE_STOPPED)
-        rc = Refused("the service %s is still stopping: close the programs that use the simulated boards",
-                     SIM_SERVICE_NAME);
+        rc = Fail(EXIT_REFUSED, "the service %s is still stopping: close the programs that use the simulated boards",
+                  SIM_SERVICE_NAME);
     if (rc == EXIT_DONE && !DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
-        rc = Refused("the service %s was stopped but not removed (error %lu)", SIM_SERVICE_NAME, GetLastError());
+        rc = Fail(EXIT_REFUSED, "the service %s was stopped but not removed (error %lu)", SIM_SERVICE_NAME,
+                  GetLastError());
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     if (rc == EXIT_DONE) printf("service %s stopped and removed\n", SIM_SERVICE_NAME);

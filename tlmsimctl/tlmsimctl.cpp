@@ -24,24 +24,14 @@ static const char* const AXIS_NAMES = "XYZUVW";
 
 static const char* const INPUT_NAMES[TLMSIM_INPUT_COUNT] = {"+ELS", "-ELS", "DLS", "OLS", "Z", "INPOS", "SVALM"};
 
-int BadArgument(const char* format, ...) {
+int Fail(int exitCode, const char* format, ...) {
     va_list args;
     va_start(args, format);
     fputs("tlmsimctl: ", stderr);
     vfprintf(stderr, format, args);
     fputs("\n", stderr);
     va_end(args);
-    return EXIT_USAGE;
-}
-
-int Refused(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    fputs("tlmsimctl: ", stderr);
-    vfprintf(stderr, format, args);
-    fputs("\n", stderr);
-    va_end(args);
-    return EXIT_REFUSED;
+    return exitCode;
 }
 
 const char* ErrorText(DWORD error) {
@@ -152,7 +142,7 @@ int ReadBoards(TlmSimBoardConfig* boards, uint32_t* count) {
     memcpy(&head, reply, sizeof head);
     if (e != 0 || got < sizeof head || head.count > TLMSIM_MAX_BOARDS ||
         got != sizeof head + head.count * sizeof(TlmSimBoardConfig))
-        return Refused("cannot read the simulated boards (error %lu, %s)", e, ErrorText(e));
+        return Fail(EXIT_REFUSED, "cannot read the simulated boards (error %lu, %s)", e, ErrorText(e));
     memcpy(boards, reply + sizeof head, head.count * sizeof(TlmSimBoardConfig));
     *count = head.count;
     return EXIT_DONE;
@@ -181,25 +171,27 @@ static int CheckBoardAxis(int32_t board, const char* boardText, uint32_t axis, c
     for (uint32_t i = 0; i < count; ++i) {
         if (boards[i].ManagementNumber != board) continue;
         if (axisText != NULL && axis >= boards[i].axes)
-            return BadArgument("axis '%s': board %ld has %u axes (X to %c)", axisText, (long)board, boards[i].axes,
-                               AXIS_NAMES[boards[i].axes - 1]);
+            return Fail(EXIT_USAGE, "axis '%s': board %ld has %u axes (X to %c)", axisText, (long)board, boards[i].axes,
+                        AXIS_NAMES[boards[i].axes - 1]);
         return EXIT_DONE;
     }
     char list[TLMSIM_MAX_BOARDS * 6 + 8] = "";
     for (uint32_t i = 0; i < count; ++i)
         sprintf(list + strlen(list), "%s%ld", i ? ", " : "", (long)boards[i].ManagementNumber);
-    return BadArgument("board '%s': no such board (the simulator has %s)", boardText, count ? list : "none");
+    return Fail(EXIT_USAGE, "board '%s': no such board (the simulator has %s)", boardText, count ? list : "none");
 }
 
 // The BOARD AXIS pair that leads the per-axis commands: EXIT_DONE, or the bad argument named.
 static int ParseBoardAxis(char** argv, int32_t* board, uint32_t* axis) {
-    if (!ParseBoard(argv[0], board)) return BadArgument("board '%s': not a management number (0 to 9999)", argv[0]);
-    if (!ParseAxis(argv[1], axis)) return BadArgument("axis '%s': not an axis (0 to 5 or X, Y, Z, U, V, W)", argv[1]);
+    if (!ParseBoard(argv[0], board))
+        return Fail(EXIT_USAGE, "board '%s': not a management number (0 to 9999)", argv[0]);
+    if (!ParseAxis(argv[1], axis))
+        return Fail(EXIT_USAGE, "axis '%s': not an axis (0 to 5 or X, Y, Z, U, V, W)", argv[1]);
     return EXIT_DONE;
 }
 
 static int TooMany(int argc, char** argv, int max, const char* command) {
-    if (argc > max) return BadArgument("%s: unexpected argument '%s'", command, argv[max]);
+    if (argc > max) return Fail(EXIT_USAGE, "%s: unexpected argument '%s'", command, argv[max]);
     return EXIT_DONE;
 }
 
@@ -218,7 +210,7 @@ static int CmdStatus(int argc, char** argv) {
     if (rc != EXIT_DONE) return rc;
     TlmSimState s;
     DWORD e = SimRequest(TLMSIM_IOCTL_GET_STATE, NULL, 0, &s, sizeof s, NULL);
-    if (e != 0) return Refused("cannot read the simulator's state (error %lu, %s)", e, ErrorText(e));
+    if (e != 0) return Fail(EXIT_REFUSED, "cannot read the simulator's state (error %lu, %s)", e, ErrorText(e));
     printf("boards: %u\n", count);
     for (uint32_t i = 0; i < count; ++i)
         printf("  board %ld: Tellam-%uX, bus %ld, device %ld, I/O 0x%lX, IRQ %ld, board ID %ld\n",
@@ -239,7 +231,7 @@ static int CmdReset(int argc, char** argv) {
     if (rc == EXIT_DONE) rc = ConnectSimulator();
     if (rc != EXIT_DONE) return rc;
     DWORD e = SimRequest(TLMSIM_IOCTL_RESET, NULL, 0, NULL, 0, NULL);
-    if (e != 0) return Refused("reset refused (error %lu, %s)", e, ErrorText(e));
+    if (e != 0) return Fail(EXIT_REFUSED, "reset refused (error %lu, %s)", e, ErrorText(e));
     printf("simulator reset: one six-axis board 0, empty trace, no faults, nothing forced, real clock\n");
     NoteLostSelections();
     return EXIT_DONE;
@@ -255,14 +247,14 @@ static bool ParseInputName(const char* text, uint32_t* input) {
 }
 
 static int CmdInput(int argc, char** argv) {
-    if (argc < 4) return BadArgument("input: missing argument (tlmsimctl input --help)");
+    if (argc < 4) return Fail(EXIT_USAGE, "input: missing argument (tlmsimctl input --help)");
     int rc = TooMany(argc, argv, 4, "input");
     if (rc != EXIT_DONE) return rc;
     TlmSimForceInput r;
     rc = ParseBoardAxis(argv, &r.managementNumber, &r.axis);
     if (rc != EXIT_DONE) return rc;
     if (!ParseInputName(argv[2], &r.input))
-        return BadArgument("input '%s': not an input (+ELS, -ELS, DLS, OLS, Z, INPOS, SVALM)", argv[2]);
+        return Fail(EXIT_USAGE, "input '%s': not an input (+ELS, -ELS, DLS, OLS, Z, INPOS, SVALM)", argv[2]);
     if (SameText(argv[3], "on"))
         r.force = TLMSIM_FORCE_ASSERTED;
     else if (SameText(argv[3], "off"))
@@ -270,12 +262,12 @@ static int CmdInput(int argc, char** argv) {
     else if (SameText(argv[3], "follow"))
         r.force = TLMSIM_FORCE_FOLLOW;
     else
-        return BadArgument("state '%s': not on, off or follow", argv[3]);
+        return Fail(EXIT_USAGE, "state '%s': not on, off or follow", argv[3]);
     rc = ConnectSimulator();
     if (rc == EXIT_DONE) rc = CheckBoardAxis(r.managementNumber, argv[0], r.axis, argv[1]);
     if (rc != EXIT_DONE) return rc;
     DWORD e = SimRequest(TLMSIM_IOCTL_FORCE_INPUT, &r, sizeof r, NULL, 0, NULL);
-    if (e != 0) return Refused("the driver refused the input (error %lu, %s)", e, ErrorText(e));
+    if (e != 0) return Fail(EXIT_REFUSED, "the driver refused the input (error %lu, %s)", e, ErrorText(e));
     static const char* const what[] = {"follows its sensor", "forced on (source asserted)",
                                        "forced off (source released)"};
     printf("board %ld axis %c: %s %s\n", (long)r.managementNumber, AXIS_NAMES[r.axis], INPUT_NAMES[r.input],
@@ -423,7 +415,7 @@ static void PrintSensors(const TlmSimSetSensors& s) {
 }
 
 static int CmdSensors(int argc, char** argv) {
-    if (argc < 2) return BadArgument("sensors: missing argument (tlmsimctl sensors --help)");
+    if (argc < 2) return Fail(EXIT_USAGE, "sensors: missing argument (tlmsimctl sensors --help)");
     TlmSimAxisRef ref;
     int rc = ParseBoardAxis(argv, &ref.managementNumber, &ref.axis);
     if (rc != EXIT_DONE) return rc;
@@ -431,26 +423,27 @@ static int CmdSensors(int argc, char** argv) {
     TlmSimSetSensors scratch = {};
     for (int i = 2; i < argc; ++i)
         if (!ApplySensorSetting(argv[i], &scratch))
-            return BadArgument("sensor setting '%s': not NAME=FROM..TO, NAME=none, DLS=ZONE[,ZONE], "
-                               "Z=PERIOD[/OFFSET[/WIDTH]] or normally-open=LIST",
-                               argv[i]);
+            return Fail(EXIT_USAGE,
+                        "sensor setting '%s': not NAME=FROM..TO, NAME=none, DLS=ZONE[,ZONE], "
+                        "Z=PERIOD[/OFFSET[/WIDTH]] or normally-open=LIST",
+                        argv[i]);
     rc = ConnectSimulator();
     if (rc == EXIT_DONE) rc = CheckBoardAxis(ref.managementNumber, argv[0], ref.axis, argv[1]);
     if (rc != EXIT_DONE) return rc;
     TlmSimSetSensors s;
     DWORD e = SimRequest(TLMSIM_IOCTL_GET_SENSORS, &ref, sizeof ref, &s, sizeof s, NULL);
-    if (e != 0) return Refused("cannot read the sensors (error %lu, %s)", e, ErrorText(e));
+    if (e != 0) return Fail(EXIT_REFUSED, "cannot read the sensors (error %lu, %s)", e, ErrorText(e));
     if (argc > 2) {
         for (int i = 2; i < argc; ++i) ApplySensorSetting(argv[i], &s);
         e = SimRequest(TLMSIM_IOCTL_SET_SENSORS, &s, sizeof s, NULL, 0, NULL);
-        if (e != 0) return Refused("the driver refused the sensors (error %lu, %s)", e, ErrorText(e));
+        if (e != 0) return Fail(EXIT_REFUSED, "the driver refused the sensors (error %lu, %s)", e, ErrorText(e));
     }
     PrintSensors(s);
     return EXIT_DONE;
 }
 
 static int CmdCarriage(int argc, char** argv) {
-    if (argc < 2) return BadArgument("carriage: missing argument (tlmsimctl carriage --help)");
+    if (argc < 2) return Fail(EXIT_USAGE, "carriage: missing argument (tlmsimctl carriage --help)");
     int rc = TooMany(argc, argv, 3, "carriage");
     if (rc != EXIT_DONE) return rc;
     TlmSimMachinePosition m;
@@ -459,44 +452,45 @@ static int CmdCarriage(int argc, char** argv) {
     if (rc != EXIT_DONE) return rc;
     const int64_t farthest = (int64_t)1 << 53;
     if (argc == 3 && !ParseInt64(argv[2], -farthest, farthest, &m.position))
-        return BadArgument("position '%s': not a whole number of pulses (-2^53 to 2^53)", argv[2]);
+        return Fail(EXIT_USAGE, "position '%s': not a whole number of pulses (-2^53 to 2^53)", argv[2]);
     rc = ConnectSimulator();
     if (rc == EXIT_DONE) rc = CheckBoardAxis(m.managementNumber, argv[0], m.axis, argv[1]);
     if (rc != EXIT_DONE) return rc;
     if (argc == 3) {
         DWORD e = SimRequest(TLMSIM_IOCTL_SET_MACHINE_POSITION, &m, sizeof m, NULL, 0, NULL);
         if (e == ERROR_INVALID_PARAMETER)
-            return Refused("board %ld axis %c is moving: the carriage can be moved by hand only while it stands",
-                           (long)m.managementNumber, AXIS_NAMES[m.axis]);
-        if (e != 0) return Refused("the driver refused the carriage (error %lu, %s)", e, ErrorText(e));
+            return Fail(EXIT_REFUSED,
+                        "board %ld axis %c is moving: the carriage can be moved by hand only while it stands",
+                        (long)m.managementNumber, AXIS_NAMES[m.axis]);
+        if (e != 0) return Fail(EXIT_REFUSED, "the driver refused the carriage (error %lu, %s)", e, ErrorText(e));
     }
     ref.managementNumber = m.managementNumber;
     ref.axis = m.axis;
     int64_t position = 0;
     DWORD e = SimRequest(TLMSIM_IOCTL_GET_MACHINE_POSITION, &ref, sizeof ref, &position, sizeof position, NULL);
-    if (e != 0) return Refused("cannot read the carriage (error %lu, %s)", e, ErrorText(e));
+    if (e != 0) return Fail(EXIT_REFUSED, "cannot read the carriage (error %lu, %s)", e, ErrorText(e));
     printf("board %ld axis %c: carriage at %lld\n", (long)m.managementNumber, AXIS_NAMES[m.axis], (long long)position);
     return EXIT_DONE;
 }
 
 static int CmdCmp(int argc, char** argv) {
-    if (argc < 2) return BadArgument("cmp: missing argument (tlmsimctl cmp --help)");
+    if (argc < 2) return Fail(EXIT_USAGE, "cmp: missing argument (tlmsimctl cmp --help)");
     int rc = TooMany(argc, argv, 2, "cmp");
     if (rc != EXIT_DONE) return rc;
     TlmSimForceCmp r;
     if (!ParseBoard(argv[0], &r.managementNumber))
-        return BadArgument("board '%s': not a management number (0 to 9999)", argv[0]);
+        return Fail(EXIT_USAGE, "board '%s': not a management number (0 to 9999)", argv[0]);
     if (SameText(argv[1], "on"))
         r.on = 1;
     else if (SameText(argv[1], "off"))
         r.on = 0;
     else
-        return BadArgument("state '%s': not on or off", argv[1]);
+        return Fail(EXIT_USAGE, "state '%s': not on or off", argv[1]);
     rc = ConnectSimulator();
     if (rc == EXIT_DONE) rc = CheckBoardAxis(r.managementNumber, argv[0], 0, NULL);
     if (rc != EXIT_DONE) return rc;
     DWORD e = SimRequest(TLMSIM_IOCTL_FORCE_CMP, &r, sizeof r, NULL, 0, NULL);
-    if (e != 0) return Refused("the driver refused the comparator (error %lu, %s)", e, ErrorText(e));
+    if (e != 0) return Fail(EXIT_REFUSED, "the driver refused the comparator (error %lu, %s)", e, ErrorText(e));
     printf("board %ld: comparator status %s\n", (long)r.managementNumber, r.on ? "on" : "off");
     return EXIT_DONE;
 }
@@ -537,7 +531,7 @@ static bool ParseDuration(const char* text, uint64_t* ns) {
 }
 
 static int CmdClock(int argc, char** argv) {
-    if (argc < 1) return BadArgument("clock: missing argument (tlmsimctl clock --help)");
+    if (argc < 1) return Fail(EXIT_USAGE, "clock: missing argument (tlmsimctl clock --help)");
     TlmSimClockRequest r = {TLMSIM_CLOCK_QUERY, 0, 0};
     int max = 1;
     if (SameText(argv[0], "show")) {
@@ -549,18 +543,18 @@ static int CmdClock(int argc, char** argv) {
     } else if (SameText(argv[0], "advance")) {
         r.op = TLMSIM_CLOCK_ADVANCE;
         max = 2;
-        if (argc < 2) return BadArgument("clock advance: missing DURATION (as 250ms, 1.5s, 100us)");
+        if (argc < 2) return Fail(EXIT_USAGE, "clock advance: missing DURATION (as 250ms, 1.5s, 100us)");
         if (!ParseDuration(argv[1], &r.ns))
-            return BadArgument("duration '%s': not a time with a unit (ns, us, ms, s, min), as 250ms", argv[1]);
+            return Fail(EXIT_USAGE, "duration '%s': not a time with a unit (ns, us, ms, s, min), as 250ms", argv[1]);
     } else {
-        return BadArgument("clock '%s': not freeze, run, advance or show", argv[0]);
+        return Fail(EXIT_USAGE, "clock '%s': not freeze, run, advance or show", argv[0]);
     }
     int rc = TooMany(argc, argv, max, "clock");
     if (rc == EXIT_DONE) rc = ConnectSimulator();
     if (rc != EXIT_DONE) return rc;
     TlmSimClockState s;
     DWORD e = SimRequest(TLMSIM_IOCTL_CLOCK, &r, sizeof r, &s, sizeof s, NULL);
-    if (e != 0) return Refused("the driver refused the clock request (error %lu, %s)", e, ErrorText(e));
+    if (e != 0) return Fail(EXIT_REFUSED, "the driver refused the clock request (error %lu, %s)", e, ErrorText(e));
     PrintClock(s.nowNs, s.frozen != 0);
     return EXIT_DONE;
 }
@@ -589,24 +583,26 @@ static bool ParseRequest(const char* text, uint32_t* code, uint32_t* number) {
 }
 
 static int CmdFault(int argc, char** argv) {
-    if (argc < 1) return BadArgument("fault: missing argument (tlmsimctl fault --help)");
+    if (argc < 1) return Fail(EXIT_USAGE, "fault: missing argument (tlmsimctl fault --help)");
     if (SameText(argv[0], "clear")) {
         int rc = TooMany(argc, argv, 1, "fault clear");
         if (rc == EXIT_DONE) rc = ConnectSimulator();
         if (rc != EXIT_DONE) return rc;
         DWORD e = SimRequest(TLMSIM_IOCTL_CLEAR_FAULTS, NULL, 0, NULL, 0, NULL);
-        if (e != 0) return Refused("the driver refused to clear the faults (error %lu, %s)", e, ErrorText(e));
+        if (e != 0)
+            return Fail(EXIT_REFUSED, "the driver refused to clear the faults (error %lu, %s)", e, ErrorText(e));
         printf("faults cleared\n");
         return EXIT_DONE;
     }
-    if (!SameText(argv[0], "add")) return BadArgument("fault '%s': not add or clear", argv[0]);
-    if (argc < 3) return BadArgument("fault add: missing argument (tlmsimctl fault --help)");
+    if (!SameText(argv[0], "add")) return Fail(EXIT_USAGE, "fault '%s': not add or clear", argv[0]);
+    if (argc < 3) return Fail(EXIT_USAGE, "fault add: missing argument (tlmsimctl fault --help)");
     TlmSimFault f = {0, 0, 0, 0, 0};
     const char* kind = argv[1];
     if (!ParseRequest(argv[2], &f.code, &f.request))
-        return BadArgument("request '%s': not a request name (GET_DEVICE_COUNT, GET_DEVICE_INFO, SELECT_BOARD, "
-                           "READ_BYTE, READ_WORD, WRITE_BYTE, WRITE_WORD) or #N",
-                           argv[2]);
+        return Fail(EXIT_USAGE,
+                    "request '%s': not a request name (GET_DEVICE_COUNT, GET_DEVICE_INFO, SELECT_BOARD, "
+                    "READ_BYTE, READ_WORD, WRITE_BYTE, WRITE_WORD) or #N",
+                    argv[2]);
     int64_t v = 0;
     if (SameText(kind, "fail")) {
         f.kind = TLMSIM_FAULT_FAIL;
@@ -614,32 +610,32 @@ static int CmdFault(int argc, char** argv) {
         // A fault that answers success would report a failure as done: only error statuses.
         if (argc >= 4) {
             if (!ParseInt64(argv[3], 0xC0000000ll, 0xFFFFFFFFll, &v))
-                return BadArgument("status '%s': not an NTSTATUS error code (0xC0000000 to 0xFFFFFFFF)", argv[3]);
+                return Fail(EXIT_USAGE, "status '%s': not an NTSTATUS error code (0xC0000000 to 0xFFFFFFFF)", argv[3]);
             f.status = (int32_t)(uint32_t)v;
         }
     } else if (SameText(kind, "bytes") || SameText(kind, "records") || SameText(kind, "reply")) {
         f.kind = SameText(kind, "bytes")     ? TLMSIM_FAULT_BYTE_COUNT
                  : SameText(kind, "records") ? TLMSIM_FAULT_EXTRA_RECORDS
                                              : TLMSIM_FAULT_REPLY;
-        if (argc < 4) return BadArgument("fault add %s: missing value (tlmsimctl fault --help)", kind);
+        if (argc < 4) return Fail(EXIT_USAGE, "fault add %s: missing value (tlmsimctl fault --help)", kind);
         int64_t limit = f.kind == TLMSIM_FAULT_REPLY ? 0xFFFF : f.kind == TLMSIM_FAULT_BYTE_COUNT ? 4096 : 1000;
         if (!ParseInt64(argv[3], 0, limit, &v))
-            return BadArgument("value '%s': not a number from 0 to %lld", argv[3], (long long)limit);
+            return Fail(EXIT_USAGE, "value '%s': not a number from 0 to %lld", argv[3], (long long)limit);
         f.value = (uint32_t)v;
         if (f.kind == TLMSIM_FAULT_EXTRA_RECORDS && f.code != 0 && f.code != IOCTL_GET_DEVICE_INFO)
-            return BadArgument("request '%s': extra records apply to GET_DEVICE_INFO only", argv[2]);
+            return Fail(EXIT_USAGE, "request '%s': extra records apply to GET_DEVICE_INFO only", argv[2]);
         if (f.kind == TLMSIM_FAULT_REPLY && f.code != 0 && f.code != IOCTL_READ_BYTE && f.code != IOCTL_READ_WORD)
-            return BadArgument("request '%s': a reply fault applies to READ_BYTE or READ_WORD only", argv[2]);
+            return Fail(EXIT_USAGE, "request '%s': a reply fault applies to READ_BYTE or READ_WORD only", argv[2]);
     } else {
-        return BadArgument("fault kind '%s': not fail, bytes, records or reply", kind);
+        return Fail(EXIT_USAGE, "fault kind '%s': not fail, bytes, records or reply", kind);
     }
     int rc = TooMany(argc, argv, 4, "fault add");
     if (rc == EXIT_DONE) rc = ConnectSimulator();
     if (rc != EXIT_DONE) return rc;
     DWORD e = SimRequest(TLMSIM_IOCTL_ADD_FAULT, &f, sizeof f, NULL, 0, NULL);
     if (e == ERROR_NO_SYSTEM_RESOURCES)
-        return Refused("the driver holds 8 faults at most: 'tlmsimctl fault clear' first");
-    if (e != 0) return Refused("the driver refused the fault (error %lu, %s)", e, ErrorText(e));
+        return Fail(EXIT_REFUSED, "the driver holds 8 faults at most: 'tlmsimctl fault clear' first");
+    if (e != 0) return Fail(EXIT_REFUSED, "the driver refused the fault (error %lu, %s)", e, ErrorText(e));
     if (f.request != 0)
         printf("fault added: %s on request #%lu\n", kind, (unsigned long)f.request);
     else
@@ -747,7 +743,7 @@ int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "--process") == 0) {
         int64_t pid;
         if (argc < 3 || !ParseInt64(argv[2], 1, UINT32_MAX, &pid))
-            return BadArgument("--process '%s': not a process id", argc < 3 ? "" : argv[2]);
+            return Fail(EXIT_USAGE, "--process '%s': not a process id", argc < 3 ? "" : argv[2]);
         g_process = (DWORD)pid;
         argv[2] = argv[0];
         argc -= 2;
@@ -764,7 +760,7 @@ int main(int argc, char** argv) {
                     fputs(COMMANDS[i].help, stdout);
                     return EXIT_DONE;
                 }
-            return BadArgument("help '%s': no such command", argv[2]);
+            return Fail(EXIT_USAGE, "help '%s': no such command", argv[2]);
         }
         PrintUsage(stdout);
         return EXIT_DONE;
@@ -772,15 +768,15 @@ int main(int argc, char** argv) {
     const Command* command = NULL;
     for (size_t i = 0; i < COMMAND_COUNT; ++i)
         if (strcmp(argv[1], COMMANDS[i].name) == 0) command = &COMMANDS[i];
-    if (command == NULL) return BadArgument("command '%s': not known (tlmsimctl --help lists them)", argv[1]);
+    if (command == NULL) return Fail(EXIT_USAGE, "command '%s': not known (tlmsimctl --help lists them)", argv[1]);
     for (int i = 2; i < argc; ++i)
         if (strcmp(argv[i], "--help") == 0) {
             fputs(command->help, stdout);
             return EXIT_DONE;
         }
     if (g_process != 0 && (command->run == CmdInstall || command->run == CmdUninstall))
-        return BadArgument("%s: with --process there is no service; the program's library is the simulator",
-                           command->name);
+        return Fail(EXIT_USAGE, "%s: with --process there is no service; the program's library is the simulator",
+                    command->name);
     int rc = command->run(argc - 2, argv + 2);
     fflush(stdout);
     if (g_control != INVALID_HANDLE_VALUE) CloseHandle(g_control);

@@ -20,10 +20,9 @@
 
 #define SIM_SERVICE_NAME "tlmsim"
 
-// Prints "tlmsimctl: <message>" on stderr and returns EXIT_USAGE.
-int BadArgument(const char* format, ...);
-// Prints "tlmsimctl: <message>" on stderr and returns EXIT_REFUSED.
-int Refused(const char* format, ...);
+// Prints "tlmsimctl: <message>" on stderr and returns exitCode: EXIT_USAGE for a bad
+// argument, EXIT_REFUSED for what the driver or Windows refused.
+int Fail(int exitCode, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Opens "\\.\TLMDRV" and checks that it is the simulator; EXIT_DONE or EXIT_NO_DRIVER (with
 // the message printed).

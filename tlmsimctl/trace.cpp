@@ -26,7 +26,7 @@ static int PrintFrom(uint32_t* next, bool csv) {
         TlmSimTraceHeader head;
         memcpy(&head, reply, sizeof head);
         if (e != 0 || got < sizeof head || head.count > PAGE_ENTRIES)
-            return Refused("cannot read the trace (error %lu, %s)", e, ErrorText(e));
+            return Fail(EXIT_REFUSED, "cannot read the trace (error %lu, %s)", e, ErrorText(e));
         if (head.requestCount + 1 < *next) {
             // The trace was reset since: start again at its beginning.
             if (!csv) printf("(trace reset)\n");
@@ -55,13 +55,13 @@ int CmdTrace(int argc, char** argv) {
             csv = true;
         } else if (strcmp(argv[i], "--from") == 0) {
             int64_t v;
-            if (i + 1 >= argc) return BadArgument("--from: missing request number");
+            if (i + 1 >= argc) return Fail(EXIT_USAGE, "--from: missing request number");
             if (!ParseInt64(argv[i + 1], 1, UINT32_MAX, &v))
-                return BadArgument("--from '%s': not a request number (1 and up)", argv[i + 1]);
+                return Fail(EXIT_USAGE, "--from '%s': not a request number (1 and up)", argv[i + 1]);
             next = (uint32_t)v;
             ++i;
         } else {
-            return BadArgument("trace: unexpected argument '%s'", argv[i]);
+            return Fail(EXIT_USAGE, "trace: unexpected argument '%s'", argv[i]);
         }
     }
     int rc = ConnectSimulator();
