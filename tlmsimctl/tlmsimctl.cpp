@@ -20,10 +20,6 @@ static HANDLE g_control = INVALID_HANDLE_VALUE;
 static DWORD g_process;             // with --process: the program whose library answers
 static TlmSimState g_stateAtStart;  // as ConnectSimulator found it
 
-static const char* const AXIS_NAMES = "XYZUVW";
-
-static const char* const INPUT_NAMES[TLMSIM_INPUT_COUNT] = {"+ELS", "-ELS", "DLS", "OLS", "Z", "INPOS", "SVALM"};
-
 int Fail(int exitCode, const char* format, ...) {
     va_list args;
     va_start(args, format);
@@ -148,18 +144,14 @@ int ReadBoards(TlmSimBoardConfig* boards, uint32_t* count) {
     return EXIT_DONE;
 }
 
-// Board and axis arguments. Parsed without the driver; CheckBoardAxis then looks them up.
-static bool ParseBoard(const char* text, int32_t* board) { return ParseInt32(text, 0, 9999, board); }
+static int TooMany(int argc, char** argv, int max, const char* command) {
+    if (argc > max) return Fail(EXIT_USAGE, "%s: unexpected argument '%s'", command, argv[max]);
+    return EXIT_DONE;
+}
 
-static bool ParseAxis(const char* text, uint32_t* axis) {
-    if (text[0] != 0 && text[1] == 0) {
-        for (uint32_t a = 0; a < 6; ++a)
-            if (text[0] == AXIS_NAMES[a] || text[0] == AXIS_NAMES[a] + 32 || text[0] == (char)('0' + a)) {
-                *axis = a;
-                return true;
-            }
-    }
-    return false;
+static void PrintClock(uint64_t ns, bool frozen) {
+    printf("clock: %llu.%09llu s, %s\n", (unsigned long long)(ns / 1000000000ull),
+           (unsigned long long)(ns % 1000000000ull), frozen ? "frozen" : "running");
 }
 
 // EXIT_DONE when the board exists (and has the axis, unless axisText is null).
@@ -172,78 +164,26 @@ static int CheckBoardAxis(int32_t board, const char* boardText, uint32_t axis, c
         if (boards[i].ManagementNumber != board) continue;
         if (axisText != NULL && axis >= boards[i].axes)
             return Fail(EXIT_USAGE, "axis '%s': board %ld has %u axes (X to %c)", axisText, (long)board, boards[i].axes,
-                        AXIS_NAMES[boards[i].axes - 1]);
+                        AxisName(boards[i].axes - 1));
         return EXIT_DONE;
     }
-    char list[TLMSIM_MAX_BOARDS * 6 + 8] = "";
+    char list[TLMSIM_MAX_BOARDS * 13 + 8] = "";
     for (uint32_t i = 0; i < count; ++i)
-        sprintf(list + strlen(list), "%s%ld", i ? ", " : "", (long)boards[i].ManagementNumber);
+        snprintf(list + strlen(list), sizeof list - strlen(list), "%s%ld", i ? ", " : "",
+                 (long)boards[i].ManagementNumber);
     return Fail(EXIT_USAGE, "board '%s': no such board (the simulator has %s)", boardText, count ? list : "none");
+}
+
+static int BadBoard(const char* text) {
+    return Fail(EXIT_USAGE, "board '%s': not a management number (0 to 9999)", text);
 }
 
 // The BOARD AXIS pair that leads the per-axis commands: EXIT_DONE, or the bad argument named.
 static int ParseBoardAxis(char** argv, int32_t* board, uint32_t* axis) {
-    if (!ParseBoard(argv[0], board))
-        return Fail(EXIT_USAGE, "board '%s': not a management number (0 to 9999)", argv[0]);
+    if (!ParseBoard(argv[0], board)) return BadBoard(argv[0]);
     if (!ParseAxis(argv[1], axis))
         return Fail(EXIT_USAGE, "axis '%s': not an axis (0 to 5 or X, Y, Z, U, V, W)", argv[1]);
     return EXIT_DONE;
-}
-
-static int TooMany(int argc, char** argv, int max, const char* command) {
-    if (argc > max) return Fail(EXIT_USAGE, "%s: unexpected argument '%s'", command, argv[max]);
-    return EXIT_DONE;
-}
-
-static void PrintClock(uint64_t ns, bool frozen) {
-    printf("clock: %llu.%09llu s, %s\n", (unsigned long long)(ns / 1000000000ull),
-           (unsigned long long)(ns % 1000000000ull), frozen ? "frozen" : "running");
-}
-
-static int CmdStatus(int argc, char** argv) {
-    int rc = TooMany(argc, argv, 0, "status");
-    if (rc == EXIT_DONE) rc = ConnectSimulator();
-    if (rc != EXIT_DONE) return rc;
-    TlmSimBoardConfig boards[TLMSIM_MAX_BOARDS];
-    uint32_t count = 0;
-    rc = ReadBoards(boards, &count);
-    if (rc != EXIT_DONE) return rc;
-    TlmSimState s;
-    DWORD e = SimRequest(TLMSIM_IOCTL_GET_STATE, NULL, 0, &s, sizeof s, NULL);
-    if (e != 0) return Fail(EXIT_REFUSED, "cannot read the simulator's state (error %lu, %s)", e, ErrorText(e));
-    printf("boards: %u\n", count);
-    for (uint32_t i = 0; i < count; ++i)
-        printf("  board %ld: Tellam-%uX, bus %ld, device %ld, I/O 0x%lX, IRQ %ld, board ID %ld\n",
-               (long)boards[i].ManagementNumber, boards[i].axes, (long)boards[i].BusNumber,
-               (long)boards[i].DeviceNumber, (unsigned long)boards[i].IoAddress, (long)boards[i].IrqNumber,
-               (long)boards[i].BoardId);
-    // This program's own handle on the control device is not one of the user's.
-    printf("open handles: %u (control device %u, board devices %u, TELLAMIO.VXD %u)\n", s.openFiles - 1,
-           s.openControl - 1, s.openBoard, s.openVxd);
-    PrintClock(s.nowNs, s.clockFrozen != 0);
-    printf("faults: %u\n", s.faultCount);
-    printf("requests traced: %u\n", s.requestCount);
-    return EXIT_DONE;
-}
-
-static int CmdReset(int argc, char** argv) {
-    int rc = TooMany(argc, argv, 0, "reset");
-    if (rc == EXIT_DONE) rc = ConnectSimulator();
-    if (rc != EXIT_DONE) return rc;
-    DWORD e = SimRequest(TLMSIM_IOCTL_RESET, NULL, 0, NULL, 0, NULL);
-    if (e != 0) return Fail(EXIT_REFUSED, "reset refused (error %lu, %s)", e, ErrorText(e));
-    printf("simulator reset: one six-axis board 0, empty trace, no faults, nothing forced, real clock\n");
-    NoteLostSelections();
-    return EXIT_DONE;
-}
-
-static bool ParseInputName(const char* text, uint32_t* input) {
-    for (uint32_t i = 0; i < TLMSIM_INPUT_COUNT; ++i)
-        if (SameText(text, INPUT_NAMES[i])) {
-            *input = i;
-            return true;
-        }
-    return false;
 }
 
 static int CmdInput(int argc, char** argv) {
@@ -255,14 +195,7 @@ static int CmdInput(int argc, char** argv) {
     if (rc != EXIT_DONE) return rc;
     if (!ParseInputName(argv[2], &r.input))
         return Fail(EXIT_USAGE, "input '%s': not an input (+ELS, -ELS, DLS, OLS, Z, INPOS, SVALM)", argv[2]);
-    if (SameText(argv[3], "on"))
-        r.force = TLMSIM_FORCE_ASSERTED;
-    else if (SameText(argv[3], "off"))
-        r.force = TLMSIM_FORCE_RELEASED;
-    else if (SameText(argv[3], "follow"))
-        r.force = TLMSIM_FORCE_FOLLOW;
-    else
-        return Fail(EXIT_USAGE, "state '%s': not on, off or follow", argv[3]);
+    if (!ParseForce(argv[3], &r.force)) return Fail(EXIT_USAGE, "state '%s': not on, off or follow", argv[3]);
     rc = ConnectSimulator();
     if (rc == EXIT_DONE) rc = CheckBoardAxis(r.managementNumber, argv[0], r.axis, argv[1]);
     if (rc != EXIT_DONE) return rc;
@@ -270,110 +203,8 @@ static int CmdInput(int argc, char** argv) {
     if (e != 0) return Fail(EXIT_REFUSED, "the driver refused the input (error %lu, %s)", e, ErrorText(e));
     static const char* const what[] = {"follows its sensor", "forced on (source asserted)",
                                        "forced off (source released)"};
-    printf("board %ld axis %c: %s %s\n", (long)r.managementNumber, AXIS_NAMES[r.axis], INPUT_NAMES[r.input],
-           what[r.force]);
+    printf("board %ld axis %c: %s %s\n", (long)r.managementNumber, AxisName(r.axis), InputName(r.input), what[r.force]);
     return EXIT_DONE;
-}
-
-// Sensor settings: NAME=FROM..TO (either bound may be left out: no end on that side),
-// NAME=none, DLS=ZONE[,ZONE], Z=PERIOD[/OFFSET[/WIDTH]] or Z=none, normally-open=LIST|none.
-static bool ParseBound(const char* text, size_t length, int32_t empty, int32_t* value) {
-    char buffer[24];
-    if (length == 0) {
-        *value = empty;
-        return true;
-    }
-    if (length >= sizeof buffer) return false;
-    memcpy(buffer, text, length);
-    buffer[length] = 0;
-    return ParseInt32(buffer, INT32_MIN + 1, INT32_MAX - 1, value);
-}
-
-static bool ParseZone(const char* text, size_t length, TlmSimZone* zone) {
-    if (length == 4 && SameTextN(text, "none", 4)) {
-        zone->from = 1;
-        zone->to = 0;
-        return true;
-    }
-    const char* dots = NULL;
-    for (size_t i = 0; i + 1 < length; ++i)
-        if (text[i] == '.' && text[i + 1] == '.') {
-            dots = text + i;
-            break;
-        }
-    if (dots == NULL) return false;
-    size_t left = (size_t)(dots - text);
-    if (left == 0 && length == 2) return false;  // ".." alone: say "none" or give a bound
-    return ParseBound(text, left, INT32_MIN, &zone->from) &&
-           ParseBound(dots + 2, length - left - 2, INT32_MAX, &zone->to) && zone->from <= zone->to;
-}
-
-static bool ApplySensorSetting(const char* setting, TlmSimSetSensors* s) {
-    const char* eq = strchr(setting, '=');
-    if (eq == NULL || eq == setting) return false;
-    size_t nameLength = (size_t)(eq - setting);
-    char name[16];
-    if (nameLength >= sizeof name) return false;
-    memcpy(name, setting, nameLength);
-    name[nameLength] = 0;
-    const char* value = eq + 1;
-    size_t length = strlen(value);
-    if (SameText(name, "+ELS")) return ParseZone(value, length, &s->plusEls);
-    if (SameText(name, "-ELS")) return ParseZone(value, length, &s->minusEls);
-    if (SameText(name, "OLS")) return ParseZone(value, length, &s->ols);
-    if (SameText(name, "DLS")) {
-        const char* comma = strchr(value, ',');
-        if (comma == NULL) {
-            s->dls[1].from = 1;
-            s->dls[1].to = 0;
-            return ParseZone(value, length, &s->dls[0]);
-        }
-        return ParseZone(value, (size_t)(comma - value), &s->dls[0]) &&
-               ParseZone(comma + 1, strlen(comma + 1), &s->dls[1]);
-    }
-    if (SameText(name, "Z")) {
-        if (SameText(value, "none")) {
-            s->zPeriod = 0;
-            return true;
-        }
-        char buffer[40];
-        if (length >= sizeof buffer) return false;
-        strcpy(buffer, value);
-        char* parts[3] = {buffer, NULL, NULL};
-        for (int i = 1; i < 3; ++i) {
-            char* slash = parts[i - 1] ? strchr(parts[i - 1], '/') : NULL;
-            if (slash != NULL) {
-                *slash = 0;
-                parts[i] = slash + 1;
-            }
-        }
-        int32_t period, offset = 0, width = 1;
-        if (!ParseInt32(parts[0], 1, INT32_MAX, &period)) return false;
-        if (parts[1] && !ParseInt32(parts[1], INT32_MIN, INT32_MAX, &offset)) return false;
-        if (parts[2] && !ParseInt32(parts[2], 1, period, &width)) return false;
-        s->zPeriod = period;
-        s->zOffset = offset;
-        s->zWidth = width;
-        return true;
-    }
-    if (SameText(name, "normally-open")) {
-        if (SameText(value, "none")) {
-            s->normallyOpen = 0;
-            return true;
-        }
-        uint8_t bits = 0;
-        char buffer[64];
-        if (length >= sizeof buffer) return false;
-        strcpy(buffer, value);
-        for (char* item = strtok(buffer, ","); item != NULL; item = strtok(NULL, ",")) {
-            uint32_t input;
-            if (!ParseInputName(item, &input) || input == TLMSIM_INPUT_Z) return false;
-            bits |= (uint8_t)(1u << input);
-        }
-        s->normallyOpen = bits;
-        return true;
-    }
-    return false;
 }
 
 static void PrintZone(const char* name, const TlmSimZone& z) {
@@ -388,7 +219,7 @@ static void PrintZone(const char* name, const TlmSimZone& z) {
 }
 
 static void PrintSensors(const TlmSimSetSensors& s) {
-    printf("board %ld axis %c sensors (machine positions):\n  ", (long)s.managementNumber, AXIS_NAMES[s.axis]);
+    printf("board %ld axis %c sensors (machine positions):\n  ", (long)s.managementNumber, AxisName(s.axis));
     PrintZone("+ELS", s.plusEls);
     printf("\n  ");
     PrintZone("-ELS", s.minusEls);
@@ -408,7 +239,7 @@ static void PrintSensors(const TlmSimSetSensors& s) {
     bool any = false;
     for (uint32_t i = 0; i < TLMSIM_INPUT_COUNT; ++i)
         if (s.normallyOpen & (1u << i)) {
-            printf("%s%s", any ? "," : "", INPUT_NAMES[i]);
+            printf("%s%s", any ? "," : "", InputName(i));
             any = true;
         }
     printf("%s\n", any ? "" : "none");
@@ -450,8 +281,7 @@ static int CmdCarriage(int argc, char** argv) {
     TlmSimAxisRef ref;
     rc = ParseBoardAxis(argv, &m.managementNumber, &m.axis);
     if (rc != EXIT_DONE) return rc;
-    const int64_t farthest = (int64_t)1 << 53;
-    if (argc == 3 && !ParseInt64(argv[2], -farthest, farthest, &m.position))
+    if (argc == 3 && !ParsePosition(argv[2], &m.position))
         return Fail(EXIT_USAGE, "position '%s': not a whole number of pulses (-2^53 to 2^53)", argv[2]);
     rc = ConnectSimulator();
     if (rc == EXIT_DONE) rc = CheckBoardAxis(m.managementNumber, argv[0], m.axis, argv[1]);
@@ -461,7 +291,7 @@ static int CmdCarriage(int argc, char** argv) {
         if (e == ERROR_INVALID_PARAMETER)
             return Fail(EXIT_REFUSED,
                         "board %ld axis %c is moving: the carriage can be moved by hand only while it stands",
-                        (long)m.managementNumber, AXIS_NAMES[m.axis]);
+                        (long)m.managementNumber, AxisName(m.axis));
         if (e != 0) return Fail(EXIT_REFUSED, "the driver refused the carriage (error %lu, %s)", e, ErrorText(e));
     }
     ref.managementNumber = m.managementNumber;
@@ -469,7 +299,7 @@ static int CmdCarriage(int argc, char** argv) {
     int64_t position = 0;
     DWORD e = SimRequest(TLMSIM_IOCTL_GET_MACHINE_POSITION, &ref, sizeof ref, &position, sizeof position, NULL);
     if (e != 0) return Fail(EXIT_REFUSED, "cannot read the carriage (error %lu, %s)", e, ErrorText(e));
-    printf("board %ld axis %c: carriage at %lld\n", (long)m.managementNumber, AXIS_NAMES[m.axis], (long long)position);
+    printf("board %ld axis %c: carriage at %lld\n", (long)m.managementNumber, AxisName(m.axis), (long long)position);
     return EXIT_DONE;
 }
 
@@ -478,14 +308,8 @@ static int CmdCmp(int argc, char** argv) {
     int rc = TooMany(argc, argv, 2, "cmp");
     if (rc != EXIT_DONE) return rc;
     TlmSimForceCmp r;
-    if (!ParseBoard(argv[0], &r.managementNumber))
-        return Fail(EXIT_USAGE, "board '%s': not a management number (0 to 9999)", argv[0]);
-    if (SameText(argv[1], "on"))
-        r.on = 1;
-    else if (SameText(argv[1], "off"))
-        r.on = 0;
-    else
-        return Fail(EXIT_USAGE, "state '%s': not on or off", argv[1]);
+    if (!ParseBoard(argv[0], &r.managementNumber)) return BadBoard(argv[0]);
+    if (!ParseOnOff(argv[1], &r.on)) return Fail(EXIT_USAGE, "state '%s': not on or off", argv[1]);
     rc = ConnectSimulator();
     if (rc == EXIT_DONE) rc = CheckBoardAxis(r.managementNumber, argv[0], 0, NULL);
     if (rc != EXIT_DONE) return rc;
@@ -495,59 +319,53 @@ static int CmdCmp(int argc, char** argv) {
     return EXIT_DONE;
 }
 
-// DURATION: a number (decimals allowed) with a unit ns, us, ms, s or min.
-static bool ParseDuration(const char* text, uint64_t* ns) {
-    static const struct {
-        const char* unit;
-        uint64_t ns;
-    } units[] = {{"ns", 1}, {"us", 1000}, {"ms", 1000000}, {"s", 1000000000ull}, {"min", 60000000000ull}};
-    const char* p = text;
-    uint64_t whole = 0, fraction = 0, scale = 1;
-    bool digits = false;
-    for (; *p >= '0' && *p <= '9'; ++p, digits = true) {
-        if (whole > (UINT64_MAX - 9) / 10) return false;
-        whole = whole * 10 + (*p - '0');
-    }
-    if (*p == '.') {
-        for (++p; *p >= '0' && *p <= '9'; ++p, digits = true) {
-            if (scale >= 1000000000ull) continue;  // digits finer than a nanosecond of a second
-            fraction = fraction * 10 + (*p - '0');
-            scale *= 10;
-        }
-    }
-    if (!digits) return false;
-    for (size_t i = 0; i < sizeof units / sizeof units[0]; ++i) {
-        if (!SameText(p, units[i].unit)) continue;
-        if (whole > UINT64_MAX / units[i].ns) return false;
-        uint64_t total = whole * units[i].ns;
-        // Exact and without overflow: scale is a power of ten up to 10^9, and every unit at
-        // least that large is a multiple of it.
-        uint64_t part = units[i].ns >= scale ? fraction * (units[i].ns / scale) : fraction * units[i].ns / scale;
-        if (total > UINT64_MAX - part) return false;
-        *ns = total + part;
-        return true;
-    }
-    return false;
+static int CmdStatus(int argc, char** argv) {
+    int rc = TooMany(argc, argv, 0, "status");
+    if (rc == EXIT_DONE) rc = ConnectSimulator();
+    if (rc != EXIT_DONE) return rc;
+    TlmSimBoardConfig boards[TLMSIM_MAX_BOARDS];
+    uint32_t count = 0;
+    rc = ReadBoards(boards, &count);
+    if (rc != EXIT_DONE) return rc;
+    TlmSimState s;
+    DWORD e = SimRequest(TLMSIM_IOCTL_GET_STATE, NULL, 0, &s, sizeof s, NULL);
+    if (e != 0) return Fail(EXIT_REFUSED, "cannot read the simulator's state (error %lu, %s)", e, ErrorText(e));
+    printf("boards: %u\n", count);
+    for (uint32_t i = 0; i < count; ++i)
+        printf("  board %ld: Tellam-%uX, bus %ld, device %ld, I/O 0x%lX, IRQ %ld, board ID %ld\n",
+               (long)boards[i].ManagementNumber, boards[i].axes, (long)boards[i].BusNumber,
+               (long)boards[i].DeviceNumber, (unsigned long)boards[i].IoAddress, (long)boards[i].IrqNumber,
+               (long)boards[i].BoardId);
+    // This program's own handle on the control device is not one of the user's.
+    printf("open handles: %u (control device %u, board devices %u, TELLAMIO.VXD %u)\n", s.openFiles - 1,
+           s.openControl - 1, s.openBoard, s.openVxd);
+    PrintClock(s.nowNs, s.clockFrozen != 0);
+    printf("faults: %u\n", s.faultCount);
+    printf("requests traced: %u\n", s.requestCount);
+    return EXIT_DONE;
+}
+
+static int CmdReset(int argc, char** argv) {
+    int rc = TooMany(argc, argv, 0, "reset");
+    if (rc == EXIT_DONE) rc = ConnectSimulator();
+    if (rc != EXIT_DONE) return rc;
+    DWORD e = SimRequest(TLMSIM_IOCTL_RESET, NULL, 0, NULL, 0, NULL);
+    if (e != 0) return Fail(EXIT_REFUSED, "reset refused (error %lu, %s)", e, ErrorText(e));
+    printf("simulator reset: one six-axis board 0, empty trace, no faults, nothing forced, real clock\n");
+    NoteLostSelections();
+    return EXIT_DONE;
 }
 
 static int CmdClock(int argc, char** argv) {
     if (argc < 1) return Fail(EXIT_USAGE, "clock: missing argument (tlmsimctl clock --help)");
     TlmSimClockRequest r = {TLMSIM_CLOCK_QUERY, 0, 0};
+    if (!ParseClockOp(argv[0], &r.op)) return Fail(EXIT_USAGE, "clock '%s': not freeze, run, advance or show", argv[0]);
     int max = 1;
-    if (SameText(argv[0], "show")) {
-        r.op = TLMSIM_CLOCK_QUERY;
-    } else if (SameText(argv[0], "freeze")) {
-        r.op = TLMSIM_CLOCK_FREEZE;
-    } else if (SameText(argv[0], "run")) {
-        r.op = TLMSIM_CLOCK_RUN;
-    } else if (SameText(argv[0], "advance")) {
-        r.op = TLMSIM_CLOCK_ADVANCE;
+    if (r.op == TLMSIM_CLOCK_ADVANCE) {
         max = 2;
         if (argc < 2) return Fail(EXIT_USAGE, "clock advance: missing DURATION (as 250ms, 1.5s, 100us)");
         if (!ParseDuration(argv[1], &r.ns))
             return Fail(EXIT_USAGE, "duration '%s': not a time with a unit (ns, us, ms, s, min), as 250ms", argv[1]);
-    } else {
-        return Fail(EXIT_USAGE, "clock '%s': not freeze, run, advance or show", argv[0]);
     }
     int rc = TooMany(argc, argv, max, "clock");
     if (rc == EXIT_DONE) rc = ConnectSimulator();
@@ -557,29 +375,6 @@ static int CmdClock(int argc, char** argv) {
     if (e != 0) return Fail(EXIT_REFUSED, "the driver refused the clock request (error %lu, %s)", e, ErrorText(e));
     PrintClock(s.nowNs, s.frozen != 0);
     return EXIT_DONE;
-}
-
-static const char* const REQUEST_NAMES[TLMDRV_REQUEST_COUNT] = TLMDRV_REQUEST_NAMES;
-
-// REQUEST: a request name (every request of that kind) or #N / N (request number N of the
-// trace). *code is 0 for a request number.
-static bool ParseRequest(const char* text, uint32_t* code, uint32_t* number) {
-    char name[24];
-    size_t n = strlen(text);
-    if (n < sizeof name) {
-        for (size_t i = 0; i <= n; ++i) name[i] = text[i] == '-' ? '_' : text[i];
-        for (uint32_t i = 0; i < TLMDRV_REQUEST_COUNT; ++i)
-            if (SameText(name, REQUEST_NAMES[i])) {
-                *code = IOCTL_GET_DEVICE_COUNT + 4 * i;
-                *number = 0;
-                return true;
-            }
-    }
-    int64_t v;
-    if (!ParseInt64(text[0] == '#' ? text + 1 : text, 1, UINT32_MAX, &v)) return false;
-    *code = 0;
-    *number = (uint32_t)v;
-    return true;
 }
 
 static int CmdFault(int argc, char** argv) {
@@ -603,22 +398,15 @@ static int CmdFault(int argc, char** argv) {
                     "request '%s': not a request name (GET_DEVICE_COUNT, GET_DEVICE_INFO, SELECT_BOARD, "
                     "READ_BYTE, READ_WORD, WRITE_BYTE, WRITE_WORD) or #N",
                     argv[2]);
-    int64_t v = 0;
-    if (SameText(kind, "fail")) {
-        f.kind = TLMSIM_FAULT_FAIL;
+    if (!ParseFaultKind(kind, &f.kind))
+        return Fail(EXIT_USAGE, "fault kind '%s': not fail, bytes, records or reply", kind);
+    if (f.kind == TLMSIM_FAULT_FAIL) {
         f.status = (int32_t)0xC0000185;  // STATUS_IO_DEVICE_ERROR
-        // A fault that answers success would report a failure as done: only error statuses.
-        if (argc >= 4) {
-            if (!ParseInt64(argv[3], 0xC0000000ll, 0xFFFFFFFFll, &v))
-                return Fail(EXIT_USAGE, "status '%s': not an NTSTATUS error code (0xC0000000 to 0xFFFFFFFF)", argv[3]);
-            f.status = (int32_t)(uint32_t)v;
-        }
-    } else if (SameText(kind, "bytes") || SameText(kind, "records") || SameText(kind, "reply")) {
-        f.kind = SameText(kind, "bytes")     ? TLMSIM_FAULT_BYTE_COUNT
-                 : SameText(kind, "records") ? TLMSIM_FAULT_EXTRA_RECORDS
-                                             : TLMSIM_FAULT_REPLY;
+        if (argc >= 4 && !ParseFaultStatus(argv[3], &f.status))
+            return Fail(EXIT_USAGE, "status '%s': not an NTSTATUS error code (0xC0000000 to 0xFFFFFFFF)", argv[3]);
+    } else {
         if (argc < 4) return Fail(EXIT_USAGE, "fault add %s: missing value (tlmsimctl fault --help)", kind);
-        int64_t limit = f.kind == TLMSIM_FAULT_REPLY ? 0xFFFF : f.kind == TLMSIM_FAULT_BYTE_COUNT ? 4096 : 1000;
+        int64_t limit = FaultValueLimit(f.kind), v = 0;
         if (!ParseInt64(argv[3], 0, limit, &v))
             return Fail(EXIT_USAGE, "value '%s': not a number from 0 to %lld", argv[3], (long long)limit);
         f.value = (uint32_t)v;
@@ -626,8 +414,6 @@ static int CmdFault(int argc, char** argv) {
             return Fail(EXIT_USAGE, "request '%s': extra records apply to GET_DEVICE_INFO only", argv[2]);
         if (f.kind == TLMSIM_FAULT_REPLY && f.code != 0 && f.code != IOCTL_READ_BYTE && f.code != IOCTL_READ_WORD)
             return Fail(EXIT_USAGE, "request '%s': a reply fault applies to READ_BYTE or READ_WORD only", argv[2]);
-    } else {
-        return Fail(EXIT_USAGE, "fault kind '%s': not fail, bytes, records or reply", kind);
     }
     int rc = TooMany(argc, argv, 4, "fault add");
     if (rc == EXIT_DONE) rc = ConnectSimulator();
@@ -741,10 +527,10 @@ static void PrintUsage(FILE* to) {
 
 int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "--process") == 0) {
-        int64_t pid;
-        if (argc < 3 || !ParseInt64(argv[2], 1, UINT32_MAX, &pid))
+        uint32_t pid;
+        if (argc < 3 || !ParseProcessId(argv[2], &pid))
             return Fail(EXIT_USAGE, "--process '%s': not a process id", argc < 3 ? "" : argv[2]);
-        g_process = (DWORD)pid;
+        g_process = pid;
         argv[2] = argv[0];
         argc -= 2;
         argv += 2;

@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include "parse.h"    // the command-line words
 #include "simhost.h"  // number parsing, board files, trace lines
 #include "tellam_protocol.h"
 #include "tlmsim_control.h"

@@ -54,11 +54,9 @@ int CmdTrace(int argc, char** argv) {
         } else if (strcmp(argv[i], "--csv") == 0) {
             csv = true;
         } else if (strcmp(argv[i], "--from") == 0) {
-            int64_t v;
             if (i + 1 >= argc) return Fail(EXIT_USAGE, "--from: missing request number");
-            if (!ParseInt64(argv[i + 1], 1, UINT32_MAX, &v))
+            if (!ParseRequestNumber(argv[i + 1], &next))
                 return Fail(EXIT_USAGE, "--from '%s': not a request number (1 and up)", argv[i + 1]);
-            next = (uint32_t)v;
             ++i;
         } else {
             return Fail(EXIT_USAGE, "trace: unexpected argument '%s'", argv[i]);
