@@ -68,6 +68,34 @@ inline void CloseAndExit(ui::Program* program) {
     EXPECT_EQ(code, 0u);
 }
 
+// The fixture of the suites that start the program themselves: a fresh driver, the boards a
+// test asks for, and the program started on an empty trace.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(simctl::Reset(&error)) << error;
+    }
+
+    void UseBoards(const std::vector<TlmSimBoardConfig>& boards) {
+        std::string error;
+        ASSERT_TRUE(simctl::SetBoards(boards, &error)) << error;
+    }
+
+    void Start(ui::Program* program) {
+        std::string error;
+        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
+        ASSERT_TRUE(program->Start(&error)) << error;
+    }
+
+    std::vector<TlmSimTraceEntry> Trace() {
+        std::vector<TlmSimTraceEntry> entries;
+        std::string error;
+        EXPECT_TRUE(simctl::ReadTrace(&entries, &error)) << error;
+        return entries;
+    }
+};
+
 class PageTest : public ::testing::Test {
 protected:
     explicit PageTest(const wchar_t* exeName = L"tlmtest6.exe") : program_(exeName) {}

@@ -12,12 +12,12 @@
 #include "ui.h"
 
 using pagetest::CloseAndExit;
+using pagetest::Join;
+using pagetest::kTimeout;
 using simctl::AxisMover;
 using simctl::Call;
 
 namespace {
-
-constexpr DWORD kTimeout = 15000;
 
 // Texts of the program's string table, as the user reads them.
 const wchar_t kDuplicateIds[] = L"２つ以上のボードIDが重複しているため、ボードIDでのオープンは使用できません。";
@@ -45,37 +45,8 @@ std::vector<TlmSimBoardConfig> Boards(int count, uint8_t axes = 6) {
     return boards;
 }
 
-std::string Join(const std::vector<Call>& calls) {
-    std::string s;
-    for (const Call& c : calls) s += "  " + c.ToString() + "\n";
-    return s;
-}
-
-class Tlmtest6 : public ::testing::Test {
+class Tlmtest6 : public pagetest::ProgramTest {
 protected:
-    void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(simctl::Reset(&error)) << error;
-    }
-
-    void UseBoards(const std::vector<TlmSimBoardConfig>& boards) {
-        std::string error;
-        ASSERT_TRUE(simctl::SetBoards(boards, &error)) << error;
-    }
-
-    void Start(ui::Program* program) {
-        std::string error;
-        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
-        ASSERT_TRUE(program->Start(&error)) << error;
-    }
-
-    std::vector<TlmSimTraceEntry> Trace() {
-        std::vector<TlmSimTraceEntry> entries;
-        std::string error;
-        EXPECT_TRUE(simctl::ReadTrace(&entries, &error)) << error;
-        return entries;
-    }
-
     std::vector<Call> ProgramCalls() {
         std::vector<TlmSimTraceEntry> entries = Trace();
         return simctl::Calls(entries, simctl::ProgramFile(entries));

@@ -177,10 +177,17 @@ HWND Program::MainWindow() const {
     return nullptr;
 }
 
+std::vector<HWND> Program::MessageBoxWindows() const {
+    std::vector<HWND> boxes;
+    for (HWND w : TopLevelWindows(pid()))
+        if (IsDialog(w) && HasCaption(w)) boxes.push_back(w);
+    return boxes;
+}
+
 std::vector<MessageBoxSeen> Program::MessageBoxes() const {
     std::vector<MessageBoxSeen> boxes;
-    for (HWND w : TopLevelWindows(pid()))
-        if (IsDialog(w) && HasCaption(w) && IsWindowVisible(w)) boxes.push_back(Inspect(w));
+    for (HWND w : MessageBoxWindows())
+        if (IsWindowVisible(w)) boxes.push_back(Inspect(w));
     return boxes;
 }
 

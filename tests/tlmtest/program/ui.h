@@ -70,6 +70,8 @@ public:
     bool Running() const;
     // Message boxes of the program now on screen.
     std::vector<MessageBoxSeen> MessageBoxes() const;
+    // The windows of the program's message boxes, shown or still being made.
+    std::vector<HWND> MessageBoxWindows() const;
 
 private:
     std::wstring exeName_;

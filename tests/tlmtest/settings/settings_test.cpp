@@ -11,11 +11,11 @@
 #include "ui.h"
 
 using pagetest::CloseAndExit;
+using pagetest::Join;
+using pagetest::kTimeout;
 using simctl::Call;
 
 namespace {
-
-constexpr DWORD kTimeout = 15000;
 
 // Controls of the pages.
 constexpr int kTabControl = 1001;
@@ -37,45 +37,11 @@ const wchar_t kCycleImpossible[] =
 
 std::string N(const std::wstring& text) { return ui::Narrow(text); }
 
-std::string Join(const std::vector<Call>& calls) {
-    std::string s;
-    for (const Call& c : calls) s += "  " + c.ToString() + "\n";
-    return s;
-}
-
-// Top-level message boxes of the process, shown or still being made.
-struct Find {
-    DWORD pid;
-    std::vector<HWND> boxes;
-};
-BOOL CALLBACK FindBoxes(HWND window, LPARAM param) {
-    Find* f = reinterpret_cast<Find*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t cls[32] = {};
-    GetClassNameW(window, cls, 32);
-    if (pid == f->pid && wcscmp(cls, L"#32770") == 0 && (GetWindowLongW(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION)
-        f->boxes.push_back(window);
-    return TRUE;
-}
-
-class Settings : public ::testing::Test {
+class Settings : public pagetest::ProgramTest {
 protected:
-    void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(simctl::Reset(&error)) << error;
-    }
-
-    void UseBoards(const std::vector<TlmSimBoardConfig>& boards) {
-        std::string error;
-        ASSERT_TRUE(simctl::SetBoards(boards, &error)) << error;
-    }
-
     // Starts the program and goes to settings tab `tab` (2 or 3).
     void StartOnTab(ui::Program* program, int tab) {
-        std::string error;
-        ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
-        ASSERT_TRUE(program->Start(&error)) << error;
+        ASSERT_NO_FATAL_FAILURE(Start(program));
         ASSERT_TRUE(program->WaitForPage(0, kTimeout)) << "page 0 not shown; boxes: " << pagetest::BoxesSeen(*program);
         ASSERT_NO_FATAL_FAILURE(GoToTab(program, tab));
     }
@@ -88,9 +54,7 @@ protected:
     }
 
     std::vector<Call> ProgramCalls() {
-        std::vector<TlmSimTraceEntry> entries;
-        std::string error;
-        EXPECT_TRUE(simctl::ReadTrace(&entries, &error)) << error;
+        std::vector<TlmSimTraceEntry> entries = Trace();
         // After a trace reset without an open, the program is the only client that sends
         // board requests.
         uint32_t file = simctl::ProgramFile(entries);
@@ -119,9 +83,7 @@ protected:
         for (int guard = 0; guard < 20; ++guard) {
             DWORD_PTR result = 0;
             SendMessageTimeoutW(owner, WM_NULL, 0, 0, SMTO_NORMAL, kTimeout, &result);
-            Find find = {program.pid(), {}};
-            EnumWindows(FindBoxes, reinterpret_cast<LPARAM>(&find));
-            if (find.boxes.empty()) break;
+            if (program.MessageBoxWindows().empty()) break;
             ui::MessageBoxSeen box;
             if (!const_cast<ui::Program&>(program).WaitForMessageBox(kTimeout, &box)) {
                 ADD_FAILURE() << "a message box was made but not shown";

@@ -211,26 +211,8 @@ private:
 
     // A message box of the program, shown or about to be.
     HWND BoxWindow() const {
-        struct Find {
-            DWORD pid;
-            HWND found;
-        } find = {program_.pid(), nullptr};
-        EnumWindows(
-            [](HWND w, LPARAM p) WINAPI -> BOOL {
-                Find* f = reinterpret_cast<Find*>(p);
-                DWORD pid = 0;
-                wchar_t cls[16] = {};
-                GetWindowThreadProcessId(w, &pid);
-                GetClassNameW(w, cls, 16);
-                if (pid == f->pid && lstrcmpW(cls, L"#32770") == 0 &&
-                    (GetWindowLongW(w, GWL_STYLE) & WS_CAPTION) == WS_CAPTION) {
-                    f->found = w;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&find));
-        return find.found;
+        std::vector<HWND> boxes = program_.MessageBoxWindows();
+        return boxes.empty() ? nullptr : boxes.front();
     }
 
     HWND TimerWindow() const {
