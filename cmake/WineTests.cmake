@@ -10,7 +10,7 @@
 #
 # - tlm_wine_gtest: GoogleTest and gtest_main, built for Windows from /usr/src/googletest and
 #   linked statically (the test program needs no mingw DLL).
-# - tlmwin_support: tests/wine/support/sim_client.h, the client of tlmsim.sys' private
+# - tlmwin_support: tests/support/sim_client.h, the client of tlmsim.sys' private
 #   requests (boards, inputs, clock, faults, request trace, open handles), plus
 #   tlmsim_control.h.
 # - tlm_add_wine_test adds a CTest test that runs the program through tools/wine-run (the
@@ -59,13 +59,13 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 # This mingw uses the win32 thread model, without std::mutex and std::condition_variable,
 # which GoogleTest's headers name: stand-ins are force-included wherever they are read.
 target_compile_options(gtest PUBLIC
-  "$<$<COMPILE_LANGUAGE:CXX>:-include${PROJECT_SOURCE_DIR}/tests/wine/support/gtest_win32_threads.h>")
+  "$<$<COMPILE_LANGUAGE:CXX>:-include${PROJECT_SOURCE_DIR}/tests/support/gtest_win32_threads.h>")
 target_compile_options(gtest PRIVATE -w)
 add_library(tlm_wine_gtest INTERFACE)
 target_link_libraries(tlm_wine_gtest INTERFACE gtest gtest_main)
 
-add_library(tlmwin_support STATIC ${PROJECT_SOURCE_DIR}/tests/wine/support/sim_client.cpp)
-target_include_directories(tlmwin_support PUBLIC ${PROJECT_SOURCE_DIR}/tests/wine/support
+add_library(tlmwin_support STATIC ${PROJECT_SOURCE_DIR}/tests/support/sim_client.cpp)
+target_include_directories(tlmwin_support PUBLIC ${PROJECT_SOURCE_DIR}/tests/support
                                                  ${PROJECT_SOURCE_DIR}/sim)
 
 # The session fixtures.
