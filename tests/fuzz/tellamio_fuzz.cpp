@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "request_codes.h"
 #include "standin.h"
 #include "tellamio.h"
 
@@ -26,8 +27,6 @@ namespace {
             abort();                                                                                                   \
         }                                                                                                              \
     } while (0)
-
-const DWORD GET_DEVICE_COUNT = 0x222000, GET_DEVICE_INFO = 0x222004;
 
 // The rest of the input; an empty input reads as zeros.
 struct Input {

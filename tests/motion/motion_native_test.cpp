@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "fixture.h"  // the request codes
+#include "fixture.h"  // the request codes and a failed request
 #include "tellam_controller.h"
 #include "tellamio_motion.h"
 #include "tellamio_sim.h"

@@ -48,7 +48,7 @@ public:
         EXPECT_EQ(0u, sim.Trace(&trace));
         std::vector<uint32_t> commands;
         for (const TlmSimTraceEntry& e : trace)
-            if (e.code == tlmwin::kWriteByte && e.port == axis * 16u) commands.push_back(e.value);
+            if (e.code == WRITE_BYTE && e.port == axis * 16u) commands.push_back(e.value);
         return commands;
     }
     SimDriver sim;

@@ -155,13 +155,13 @@ DWORD SimDriver::ForceCmp(int32_t managementNumber, bool on) {
 
 std::string CodeName(uint32_t code) {
     switch (code) {
-        case kGetDeviceCount: return "GET_DEVICE_COUNT";
-        case kGetDeviceInfo: return "GET_DEVICE_INFO";
-        case kSelectBoard: return "SELECT_BOARD";
-        case kReadByte: return "READ_BYTE";
-        case kReadWord: return "READ_WORD";
-        case kWriteByte: return "WRITE_BYTE";
-        case kWriteWord: return "WRITE_WORD";
+        case GET_DEVICE_COUNT: return "GET_DEVICE_COUNT";
+        case GET_DEVICE_INFO: return "GET_DEVICE_INFO";
+        case SELECT_BOARD: return "SELECT_BOARD";
+        case READ_BYTE: return "READ_BYTE";
+        case READ_WORD: return "READ_WORD";
+        case WRITE_BYTE: return "WRITE_BYTE";
+        case WRITE_WORD: return "WRITE_WORD";
     }
     char buf[16];
     snprintf(buf, sizeof buf, "0x%06X", code);

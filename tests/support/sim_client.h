@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "request_codes.h"
 #include "tlmsim_control.h"
 
 namespace tlmwin {
@@ -93,16 +94,5 @@ struct Sent {
 };
 std::vector<Sent> SentRequests(const std::vector<TlmSimTraceEntry>& entries);
 std::string Describe(const std::vector<Sent>& sent);
-
-// Control codes of the board requests.
-enum : uint32_t {
-    kGetDeviceCount = 0x222000,
-    kGetDeviceInfo = 0x222004,
-    kSelectBoard = 0x222008,
-    kReadByte = 0x22200C,
-    kReadWord = 0x222010,
-    kWriteByte = 0x222014,
-    kWriteWord = 0x222018,
-};
 
 }  // namespace tlmwin

@@ -68,7 +68,7 @@ BoardClient::BoardClient(int32_t managementNumber) {
     if (device_ == INVALID_HANDLE_VALUE) return;
     int32_t info[6] = {-1, -1, -1, -1, managementNumber, -1};
     DWORD got = 0;
-    if (!DeviceIoControl(device_, tlmwin::kSelectBoard, info, sizeof info, nullptr, 0, &got, nullptr)) {
+    if (!DeviceIoControl(device_, SELECT_BOARD, info, sizeof info, nullptr, 0, &got, nullptr)) {
         CloseHandle(device_);
         device_ = INVALID_HANDLE_VALUE;
     }
@@ -82,13 +82,13 @@ bool BoardClient::WriteByte(uint32_t port, uint8_t value) {
     uint32_t in[2] = {port, value};
     DWORD got = 0;
     return device_ != INVALID_HANDLE_VALUE &&
-           DeviceIoControl(device_, tlmwin::kWriteByte, in, sizeof in, nullptr, 0, &got, nullptr);
+           DeviceIoControl(device_, WRITE_BYTE, in, sizeof in, nullptr, 0, &got, nullptr);
 }
 
 bool BoardClient::ReadByte(uint32_t port, uint8_t* value) {
     DWORD got = 0;
     return device_ != INVALID_HANDLE_VALUE &&
-           DeviceIoControl(device_, tlmwin::kReadByte, &port, sizeof port, value, 1, &got, nullptr) && got == 1;
+           DeviceIoControl(device_, READ_BYTE, &port, sizeof port, value, 1, &got, nullptr) && got == 1;
 }
 
 std::string Call::ToString() const {
@@ -117,7 +117,7 @@ std::string Call::ToString() const {
 
 uint32_t ProgramFile(const std::vector<TlmSimTraceEntry>& entries) {
     for (const TlmSimTraceEntry& e : entries)
-        if (e.code == tlmwin::kSelectBoard && e.status == 0) return e.file;
+        if (e.code == SELECT_BOARD && e.status == 0) return e.file;
     return ~0u;
 }
 
@@ -125,7 +125,7 @@ std::vector<Call> Calls(const std::vector<TlmSimTraceEntry>& entries, uint32_t f
     std::vector<Call> calls;
     std::vector<TlmSimTraceEntry> mine;
     for (const TlmSimTraceEntry& e : entries)
-        if (e.file == file || e.code == tlmwin::kGetDeviceCount || e.code == tlmwin::kGetDeviceInfo) mine.push_back(e);
+        if (e.file == file || e.code == GET_DEVICE_COUNT || e.code == GET_DEVICE_INFO) mine.push_back(e);
     for (size_t i = 0; i < mine.size(); ++i) {
         const TlmSimTraceEntry& e = mine[i];
         Call c = {Call::Other, 0, e.code, e.port, false};
@@ -134,31 +134,29 @@ std::vector<Call> Calls(const std::vector<TlmSimTraceEntry>& entries, uint32_t f
         auto at = [&](size_t j, uint32_t code, uint32_t port) {
             return j < mine.size() && mine[j].code == code && mine[j].port == port;
         };
-        if (e.code == tlmwin::kGetDeviceCount) {
+        if (e.code == GET_DEVICE_COUNT) {
             c = {Call::Count, 0, 0, e.value, false};
-        } else if (e.code == tlmwin::kGetDeviceInfo) {
+        } else if (e.code == GET_DEVICE_INFO) {
             c = {Call::Info, 0, e.port, e.value, false};
-        } else if (e.code == tlmwin::kSelectBoard) {
+        } else if (e.code == SELECT_BOARD) {
             c = {Call::Select, 0, e.port, e.value, false};
-        } else if (e.port >= 0x80 && e.code == tlmwin::kReadByte) {
+        } else if (e.port >= 0x80 && e.code == READ_BYTE) {
             c = {Call::ByteRead, 0, e.port, e.value, false};
-        } else if (e.port >= 0x80 && e.code == tlmwin::kWriteByte) {
+        } else if (e.port >= 0x80 && e.code == WRITE_BYTE) {
             c = {Call::ByteWrite, 0, e.port, e.value, false};
-        } else if (e.code == tlmwin::kWriteWord && k == 4 && at(i + 1, tlmwin::kWriteWord, base + 6) &&
-                   at(i + 2, tlmwin::kWriteByte, base)) {
+        } else if (e.code == WRITE_WORD && k == 4 && at(i + 1, WRITE_WORD, base + 6) && at(i + 2, WRITE_BYTE, base)) {
             c = {Call::Command, base / 16, mine[i + 2].value, (mine[i + 1].value << 16) | e.value, true};
             i += 2;
-        } else if (e.code == tlmwin::kWriteByte && k == 0 && at(i + 1, tlmwin::kReadWord, base + 4) &&
-                   at(i + 2, tlmwin::kReadWord, base + 6)) {
+        } else if (e.code == WRITE_BYTE && k == 0 && at(i + 1, READ_WORD, base + 4) && at(i + 2, READ_WORD, base + 6)) {
             c = {Call::RegisterRead, base / 16, e.value, (mine[i + 2].value << 16) | mine[i + 1].value, false};
             i += 2;
-        } else if (e.code == tlmwin::kWriteByte && k == 0) {
+        } else if (e.code == WRITE_BYTE && k == 0) {
             c = {Call::Command, base / 16, e.value, 0, false};
-        } else if (e.code == tlmwin::kWriteByte && k == 1) {
+        } else if (e.code == WRITE_BYTE && k == 1) {
             c = {Call::OperationMode, base / 16, e.value, 0, false};
-        } else if (e.code == tlmwin::kWriteByte && k == 2) {
+        } else if (e.code == WRITE_BYTE && k == 2) {
             c = {Call::ControlMode, base / 16, e.value, 0, false};
-        } else if (e.code == tlmwin::kReadByte) {
+        } else if (e.code == READ_BYTE) {
             c = {Call::ByteRead, base / 16, e.port, e.value, false};
         }
         calls.push_back(c);

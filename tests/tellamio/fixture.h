@@ -8,20 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "request_codes.h"
 #include "standin.h"
 #include "tellamio.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
-
-enum : DWORD {
-    GET_DEVICE_COUNT = 0x222000,
-    GET_DEVICE_INFO = 0x222004,
-    SELECT_BOARD = 0x222008,
-    READ_BYTE = 0x22200C,
-    READ_WORD = 0x222010,
-    WRITE_BYTE = 0x222014,
-    WRITE_WORD = 0x222018,
-};
 
 constexpr DWORD STATUS_IO_DEVICE_ERROR = 0xC0000185;
 constexpr DWORD ERROR_IO_DEVICE = 1117;  // what Windows reports for STATUS_IO_DEVICE_ERROR

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "request_codes.h"
 #include "tellamio_sim.h"
 
 namespace {
@@ -75,7 +76,7 @@ void SendTracedRequests(const std::string& path) {
     TLMIO_HANDLE h = tlmio_OpenDevice(&d);
     tlmio_DousaWrite(h, 1, 0x28);
     tlmio_CmdWrite(h, 1, 0xC0, 1, 0x12345);
-    tlmsim_AddFault(TLMSIM_FAULT_FAIL, 0, 0x222014, static_cast<LONG>(0xC0000185), 0);
+    tlmsim_AddFault(TLMSIM_FAULT_FAIL, 0, WRITE_BYTE, static_cast<LONG>(0xC0000185), 0);
     tlmio_ElstWrite(h, 0x3F);
     tlmsim_ResetTrace();
     tlmio_INTRst(h);
@@ -156,7 +157,7 @@ TEST_F(SimLibrary, AFrozenClockMovesOnlyWhenAdvanced) {
 
 TEST_F(SimLibrary, FaultsTraceStateAndBoardFilesMirrorTlmsimctl) {
     ASSERT_EQ(0u, tlmsim_ResetTrace());
-    ASSERT_EQ(0u, tlmsim_AddFault(TLMSIM_FAULT_FAIL, 0, 0x22200C, static_cast<LONG>(0xC0000185), 0));
+    ASSERT_EQ(0u, tlmsim_AddFault(TLMSIM_FAULT_FAIL, 0, READ_BYTE, static_cast<LONG>(0xC0000185), 0));
     BYTE value = 0x77;
     EXPECT_FALSE(tlmio_ElstRead(board, &value));
     EXPECT_EQ(1117u, GetLastError());

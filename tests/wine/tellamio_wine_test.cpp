@@ -111,7 +111,7 @@ TEST_F(TellamioWine, MovesAnAxisAndFollowsItsPositionInRealTime) {
 
     std::vector<TlmSimTraceEntry> trace;
     ASSERT_EQ(0u, sim.Trace(&trace));
-    const std::vector<Sent> want = {{tlmwin::kWriteByte, 0x21, 0x28}, {tlmwin::kWriteByte, 0x20, 0x10}};
+    const std::vector<Sent> want = {{WRITE_BYTE, 0x21, 0x28}, {WRITE_BYTE, 0x20, 0x10}};
     EXPECT_TRUE(want == tlmwin::SentRequests(trace)) << "expected\n"
                                                      << tlmwin::Describe(want) << "got\n"
                                                      << tlmwin::Describe(trace);
@@ -168,12 +168,12 @@ struct FailureCase {
 
 TEST_F(TellamioWine, ADriverFailureReachesTheCallerAsTheRightLastError) {
     const FailureCase cases[] = {
-        {"status1Read, device error", tlmwin::kReadByte, static_cast<int32_t>(0xC0000185), 1117, 0},
-        {"status1Read, not ready", tlmwin::kReadByte, static_cast<int32_t>(0xC00000A3), 21, 0},
-        {"DousaWrite, invalid parameter", tlmwin::kWriteByte, static_cast<int32_t>(0xC000000D), 87, 1},
-        {"regRead, device error on the word read", tlmwin::kReadWord, static_cast<int32_t>(0xC0000185), 1117, 2},
-        {"CmdWrite with data, customer code", tlmwin::kWriteWord, static_cast<int32_t>(0xE0000001), 0xE0000001, 3},
-        {"ElstRead, unsuccessful", tlmwin::kReadByte, static_cast<int32_t>(0xC0000001), 31, 4},
+        {"status1Read, device error", READ_BYTE, static_cast<int32_t>(0xC0000185), 1117, 0},
+        {"status1Read, not ready", READ_BYTE, static_cast<int32_t>(0xC00000A3), 21, 0},
+        {"DousaWrite, invalid parameter", WRITE_BYTE, static_cast<int32_t>(0xC000000D), 87, 1},
+        {"regRead, device error on the word read", READ_WORD, static_cast<int32_t>(0xC0000185), 1117, 2},
+        {"CmdWrite with data, customer code", WRITE_WORD, static_cast<int32_t>(0xE0000001), 0xE0000001, 3},
+        {"ElstRead, unsuccessful", READ_BYTE, static_cast<int32_t>(0xC0000001), 31, 4},
     };
     TLMIO_HANDLE h = Open(boards[0]);
     ASSERT_NE(TLMIO_INVALID_HANDLE, h) << "error " << GetLastError();
@@ -201,7 +201,7 @@ TEST_F(TellamioWine, ADriverFailureReachesTheCallerAsTheRightLastError) {
 }
 
 TEST_F(TellamioWine, ARefusedSelectionFailsTheOpenAndLeavesNoDriverHandle) {
-    ASSERT_EQ(0u, sim.FailRequests(tlmwin::kSelectBoard, static_cast<int32_t>(0xC0000185)));
+    ASSERT_EQ(0u, sim.FailRequests(SELECT_BOARD, static_cast<int32_t>(0xC0000185)));
     TLMIO_HANDLE h = Open(boards[1]);
     EXPECT_EQ(TLMIO_INVALID_HANDLE, h);
     EXPECT_EQ(static_cast<DWORD>(LIBERR_OPEN), GetLastError());

@@ -44,25 +44,25 @@ DWORD Ioctl(HANDLE h, uint32_t code, const void* in, DWORD inLength, void* out, 
 DWORD WriteByte(HANDLE h, uint32_t port, uint32_t value) {
     uint32_t in[2] = {port, value};
     DWORD got;
-    return Ioctl(h, tlmwin::kWriteByte, in, sizeof in, nullptr, 0, &got);
+    return Ioctl(h, WRITE_BYTE, in, sizeof in, nullptr, 0, &got);
 }
 
 DWORD WriteWord(HANDLE h, uint32_t port, uint32_t value) {
     uint32_t in[2] = {port, value};
     DWORD got;
-    return Ioctl(h, tlmwin::kWriteWord, in, sizeof in, nullptr, 0, &got);
+    return Ioctl(h, WRITE_WORD, in, sizeof in, nullptr, 0, &got);
 }
 
 DWORD ReadByte(HANDLE h, uint32_t port, uint8_t* value) {
     DWORD got;
-    DWORD e = Ioctl(h, tlmwin::kReadByte, &port, sizeof port, value, 1, &got);
+    DWORD e = Ioctl(h, READ_BYTE, &port, sizeof port, value, 1, &got);
     if (e == 0 && got != 1) return 0xFFFF0000 | got;
     return e;
 }
 
 DWORD ReadWord(HANDLE h, uint32_t port, uint16_t* value) {
     DWORD got;
-    DWORD e = Ioctl(h, tlmwin::kReadWord, &port, sizeof port, value, 2, &got);
+    DWORD e = Ioctl(h, READ_WORD, &port, sizeof port, value, 2, &got);
     if (e == 0 && got != 2) return 0xFFFF0000 | got;
     return e;
 }
@@ -71,7 +71,7 @@ DWORD ReadWord(HANDLE h, uint32_t port, uint16_t* value) {
 DWORD Select(HANDLE h, const TlmSimBoardConfig& c) {
     int32_t info[6] = {c.BusNumber, c.DeviceNumber, c.IoAddress, c.IrqNumber, c.ManagementNumber, c.BoardId};
     DWORD got;
-    return Ioctl(h, tlmwin::kSelectBoard, info, sizeof info, nullptr, 0, &got);
+    return Ioctl(h, SELECT_BOARD, info, sizeof info, nullptr, 0, &got);
 }
 
 // A 32-bit register through the axis' command port and data word.
@@ -166,7 +166,7 @@ TEST_F(TlmsimDriver, TheWindows9xDeviceAnswersOrdinaryOpensOnly) {
     ASSERT_TRUE(vxd.ok()) << "error " << vxd.error;
     uint32_t count = 0;
     DWORD got;
-    EXPECT_EQ(0u, Ioctl(vxd.h, tlmwin::kGetDeviceCount, nullptr, 0, &count, 4, &got));
+    EXPECT_EQ(0u, Ioctl(vxd.h, GET_DEVICE_COUNT, nullptr, 0, &count, 4, &got));
     EXPECT_EQ(1u, count);
     ASSERT_EQ(0u, sim.State(&s));
     EXPECT_EQ(1u, s.openVxd);
@@ -237,14 +237,14 @@ TEST_F(TlmsimDriver, EnumerationRequestsAnswerTheConfiguredBoards) {
 
     uint32_t count = 0;
     DWORD got;
-    ASSERT_EQ(0u, Ioctl(control.h, tlmwin::kGetDeviceCount, nullptr, 0, &count, 4, &got));
+    ASSERT_EQ(0u, Ioctl(control.h, GET_DEVICE_COUNT, nullptr, 0, &count, 4, &got));
     EXPECT_EQ(4u, got);
     EXPECT_EQ(3u, count);
 
     uint32_t n = 3;
     uint8_t reply[4 + 24 * 3];
     memset(reply, 0xEE, sizeof reply);
-    ASSERT_EQ(0u, Ioctl(control.h, tlmwin::kGetDeviceInfo, &n, 4, reply, sizeof reply, &got));
+    ASSERT_EQ(0u, Ioctl(control.h, GET_DEVICE_INFO, &n, 4, reply, sizeof reply, &got));
     EXPECT_EQ(sizeof reply, got);
     uint32_t listed;
     memcpy(&listed, reply, 4);
@@ -279,10 +279,8 @@ TEST_F(TlmsimDriver, PrivateRequestsStayOutOfTheTraceAndBoardRequestsAreTraced) 
 
     std::vector<TlmSimTraceEntry> trace;
     ASSERT_EQ(0u, sim.Trace(&trace));
-    const std::vector<Sent> want = {{tlmwin::kSelectBoard, 0, 0},
-                                    {tlmwin::kWriteByte, 0x80, 0x3C},
-                                    {tlmwin::kReadByte, 0x80, 0x3C},
-                                    {tlmwin::kReadWord, 0x9C, idWord}};
+    const std::vector<Sent> want = {
+        {SELECT_BOARD, 0, 0}, {WRITE_BYTE, 0x80, 0x3C}, {READ_BYTE, 0x80, 0x3C}, {READ_WORD, 0x9C, idWord}};
     std::vector<Sent> sent = tlmwin::SentRequests(trace);
     // The select request's port and value are the model's business; compare its code only.
     ASSERT_EQ(want.size(), sent.size()) << "trace:\n" << tlmwin::Describe(trace);
@@ -334,7 +332,7 @@ TEST_F(TlmsimDriver, AnInjectedFailureReachesTheCallerAsItsLastErrorValue) {
     for (const StatusCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "status 0x" << std::hex << static_cast<uint32_t>(c.status));
         ASSERT_EQ(0u, sim.ClearFaults());
-        ASSERT_EQ(0u, sim.FailRequests(tlmwin::kReadByte, c.status));
+        ASSERT_EQ(0u, sim.FailRequests(READ_BYTE, c.status));
         uint8_t value = 0xA5;
         EXPECT_EQ(c.lastError, ReadByte(board.h, 0x9C, &value));
         EXPECT_EQ(0xA5, value) << "a failed read changed its output";

@@ -52,8 +52,7 @@ int main(int argc, char** argv) {
 
     HANDLE raw = CreateFileA("\\\\.\\TLMDRV0", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD got = 0;
-    if (raw == INVALID_HANDLE_VALUE ||
-        !DeviceIoControl(raw, tlmwin::kSelectBoard, &d, sizeof d, nullptr, 0, &got, nullptr)) {
+    if (raw == INVALID_HANDLE_VALUE || !DeviceIoControl(raw, SELECT_BOARD, &d, sizeof d, nullptr, 0, &got, nullptr)) {
         printf("raw open or select failed, error %lu\n", GetLastError());
         return 1;
     }
@@ -61,7 +60,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < n; ++i) {
         DWORD port = 0x80, got = 0;
         BYTE value;
-        if (!DeviceIoControl(raw, tlmwin::kReadByte, &port, 4, &value, 1, &got, nullptr) || got != 1) ++failures;
+        if (!DeviceIoControl(raw, READ_BYTE, &port, 4, &value, 1, &got, nullptr) || got != 1) ++failures;
     }
     QueryPerformanceCounter(&t1);
     Report("DeviceIoControl READ_BYTE", n, Seconds(t0, t1, freq));

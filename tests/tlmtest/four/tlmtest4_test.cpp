@@ -245,9 +245,9 @@ TEST_F(Tlmtest4, AFailedCounterSourceWriteOrReadBackEndsTheProgram) {
     };
     const Case cases[] = {
         {"register write fails",
-         {TLMSIM_FAULT_FAIL, 0, tlmwin::kWriteWord, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0},
+         {TLMSIM_FAULT_FAIL, 0, WRITE_WORD, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0},
          "レジスタ書込Error：(0x45d)"},
-        {"read-back differs", {TLMSIM_FAULT_REPLY, 0, tlmwin::kReadWord, 0, 0x1300}, "レジスタ読込Error：(0x"},
+        {"read-back differs", {TLMSIM_FAULT_REPLY, 0, READ_WORD, 0, 0x1300}, "レジスタ読込Error：(0x"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

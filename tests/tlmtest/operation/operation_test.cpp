@@ -442,7 +442,7 @@ TEST_F(OperationPage, ShowsRegisterValuesAsTheyCome) {
     // Every word read answers 0x8123 (the board is not asked): position 0x81238123 is shown as
     // a negative number, the speed register with bit 15 set as its low 15 bits.
     ASSERT_NO_FATAL_FAILURE(Click(Id(1, 3)));
-    TlmSimFault fault = {TLMSIM_FAULT_REPLY, 0, tlmwin::kReadWord, 0, 0x8123};
+    TlmSimFault fault = {TLMSIM_FAULT_REPLY, 0, READ_WORD, 0, 0x8123};
     ASSERT_EQ(sim_.AddFault(fault), 0u);
     const std::string position = Right11((int32_t)0x81238123u);
     EXPECT_EQ(position.size(), 11u);
@@ -563,7 +563,7 @@ TEST_F(OperationPage, AFailedReadOfThePollsEndsTheProgramAfterOneBox) {
             ASSERT_EQ(ui::Narrow(box.text), "動作中のため、画面切替できません。");
         }
         ResetTrace();
-        TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, tlmwin::kReadByte, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
+        TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, READ_BYTE, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
         ASSERT_EQ(sim_.AddFault(fault), 0u);
         auto errorBoxes = [&] {
             std::vector<ui::MessageBoxSeen> found;

@@ -309,11 +309,11 @@ TEST_F(Commands, ReadBacksAreComparedOnlyWhereTheyMatter) {
         const char* box;  // nullptr: none
     };
     const Case cases[] = {
-        {"register 6 low word differs", [](HWND w) { return ToggleInposContact(w, 1); }, tlmwin::kReadWord, 0x0004, 0,
+        {"register 6 low word differs", [](HWND w) { return ToggleInposContact(w, 1); }, READ_WORD, 0x0004, 0,
          "レジスタ読込Error："},
-        {"ELS bits of axes the board lacks", [](HWND w) { return ToggleElsContact(w, 0); }, tlmwin::kReadByte, 0xC1, 1,
+        {"ELS bits of axes the board lacks", [](HWND w) { return ToggleElsContact(w, 0); }, READ_BYTE, 0xC1, 1,
          nullptr},
-        {"ELS bit of another present axis", [](HWND w) { return ToggleElsContact(w, 0); }, tlmwin::kReadByte, 0x03, 0,
+        {"ELS bit of another present axis", [](HWND w) { return ToggleElsContact(w, 0); }, READ_BYTE, 0x03, 0,
          "ELS極性ポート書込/読込Error："},
     };
     for (const Case& c : cases) {
@@ -349,16 +349,14 @@ struct ErrorCase {
 
 TEST_F(Commands, AFailedRequestIsReportedOnceAndEndsTheProgram) {
     const ErrorCase cases[] = {
-        {"start, mode byte", [](HWND w) { StartPlusPresetFeed(w, 0); }, tlmwin::kWriteByte,
+        {"start, mode byte", [](HWND w) { StartPlusPresetFeed(w, 0); }, WRITE_BYTE,
          "動作モードバッファ書込Error：(0x45d)"},
-        {"origin return, register 7", [](HWND w) { StartOriginReturnOls(w, 0); }, tlmwin::kWriteWord,
+        {"origin return, register 7", [](HWND w) { StartOriginReturnOls(w, 0); }, WRITE_WORD,
          "レジスタ書込Error：(0x45d)"},
-        {"servo, status 2", [](HWND w) { ToggleServoOn(w, 0); }, tlmwin::kReadByte, "ステータス２読込Error：(0x45d)"},
-        {"contact, register 6 read", [](HWND w) { ToggleDlsContact(w, 0); }, tlmwin::kReadWord,
-         "レジスタ読込Error：(0x45d)"},
-        {"ELS polarity", [](HWND w) { ToggleElsContact(w, 0); }, tlmwin::kWriteByte,
-         "ELS極性ポート書込/読込Error：(0x45d)"},
-        {"stop", [](HWND w) { StopAxis(w, 0); }, tlmwin::kWriteByte, "コマンドバッファ書込Error：(0x45d)"},
+        {"servo, status 2", [](HWND w) { ToggleServoOn(w, 0); }, READ_BYTE, "ステータス２読込Error：(0x45d)"},
+        {"contact, register 6 read", [](HWND w) { ToggleDlsContact(w, 0); }, READ_WORD, "レジスタ読込Error：(0x45d)"},
+        {"ELS polarity", [](HWND w) { ToggleElsContact(w, 0); }, WRITE_BYTE, "ELS極性ポート書込/読込Error：(0x45d)"},
+        {"stop", [](HWND w) { StopAxis(w, 0); }, WRITE_BYTE, "コマンドバッファ書込Error：(0x45d)"},
     };
     for (const ErrorCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -380,7 +378,7 @@ TEST_F(Commands, AFailedRequestIsReportedOnceAndEndsTheProgram) {
 
 TEST_F(Commands, TheErrorBoxClosesTheBoardAndPostsTheQuitMessage) {
     std::string error;
-    TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, tlmwin::kReadWord, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
+    TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, READ_WORD, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
     ASSERT_TRUE(simctl::AddFault(fault, &error)) << error;
     EXPECT_EQ(ToggleOlsContact(window_, 0), 0);
     ASSERT_EQ(g_boxes.size(), 1u) << "the close after the box reads words only through the stop check";

@@ -279,37 +279,28 @@ TEST_F(Tlmtest6, ReportsAFailedStartUpOnceClosesTheBoardAndExitsWithZero) {
     const FailureCase cases[] = {
         {"no board", Boards(0), 0, 0, 0, 0, kErrDeviceCount, false, 0, {}},
         {"seventeen boards", Boards(17), 0, 0, 0, 0, kErrDeviceCount, false, 0, {}},
-        {"device information refused", Boards(1), tlmwin::kGetDeviceInfo, ~0u, 1, io, kErrDeviceInfo, true, 0, {}},
-        {"device information without a record", Boards(1), tlmwin::kGetDeviceInfo, ~0u, 1, 0, kErrDeviceCount, false, 0,
-         none, false, TLMSIM_FAULT_BYTE_COUNT, 2},
-        {"board selection refused", Boards(1), tlmwin::kSelectBoard, ~0u, 1, io, kErrDeviceOpen, true, 0x20000001, {}},
-        {"first initial command fails", Boards(1), tlmwin::kWriteByte, 0x00, 1, io, kErrCommandWrite, true, 0, all},
-        {"control mode fails", Boards(1), tlmwin::kWriteByte, 0x02, 1, io, kErrControlMode, true, 0, all},
-        {"register write fails", Boards(1), tlmwin::kWriteWord, 0x14, 3, io, kErrRegisterWrite, true, 0, all},
-        {"axis 0 register 6 read fails", Boards(1), tlmwin::kReadWord, 0x04, 1, io, kErrRegisterRead, true, 0, all},
-        {"axis 2 register 6 read fails", Boards(1), tlmwin::kReadWord, 0x26, 1, io, kErrRegisterRead, true, 0, all},
-        {"ELS polarity write fails", Boards(1), tlmwin::kWriteByte, 0x80, 1, io, kErrEls, true, 0, all},
-        {"ELS polarity read fails", Boards(1), tlmwin::kReadByte, 0x80, 1, io, kErrEls, true, 0, all},
-        {"CMP write fails", Boards(1), tlmwin::kWriteByte, 0x88, 1, io, kErrCmp, true, 0, all},
-        {"CMP read fails", Boards(1), tlmwin::kReadByte, 0x88, 1, io, kErrCmp, true, 0, all},
-        {"CMP read fails on a four-axis board",
-         Boards(1, 4),
-         tlmwin::kReadByte,
-         0x88,
-         1,
-         io,
-         kErrCmp,
-         true,
-         0,
-         {0, 1, 2, 3}},
+        {"device information refused", Boards(1), GET_DEVICE_INFO, ~0u, 1, io, kErrDeviceInfo, true, 0, {}},
+        {"device information without a record", Boards(1), GET_DEVICE_INFO, ~0u, 1, 0, kErrDeviceCount, false, 0, none,
+         false, TLMSIM_FAULT_BYTE_COUNT, 2},
+        {"board selection refused", Boards(1), SELECT_BOARD, ~0u, 1, io, kErrDeviceOpen, true, 0x20000001, {}},
+        {"first initial command fails", Boards(1), WRITE_BYTE, 0x00, 1, io, kErrCommandWrite, true, 0, all},
+        {"control mode fails", Boards(1), WRITE_BYTE, 0x02, 1, io, kErrControlMode, true, 0, all},
+        {"register write fails", Boards(1), WRITE_WORD, 0x14, 3, io, kErrRegisterWrite, true, 0, all},
+        {"axis 0 register 6 read fails", Boards(1), READ_WORD, 0x04, 1, io, kErrRegisterRead, true, 0, all},
+        {"axis 2 register 6 read fails", Boards(1), READ_WORD, 0x26, 1, io, kErrRegisterRead, true, 0, all},
+        {"ELS polarity write fails", Boards(1), WRITE_BYTE, 0x80, 1, io, kErrEls, true, 0, all},
+        {"ELS polarity read fails", Boards(1), READ_BYTE, 0x80, 1, io, kErrEls, true, 0, all},
+        {"CMP write fails", Boards(1), WRITE_BYTE, 0x88, 1, io, kErrCmp, true, 0, all},
+        {"CMP read fails", Boards(1), READ_BYTE, 0x88, 1, io, kErrCmp, true, 0, all},
+        {"CMP read fails on a four-axis board", Boards(1, 4), READ_BYTE, 0x88, 1, io, kErrCmp, true, 0, {0, 1, 2, 3}},
         {"CMP status set after initialisation", Boards(1), 0, 0, 0, 0, kErrCmp, false, 0, all, true},
-        {"axis 0 reads back another register 6", Boards(1), tlmwin::kReadWord, 0x04, 1, 0, kErrRegisterRead, false, 0,
-         all, false, TLMSIM_FAULT_REPLY, 0x1234},
-        {"ELS polarity reads back axis X as A contact", Boards(1), tlmwin::kReadByte, 0x80, 1, 0, kErrEls, false, 0,
-         all, false, TLMSIM_FAULT_REPLY, 0x01},
+        {"axis 0 reads back another register 6", Boards(1), READ_WORD, 0x04, 1, 0, kErrRegisterRead, false, 0, all,
+         false, TLMSIM_FAULT_REPLY, 0x1234},
+        {"ELS polarity reads back axis X as A contact", Boards(1), READ_BYTE, 0x80, 1, 0, kErrEls, false, 0, all, false,
+         TLMSIM_FAULT_REPLY, 0x01},
         {"ELS polarity reads back axis U on a four-axis board",
          Boards(1, 4),
-         tlmwin::kReadByte,
+         READ_BYTE,
          0x80,
          1,
          0,
@@ -400,7 +391,7 @@ TEST_F(Tlmtest6, IgnoresElsPolarityBitsOfAxesTheBoardLacks) {
         ui::Program probe;
         ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&probe));
         for (const TlmSimTraceEntry& e : Trace())
-            if (e.code == tlmwin::kReadByte && e.port == 0x80) elsRead = e.seq;
+            if (e.code == READ_BYTE && e.port == 0x80) elsRead = e.seq;
         ASSERT_NO_FATAL_FAILURE(CloseAndExit(&probe));
     }
     ASSERT_NE(elsRead, 0u);
@@ -487,7 +478,7 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
         // When the last entry is a status 1 read, what follows it tells: the trace is read again
         // once it has grown (a lamp poll's next read comes within the same timer message).
         auto isStatus1 = [](const TlmSimTraceEntry& e) {
-            return e.code == tlmwin::kReadByte && e.port < 0x80 && (e.port & 0x0F) == 0;
+            return e.code == READ_BYTE && e.port < 0x80 && (e.port & 0x0F) == 0;
         };
         std::vector<TlmSimTraceEntry> later = entries;
         for (DWORD start = GetTickCount(); !entries.empty() && isStatus1(entries.back()) &&
@@ -498,9 +489,8 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
         for (size_t i = 0; i < entries.size(); ++i) {
             const TlmSimTraceEntry& e = entries[i];
             if (!isStatus1(e)) continue;
-            bool lampPoll =
-                i + 1 < later.size() && later[i + 1].code == tlmwin::kReadByte && later[i + 1].port == e.port + 1;
-            bool motionPoll = i > 0 && entries[i - 1].code == tlmwin::kReadWord && entries[i - 1].port == e.port + 6;
+            bool lampPoll = i + 1 < later.size() && later[i + 1].code == READ_BYTE && later[i + 1].port == e.port + 1;
+            bool motionPoll = i > 0 && entries[i - 1].code == READ_WORD && entries[i - 1].port == e.port + 6;
             if (!lampPoll && !motionPoll) statusAxes.push_back(e.port / 16);
         }
         EXPECT_EQ(statusAxes, c.statusAxes) << "status 1 reads of the switch";
@@ -535,7 +525,7 @@ TEST_F(Tlmtest6, ReportsAFailedStatusReadWhileSwitching) {
         }
         uint32_t file = simctl::ProgramFile(Trace());
         ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
-        TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, tlmwin::kReadByte, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
+        TlmSimFault fault = {TLMSIM_FAULT_FAIL, 0, READ_BYTE, simctl::STATUS_IO_DEVICE_ERROR_CODE, 0};
         ASSERT_TRUE(simctl::AddFault(fault, &error)) << error;
         ASSERT_TRUE(program.ClickTab(c.target, &error)) << error;
 

@@ -50,7 +50,7 @@ struct Expected {
 std::set<size_t> StopChecks(const std::vector<TlmSimTraceEntry>& trace) {
     std::set<size_t> marked;
     for (size_t i = 0; i < trace.size(); ++i) {
-        if (trace[i].code != tlmwin::kWriteByte || (trace[i].port & 0x0F) != 0 || trace[i].value != 0x81) continue;
+        if (trace[i].code != WRITE_BYTE || (trace[i].port & 0x0F) != 0 || trace[i].value != 0x81) continue;
         size_t j = i;
         for (int n = 0; n < 7 && j < trace.size(); ++j)
             if (trace[j].file == trace[i].file) marked.insert(j), ++n;
@@ -63,21 +63,21 @@ Expected ExpectedBox(const std::vector<TlmSimTraceEntry>& trace, const std::set<
     const TlmSimTraceEntry& e = trace[i];
     uint32_t k = e.port & 0x0F;
     switch (e.code) {
-        case tlmwin::kGetDeviceCount: return {1001, io};
-        case tlmwin::kGetDeviceInfo: return {1002, io};
-        case tlmwin::kSelectBoard: return {1003, 0x20000001};  // the library's LIBERR_OPEN
+        case GET_DEVICE_COUNT: return {1001, io};
+        case GET_DEVICE_INFO: return {1002, io};
+        case SELECT_BOARD: return {1003, 0x20000001};  // the library's LIBERR_OPEN
     }
     if (e.port == 0x80) return {1013, io};  // ELS polarity
     if (e.port == 0x88) return {1014, io};  // CMP output
-    if (stopChecks.count(i)) return {e.code == tlmwin::kReadWord ? 0u : 1005u, io};
-    if (e.code == tlmwin::kReadByte) return {k == 0 ? 1010u : k == 1 ? 1011u : 1012u, io};
-    if (e.code == tlmwin::kReadWord) return {1009, io};
-    if (e.code == tlmwin::kWriteByte && k == 1) return {1006, io};
-    if (e.code == tlmwin::kWriteByte && k == 2) return {1007, io};
+    if (stopChecks.count(i)) return {e.code == READ_WORD ? 0u : 1005u, io};
+    if (e.code == READ_BYTE) return {k == 0 ? 1010u : k == 1 ? 1011u : 1012u, io};
+    if (e.code == READ_WORD) return {1009, io};
+    if (e.code == WRITE_BYTE && k == 1) return {1006, io};
+    if (e.code == WRITE_BYTE && k == 2) return {1007, io};
     uint32_t command = e.value;
-    if (e.code == tlmwin::kWriteWord) {
+    if (e.code == WRITE_WORD) {
         for (size_t j = i + 1; j < trace.size(); ++j)
-            if (trace[j].file == e.file && trace[j].code == tlmwin::kWriteByte && trace[j].port == (e.port & ~0x0Fu)) {
+            if (trace[j].file == e.file && trace[j].code == WRITE_BYTE && trace[j].port == (e.port & ~0x0Fu)) {
                 command = trace[j].value;
                 break;
             }
@@ -414,7 +414,7 @@ protected:
         // The session does what it stands for: the moves of axis X and a whole cycle run of 2.
         std::map<std::pair<uint32_t, uint32_t>, int> writes;  // byte writes by (port, value)
         for (uint32_t k = 1; k <= sessionEnd; ++k)
-            if (trace[k - 1].code == tlmwin::kWriteByte) ++writes[{trace[k - 1].port, trace[k - 1].value}];
+            if (trace[k - 1].code == WRITE_BYTE) ++writes[{trace[k - 1].port, trace[k - 1].value}];
         const struct {
             uint32_t port, value;
             int times;
