@@ -275,6 +275,13 @@ static BOOL LibraryStop(MotionBoard* m, WORD axis, AxisState* state, LONG reason
 
 // -- exports --------------------------------------------------------------------------------
 
+// The locks and the memory of a board that no call uses any more.
+static void FreeBoard(MotionBoard* m) {
+    for (int a = 0; a < TLMMOTION_MAX_AXES; ++a) DeleteCriticalSection(&m->axes[a].lock);
+    DeleteCriticalSection(&m->boardLock);
+    free(m);
+}
+
 BOOL WINAPI tlmmotion_Open(TLMIO_HANDLE board, TLMMOTION* motion) {
     if (motion == NULL) return Refuse(ERROR_INVALID_PARAMETER);
     MotionBoard* m = (MotionBoard*)calloc(1, sizeof(MotionBoard));
@@ -305,9 +312,8 @@ BOOL WINAPI tlmmotion_Open(TLMIO_HANDLE board, TLMMOTION* motion) {
         }
         UnlockHandles();
         if (slot < 0) {
-            for (int a = 0; a < TLMMOTION_MAX_AXES; ++a) DeleteCriticalSection(&m->axes[a].lock);
-            DeleteCriticalSection(&m->boardLock);
-            ok = Refuse(ERROR_NOT_ENOUGH_MEMORY);
+            FreeBoard(m);
+            return Refuse(ERROR_NOT_ENOUGH_MEMORY);
         }
     }
     if (!ok) {
@@ -336,25 +342,29 @@ BOOL WINAPI tlmmotion_Close(TLMMOTION motion) {
     // they stand, and succeeds only if they do.
     DWORD firstError = 0;
     bool watching[TLMMOTION_MAX_AXES] = {};
-    for (bool first = true, any = true; any; first = false) {
+    bool any = false;
+    for (WORD axis = 0; axis < m->axisCount; ++axis) {
+        AxisState* state = &m->axes[axis];
+        if (!state->startedByThis) continue;
+        state->settle = SETTLE_NONE;
+        if (!LibraryStop(m, axis, state, TLMMOTION_STOPPED) && firstError == 0) firstError = GetLastError();
+        watching[axis] = any = true;
+    }
+    for (DWORD pause = 0; any; pause = POLL_MS) {
+        Sleep(pause);
         any = false;
         for (WORD axis = 0; axis < m->axisCount; ++axis) {
-            AxisState* state = &m->axes[axis];
-            if (!(first ? state->startedByThis : watching[axis])) continue;
+            if (!watching[axis]) continue;
             BYTE status1 = 0;
-            BOOL ok = first || tlmio_status1Read(m->board, axis, &status1);
-            watching[axis] = ok && (first || (status1 & TLM_ST1_OPERATING));
-            if (first) state->settle = SETTLE_NONE;
-            if (watching[axis]) ok = LibraryStop(m, axis, state, TLMMOTION_STOPPED);
-            if (state->settle == SETTLE_GAVE_UP) watching[axis] = false;
+            BOOL ok = tlmio_status1Read(m->board, axis, &status1);
+            watching[axis] = ok && (status1 & TLM_ST1_OPERATING);
+            if (watching[axis]) ok = LibraryStop(m, axis, &m->axes[axis], TLMMOTION_STOPPED);
+            if (m->axes[axis].settle == SETTLE_GAVE_UP) watching[axis] = false;
             if (!ok && firstError == 0) firstError = GetLastError();
             any = any || watching[axis];
         }
-        if (any) Sleep(first ? 0 : POLL_MS);
     }
-    for (int a = 0; a < TLMMOTION_MAX_AXES; ++a) DeleteCriticalSection(&m->axes[a].lock);
-    DeleteCriticalSection(&m->boardLock);
-    free(m);
+    FreeBoard(m);
     if (firstError != 0) return Refuse(firstError);
     return TRUE;
 }
