@@ -66,7 +66,7 @@ target_link_libraries(tlm_wine_gtest INTERFACE gtest gtest_main)
 
 add_library(tlmwin_support STATIC ${PROJECT_SOURCE_DIR}/tests/support/sim_client.cpp)
 target_include_directories(tlmwin_support PUBLIC ${PROJECT_SOURCE_DIR}/tests/support
-                                                 ${PROJECT_SOURCE_DIR}/sim)
+                                                 ${PROJECT_SOURCE_DIR}/sim ${PROJECT_SOURCE_DIR}/tellamio)
 
 # The session fixtures.
 foreach(session wine wow64)

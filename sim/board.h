@@ -113,19 +113,12 @@
 #include <stdint.h>
 
 #include "../tellamio/tellam_controller.h"
+#include "../tellamio/tellam_protocol.h"
 
 namespace tlmsim {
 
-// The board description of the enumeration reply: six little-endian 32-bit signed fields.
-struct DeviceInfo {
-    int32_t BusNumber;
-    int32_t DeviceNumber;
-    int32_t IoAddress;
-    int32_t IrqNumber;
-    int32_t ManagementNumber;
-    int32_t BoardId;
-};
-static_assert(sizeof(DeviceInfo) == 24, "DeviceInfo is 24 packed bytes");
+// The board description of the enumeration reply and the selection.
+using DeviceInfo = ::TlmDeviceRecord;
 
 constexpr uint32_t kPortCount = TLM_PORT_COUNT;  // offsets 0x00..0xFF belong to the board
 constexpr uint32_t kMaxAxes = TLM_AXES_MAX;

@@ -21,18 +21,13 @@ template <typename From, typename To> void CopySensors(const From& from, To* to)
 
 bool ValidConfig(const TlmSimBoardConfig& c) {
     if (c.axes != 4 && c.axes != 6) return false;
-    if (c.ManagementNumber < 0 || c.ManagementNumber > 9999) return false;
+    if (c.info.ManagementNumber < 0 || c.info.ManagementNumber > 9999) return false;
     return true;
 }
 
 BoardConfig ToModel(const TlmSimBoardConfig& c) {
-    BoardConfig m = DefaultBoardConfig(c.ManagementNumber);
-    m.info.BusNumber = c.BusNumber;
-    m.info.DeviceNumber = c.DeviceNumber;
-    m.info.IoAddress = c.IoAddress;
-    m.info.IrqNumber = c.IrqNumber;
-    m.info.ManagementNumber = c.ManagementNumber;
-    m.info.BoardId = c.BoardId;
+    BoardConfig m = DefaultBoardConfig(c.info.ManagementNumber);
+    m.info = c.info;
     m.axes = c.axes;
     m.boardIdHigh = c.boardIdHigh;
     for (int i = 0; i < 8; ++i) m.idNumber[i] = c.idNumber[i];
@@ -41,12 +36,7 @@ BoardConfig ToModel(const TlmSimBoardConfig& c) {
 
 TlmSimBoardConfig FromModel(const BoardConfig& m) {
     TlmSimBoardConfig c = {};
-    c.BusNumber = m.info.BusNumber;
-    c.DeviceNumber = m.info.DeviceNumber;
-    c.IoAddress = m.info.IoAddress;
-    c.IrqNumber = m.info.IrqNumber;
-    c.ManagementNumber = m.info.ManagementNumber;
-    c.BoardId = m.info.BoardId;
+    c.info = m.info;
     c.axes = m.axes;
     c.boardIdHigh = m.boardIdHigh;
     for (int i = 0; i < 8; ++i) c.idNumber[i] = m.idNumber[i];
@@ -74,7 +64,7 @@ int32_t SetBoards(Driver* driver, const void* in, uint32_t inLength, uint64_t no
         CopyBytes(&c, p + i * sizeof c, sizeof c);
         if (!ValidConfig(c)) return kStatusInvalidParameter;
         for (uint32_t j = 0; j < i; ++j)
-            if (configs[j].info.ManagementNumber == c.ManagementNumber) return kStatusInvalidParameter;
+            if (configs[j].info.ManagementNumber == c.info.ManagementNumber) return kStatusInvalidParameter;
         configs[i] = ToModel(c);
     }
     DriverSetBoards(driver, configs, head.count, nowNs);

@@ -47,6 +47,8 @@
 
 #include <stdint.h>
 
+#include "tellam_protocol.h"
+
 #define TLMSIM_CTL_CODE(function) (0x220000u | ((uint32_t)(function) << 2))
 
 #define TLMSIM_IOCTL_RESET                TLMSIM_CTL_CODE(0x900) /* 0x222400 */
@@ -74,16 +76,11 @@
 
 /* One board: its enumeration record and what its ports show. */
 typedef struct TlmSimBoardConfig {
-    int32_t BusNumber;
-    int32_t DeviceNumber;
-    int32_t IoAddress;
-    int32_t IrqNumber;
-    int32_t ManagementNumber; /* 0..9999: the N of "\\.\TLMDRVN" */
-    int32_t BoardId;          /* low 4 bits read at port 0x9C */
-    uint8_t axes;             /* 6 (Tellam-6X) or 4 (Tellam-4X) */
-    uint8_t boardIdHigh;      /* high 4 bits of port 0x9C */
-    uint8_t idNumber[8];      /* the bytes at 0xC0 + 2*i */
-    uint8_t reserved[2];      /* 0 */
+    TlmDeviceRecord info; /* what enumeration reports; BoardId is also the low 4 bits at 0x9C */
+    uint8_t axes;         /* 6 (Tellam-6X) or 4 (Tellam-4X) */
+    uint8_t boardIdHigh;  /* high 4 bits of port 0x9C */
+    uint8_t idNumber[8];  /* the bytes at 0xC0 + 2*i */
+    uint8_t reserved[2];  /* 0 */
 } TlmSimBoardConfig;
 
 typedef struct TlmSimBoards {

@@ -2,11 +2,18 @@
 // open-board table and the device opening.
 #pragma once
 
+#include <stddef.h>
+
 #include "tellam_protocol.h"
 #include "tellamio.h"
 #include "transport.h"
 
 static_assert(sizeof(TlmPortRead) == 4 && sizeof(TlmPortWrite) == 8, "packed request records");
+// A DeviceInfo goes to the driver as it is: it must be the protocol's board record.
+static_assert(sizeof(DeviceInfo) == sizeof(TlmDeviceRecord) &&
+                  offsetof(DeviceInfo, ManagementNumber) == offsetof(TlmDeviceRecord, ManagementNumber) &&
+                  offsetof(DeviceInfo, BoardId) == offsetof(TlmDeviceRecord, BoardId),
+              "DeviceInfo is the driver's board record");
 
 // -- driver devices ------------------------------------------------------------------------
 

@@ -13,8 +13,8 @@
 /* The control requests: device type 0x22 (FILE_DEVICE_UNKNOWN), FILE_ANY_ACCESS,
  * METHOD_BUFFERED, functions 0x800 to 0x806. */
 #define IOCTL_GET_DEVICE_COUNT 0x222000u /* out: the 4-byte board count */
-#define IOCTL_GET_DEVICE_INFO  0x222004u /* in: 4-byte room n; out: 4-byte count, then n DeviceInfo */
-#define IOCTL_SELECT_BOARD     0x222008u /* in: the 24-byte DeviceInfo of the board */
+#define IOCTL_GET_DEVICE_INFO  0x222004u /* in: 4-byte room n; out: 4-byte count, then n TlmDeviceRecord */
+#define IOCTL_SELECT_BOARD     0x222008u /* in: the TlmDeviceRecord of the board */
 #define IOCTL_READ_BYTE        0x22200Cu /* in: TlmPortRead; out: 1 byte */
 #define IOCTL_READ_WORD        0x222010u /* in: TlmPortRead; out: 2 bytes, low byte first */
 #define IOCTL_WRITE_BYTE       0x222014u /* in: TlmPortWrite */
@@ -27,8 +27,20 @@
 #define TLMDRV_REQUEST_COUNT       7
 #define TLMDRV_REQUEST_INDEX(code) (((code)-IOCTL_GET_DEVICE_COUNT) / 4u)
 
-/* The records of the port requests: a port is an offset from the board's I/O base. */
 #pragma pack(push, 1)
+/* The board record of IOCTL_GET_DEVICE_INFO and IOCTL_SELECT_BOARD: six little-endian 32-bit
+ * signed fields, laid out as tellamio.h's DeviceInfo. In a selection, -1 means "not given". */
+typedef struct TlmDeviceRecord {
+    int BusNumber;
+    int DeviceNumber;
+    int IoAddress;
+    int IrqNumber;
+    int ManagementNumber; /* 0..9999: the N of the board's device name */
+    int BoardId;
+} TlmDeviceRecord;
+typedef char TlmDeviceRecord_is_24_bytes[(sizeof(TlmDeviceRecord) == 24) ? 1 : -1];
+
+/* The records of the port requests: a port is an offset from the board's I/O base. */
 typedef struct TlmPortRead {
     unsigned int Port;
 } TlmPortRead;

@@ -12,7 +12,7 @@ static int CheckBoardAxis(int32_t board, const char* boardText, uint32_t axis, c
     int rc = ReadBoards(boards, &count);
     if (rc != EXIT_DONE) return rc;
     for (uint32_t i = 0; i < count; ++i) {
-        if (boards[i].ManagementNumber != board) continue;
+        if (boards[i].info.ManagementNumber != board) continue;
         if (axisText != NULL && axis >= boards[i].axes)
             return Fail(EXIT_USAGE, "axis '%s': board %ld has %u axes (X to %c)", axisText, (long)board, boards[i].axes,
                         AxisName(boards[i].axes - 1));
@@ -21,7 +21,7 @@ static int CheckBoardAxis(int32_t board, const char* boardText, uint32_t axis, c
     char list[TLMSIM_MAX_BOARDS * 13 + 8] = "";
     for (uint32_t i = 0; i < count; ++i)
         snprintf(list + strlen(list), sizeof list - strlen(list), "%s%ld", i ? ", " : "",
-                 (long)boards[i].ManagementNumber);
+                 (long)boards[i].info.ManagementNumber);
     return Fail(EXIT_USAGE, "board '%s': no such board (the simulator has %s)", boardText, count ? list : "none");
 }
 
@@ -38,8 +38,7 @@ static int ParseBoardAxis(char** argv, int32_t* board, uint32_t* axis) {
 }
 
 int CmdInput(int argc, char** argv) {
-    if (argc < 4) return Fail(EXIT_USAGE, "input: missing argument (tlmsimctl input --help)");
-    int rc = TooMany(argc, argv, 4, "input");
+    int rc = ArgumentCount(argc, argv, 4, 4, "input");
     if (rc != EXIT_DONE) return rc;
     TlmSimForceInput r;
     rc = ParseBoardAxis(argv, &r.managementNumber, &r.axis);
@@ -125,8 +124,7 @@ int CmdSensors(int argc, char** argv) {
 }
 
 int CmdCarriage(int argc, char** argv) {
-    if (argc < 2) return Fail(EXIT_USAGE, "carriage: missing argument (tlmsimctl carriage --help)");
-    int rc = TooMany(argc, argv, 3, "carriage");
+    int rc = ArgumentCount(argc, argv, 2, 3, "carriage");
     if (rc != EXIT_DONE) return rc;
     TlmSimMachinePosition m;
     TlmSimAxisRef ref;
@@ -155,8 +153,7 @@ int CmdCarriage(int argc, char** argv) {
 }
 
 int CmdCmp(int argc, char** argv) {
-    if (argc < 2) return Fail(EXIT_USAGE, "cmp: missing argument (tlmsimctl cmp --help)");
-    int rc = TooMany(argc, argv, 2, "cmp");
+    int rc = ArgumentCount(argc, argv, 2, 2, "cmp");
     if (rc != EXIT_DONE) return rc;
     TlmSimForceCmp r;
     if (!ParseBoard(argv[0], &r.managementNumber)) return BadBoard(argv[0]);

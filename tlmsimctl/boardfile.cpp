@@ -25,8 +25,9 @@ static void ListBoards(const TlmSimBoardConfig* boards, uint32_t count) {
     printf("board  axes  bus  device  I/O         IRQ  board ID  ID number\n");
     for (uint32_t i = 0; i < count; ++i) {
         const TlmSimBoardConfig& b = boards[i];
-        printf("%-5ld  %-4u  %-3ld  %-6ld  0x%-8lX  %-3ld  %-8ld ", (long)b.ManagementNumber, b.axes, (long)b.BusNumber,
-               (long)b.DeviceNumber, (unsigned long)(uint32_t)b.IoAddress, (long)b.IrqNumber, (long)b.BoardId);
+        printf("%-5ld  %-4u  %-3ld  %-6ld  0x%-8lX  %-3ld  %-8ld ", (long)b.info.ManagementNumber, b.axes,
+               (long)b.info.BusNumber, (long)b.info.DeviceNumber, (unsigned long)(uint32_t)b.info.IoAddress,
+               (long)b.info.IrqNumber, (long)b.info.BoardId);
         for (int j = 0; j < 8; ++j) printf(" %02X", b.idNumber[j]);
         printf("\n");
     }

@@ -9,7 +9,7 @@ static void PrintClock(uint64_t ns, bool frozen) {
 }
 
 int CmdStatus(int argc, char** argv) {
-    int rc = TooMany(argc, argv, 0, "status");
+    int rc = ArgumentCount(argc, argv, 0, 0, "status");
     if (rc == EXIT_DONE) rc = ConnectSimulator();
     if (rc != EXIT_DONE) return rc;
     TlmSimBoardConfig boards[TLMSIM_MAX_BOARDS];
@@ -22,9 +22,9 @@ int CmdStatus(int argc, char** argv) {
     printf("boards: %u\n", count);
     for (uint32_t i = 0; i < count; ++i)
         printf("  board %ld: Tellam-%uX, bus %ld, device %ld, I/O 0x%lX, IRQ %ld, board ID %ld\n",
-               (long)boards[i].ManagementNumber, boards[i].axes, (long)boards[i].BusNumber,
-               (long)boards[i].DeviceNumber, (unsigned long)boards[i].IoAddress, (long)boards[i].IrqNumber,
-               (long)boards[i].BoardId);
+               (long)boards[i].info.ManagementNumber, boards[i].axes, (long)boards[i].info.BusNumber,
+               (long)boards[i].info.DeviceNumber, (unsigned long)boards[i].info.IoAddress,
+               (long)boards[i].info.IrqNumber, (long)boards[i].info.BoardId);
     // This program's own handle on the control device is not one of the user's.
     printf("open handles: %u (control device %u, board devices %u, TELLAMIO.VXD %u)\n", s.openFiles - 1,
            s.openControl - 1, s.openBoard, s.openVxd);
@@ -35,7 +35,7 @@ int CmdStatus(int argc, char** argv) {
 }
 
 int CmdReset(int argc, char** argv) {
-    int rc = TooMany(argc, argv, 0, "reset");
+    int rc = ArgumentCount(argc, argv, 0, 0, "reset");
     if (rc == EXIT_DONE) rc = ConnectSimulator();
     if (rc != EXIT_DONE) return rc;
     DWORD e = SimRequest(TLMSIM_IOCTL_RESET, NULL, 0, NULL, 0, NULL);
@@ -56,7 +56,7 @@ int CmdClock(int argc, char** argv) {
         if (!ParseDuration(argv[1], &r.ns))
             return Fail(EXIT_USAGE, "duration '%s': not a time with a unit (ns, us, ms, s, min), as 250ms", argv[1]);
     }
-    int rc = TooMany(argc, argv, max, "clock");
+    int rc = ArgumentCount(argc, argv, 0, max, "clock");
     if (rc == EXIT_DONE) rc = ConnectSimulator();
     if (rc != EXIT_DONE) return rc;
     TlmSimClockState s;
@@ -69,7 +69,7 @@ int CmdClock(int argc, char** argv) {
 int CmdFault(int argc, char** argv) {
     if (argc < 1) return Fail(EXIT_USAGE, "fault: missing argument (tlmsimctl fault --help)");
     if (SameText(argv[0], "clear")) {
-        int rc = TooMany(argc, argv, 1, "fault clear");
+        int rc = ArgumentCount(argc, argv, 0, 1, "fault clear");
         if (rc == EXIT_DONE) rc = ConnectSimulator();
         if (rc != EXIT_DONE) return rc;
         DWORD e = SimRequest(TLMSIM_IOCTL_CLEAR_FAULTS, NULL, 0, NULL, 0, NULL);
@@ -104,7 +104,7 @@ int CmdFault(int argc, char** argv) {
         if (f.kind == TLMSIM_FAULT_REPLY && f.code != 0 && f.code != IOCTL_READ_BYTE && f.code != IOCTL_READ_WORD)
             return Fail(EXIT_USAGE, "request '%s': a reply fault applies to READ_BYTE or READ_WORD only", argv[2]);
     }
-    int rc = TooMany(argc, argv, 4, "fault add");
+    int rc = ArgumentCount(argc, argv, 0, 4, "fault add");
     if (rc == EXIT_DONE) rc = ConnectSimulator();
     if (rc != EXIT_DONE) return rc;
     DWORD e = SimRequest(TLMSIM_IOCTL_ADD_FAULT, &f, sizeof f, NULL, 0, NULL);

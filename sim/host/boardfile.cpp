@@ -72,13 +72,13 @@ static bool StartSection(char* text, const char* path, int number, TlmSimBoardCo
     if (!ParseInt32(Trim(text + 7), 0, 9999, &mn))
         return Fail(error, room, "%s:%d: board '%s': not a management number (0 to 9999)", path, number, text + 7);
     for (uint32_t i = 0; i < *count; ++i)
-        if (boards[i].ManagementNumber == mn)
+        if (boards[i].info.ManagementNumber == mn)
             return Fail(error, room, "%s:%d: board %ld twice", path, number, (long)mn);
     if (*count == TLMSIM_MAX_BOARDS)
         return Fail(error, room, "%s:%d: more than %d boards", path, number, TLMSIM_MAX_BOARDS);
     TlmSimBoardConfig* board = &boards[(*count)++];
     memset(board, 0, sizeof *board);
-    board->ManagementNumber = mn;
+    board->info.ManagementNumber = mn;
     return true;
 }
 
@@ -98,11 +98,11 @@ static bool ReadKey(char* text, const char* path, int number, TlmSimBoardConfig*
     int32_t v = 0;
     bool ok = true;
     switch (k) {
-        case KEY_BUS: ok = ParseField(value, &board->BusNumber); break;
-        case KEY_DEVICE: ok = ParseField(value, &board->DeviceNumber); break;
-        case KEY_IO_ADDRESS: ok = ParseField(value, &board->IoAddress); break;
-        case KEY_IRQ: ok = ParseField(value, &board->IrqNumber); break;
-        case KEY_BOARD_ID: ok = ParseField(value, &board->BoardId); break;
+        case KEY_BUS: ok = ParseField(value, &board->info.BusNumber); break;
+        case KEY_DEVICE: ok = ParseField(value, &board->info.DeviceNumber); break;
+        case KEY_IO_ADDRESS: ok = ParseField(value, &board->info.IoAddress); break;
+        case KEY_IRQ: ok = ParseField(value, &board->info.IrqNumber); break;
+        case KEY_BOARD_ID: ok = ParseField(value, &board->info.BoardId); break;
         case KEY_AXES:
             ok = ParseInt32(value, 4, 6, &v) && v != 5;
             board->axes = (uint8_t)v;
@@ -144,7 +144,7 @@ static bool ReadSections(FILE* file, const char* path, TlmSimBoardConfig* boards
             if (board != NULL)
                 for (int k = 0; k < KEY_REQUIRED; ++k)
                     if (!seen[k])
-                        return Fail(error, room, "%s: board %ld has no %s", path, (long)board->ManagementNumber,
+                        return Fail(error, room, "%s: board %ld has no %s", path, (long)board->info.ManagementNumber,
                                     KEY_NAMES[k]);
             if (end) return true;
             if (!StartSection(text, path, number, boards, count, error, room)) return false;
@@ -172,8 +172,9 @@ bool WriteBoardFile(FILE* file, const TlmSimBoardConfig* boards, uint32_t count)
         fprintf(file,
                 "\n[board %ld]\nbus = %ld\ndevice = %ld\nio-address = 0x%lX\nirq = %ld\nboard-id = %ld\n"
                 "board-id-high = 0x%02X\naxes = %u\nid-number =",
-                (long)b.ManagementNumber, (long)b.BusNumber, (long)b.DeviceNumber, (unsigned long)(uint32_t)b.IoAddress,
-                (long)b.IrqNumber, (long)b.BoardId, b.boardIdHigh, b.axes);
+                (long)b.info.ManagementNumber, (long)b.info.BusNumber, (long)b.info.DeviceNumber,
+                (unsigned long)(uint32_t)b.info.IoAddress, (long)b.info.IrqNumber, (long)b.info.BoardId, b.boardIdHigh,
+                b.axes);
         for (int j = 0; j < 8; ++j) fprintf(file, " %02X", b.idNumber[j]);
         fprintf(file, "\n");
     }

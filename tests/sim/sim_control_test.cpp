@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim_control.h"
+#include "test_boards.h"
 
 namespace tlmsim {
 namespace {
@@ -31,19 +32,6 @@ protected:
         memcpy(in.data(), &n, 4);
         if (n) memcpy(in.data() + 4, boards.data(), n * sizeof(TlmSimBoardConfig));
         return Call(TLMSIM_IOCTL_SET_BOARDS, in.data(), static_cast<uint32_t>(in.size()), nullptr, 0);
-    }
-    static TlmSimBoardConfig Board(int32_t mn, int32_t id, uint8_t axes = 6) {
-        TlmSimBoardConfig c = {};
-        c.BusNumber = 3;
-        c.DeviceNumber = 10 + mn;
-        c.IoAddress = 0xC000 + 0x40 * mn;
-        c.IrqNumber = 5;
-        c.ManagementNumber = mn;
-        c.BoardId = id;
-        c.axes = axes;
-        c.boardIdHigh = 0x90;
-        for (int i = 0; i < 8; ++i) c.idNumber[i] = static_cast<uint8_t>(mn * 8 + i);
-        return c;
     }
     uint32_t Open(int32_t device) {
         uint32_t slot = 0;
@@ -83,22 +71,22 @@ TEST_F(SimControlTest, BoardRecordsAreCheckedBeforeAnythingChanges) {
         uint32_t extraBytes;
         int32_t status;
     };
-    TlmSimBoardConfig fiveAxes = Board(1, 1, 5);
-    TlmSimBoardConfig negative = Board(-1, 1);
-    TlmSimBoardConfig tooHigh = Board(10000, 1);
+    TlmSimBoardConfig fiveAxes = TestBoard(1, 1, 5);
+    TlmSimBoardConfig negative = TestBoard(-1, 1);
+    TlmSimBoardConfig tooHigh = TestBoard(10000, 1);
     const Case cases[] = {
-        {"two boards", {Board(0, 1), Board(3, 2, 4)}, 0, kStatusSuccess},
+        {"two boards", {TestBoard(0, 1), TestBoard(3, 2, 4)}, 0, kStatusSuccess},
         {"no board", {}, 0, kStatusSuccess},
         {"five axes", {fiveAxes}, 0, kStatusInvalidParameter},
         {"negative management number", {negative}, 0, kStatusInvalidParameter},
         {"management number 10000", {tooHigh}, 0, kStatusInvalidParameter},
-        {"same management number twice", {Board(2, 1), Board(2, 2)}, 0, kStatusInvalidParameter},
-        {"record longer than its count", {Board(0, 1)}, 4, kStatusInvalidParameter},
-        {"33 boards", std::vector<TlmSimBoardConfig>(33, Board(0, 0)), 0, kStatusInvalidParameter},
+        {"same management number twice", {TestBoard(2, 1), TestBoard(2, 2)}, 0, kStatusInvalidParameter},
+        {"record longer than its count", {TestBoard(0, 1)}, 4, kStatusInvalidParameter},
+        {"33 boards", std::vector<TlmSimBoardConfig>(33, TestBoard(0, 0)), 0, kStatusInvalidParameter},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_EQ(kStatusSuccess, SetBoards({Board(7, 7)}));
+        ASSERT_EQ(kStatusSuccess, SetBoards({TestBoard(7, 7)}));
         EXPECT_EQ(c.status, SetBoards(c.boards, c.extraBytes));
         EXPECT_EQ(c.status == kStatusSuccess, changed);
         uint8_t out[4 + 36 * 32];
@@ -106,7 +94,7 @@ TEST_F(SimControlTest, BoardRecordsAreCheckedBeforeAnythingChanges) {
         uint32_t n;
         memcpy(&n, out, 4);
         const std::vector<TlmSimBoardConfig> want =
-            c.status == kStatusSuccess ? c.boards : std::vector<TlmSimBoardConfig>{Board(7, 7)};
+            c.status == kStatusSuccess ? c.boards : std::vector<TlmSimBoardConfig>{TestBoard(7, 7)};
         ASSERT_EQ(want.size(), n);
         EXPECT_EQ(4 + 36 * n, returned);
         for (uint32_t i = 0; i < n; ++i) EXPECT_EQ(0, memcmp(&want[i], out + 4 + 36 * i, 36)) << "record " << i;
@@ -114,16 +102,17 @@ TEST_F(SimControlTest, BoardRecordsAreCheckedBeforeAnythingChanges) {
 }
 
 TEST_F(SimControlTest, ConfiguredBoardsAnswerOnTheirPorts) {
-    ASSERT_EQ(kStatusSuccess, SetBoards({Board(4, 0xB, 4)}));
+    const TlmSimBoardConfig board = TestBoard(4, 0xB, 4);
+    ASSERT_EQ(kStatusSuccess, SetBoards({board}));
     uint32_t file = Open(4);
     int32_t info[6] = {-1, -1, -1, -1, 4, -1};
     uint32_t got;
     ASSERT_EQ(kStatusSuccess, DriverIoctl(&driver, file, IOCTL_SELECT_BOARD, info, 24, nullptr, 0, &got, 0));
     uint8_t id = 0, idByte = 0;
     ASSERT_EQ(kStatusSuccess, Board(file, IOCTL_READ_BYTE, 0x9C, 0, &id));
-    EXPECT_EQ(0x9B, id);
+    EXPECT_EQ(board.boardIdHigh | 0xB, id);
     ASSERT_EQ(kStatusSuccess, Board(file, IOCTL_READ_BYTE, 0xC6, 0, &idByte));
-    EXPECT_EQ(4 * 8 + 3, idByte);
+    EXPECT_EQ(board.idNumber[3], idByte);
     uint32_t none = 0;
     EXPECT_EQ(kStatusObjectNameNotFound, DriverOpen(&driver, 0, &none)) << "board 0 was replaced";
 }
@@ -200,7 +189,7 @@ TEST_F(SimControlTest, TheTraceIsReadInPagesAndPrivateRequestsAreNotInIt) {
 }
 
 TEST_F(SimControlTest, TheBoardTraceNamesTheBoardEachRequestAddressed) {
-    ASSERT_EQ(kStatusSuccess, SetBoards({Board(0, 1), Board(7, 2)}));
+    ASSERT_EQ(kStatusSuccess, SetBoards({TestBoard(0, 1), TestBoard(7, 2)}));
     uint32_t control = Open(kDeviceControl), seven = Open(7), vxd = Open(kDeviceVxd);
     int32_t info[6] = {-1, -1, -1, -1, -1, 2};  // board ID 2: board 7
     uint32_t got = 0, count = 0;
@@ -344,7 +333,7 @@ TEST_F(SimControlTest, SensorsAndTheComparatorFollowTheirRequests) {
 }
 
 TEST_F(SimControlTest, ResetBringsBackOneSixAxisBoardAndKeepsTheClockGoingForward) {
-    ASSERT_EQ(kStatusSuccess, SetBoards({Board(3, 1, 4), Board(5, 2)}));
+    ASSERT_EQ(kStatusSuccess, SetBoards({TestBoard(3, 1, 4), TestBoard(5, 2)}));
     TlmSimClockRequest adv = {TLMSIM_CLOCK_ADVANCE, 0, 7000};
     ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_CLOCK, &adv, sizeof adv, nullptr, 0));
     TlmSimClockRequest freeze = {TLMSIM_CLOCK_FREEZE, 0, 0};

@@ -107,7 +107,7 @@ protected:
         std::string error;
         ASSERT_EQ(sim_.Open(), 0u);
         ASSERT_TRUE(simctl::Reset(&error)) << error;
-        ASSERT_TRUE(simctl::SetBoards({simctl::Board(0, -1, axes)}, &error)) << error;
+        ASSERT_TRUE(simctl::SetBoards({TestBoard(0, -1, axes)}, &error)) << error;
         if (frozen) ASSERT_EQ(sim_.FreezeClock(), 0u);
         ASSERT_TRUE(simctl::ResetTrace(&error)) << error;
         ASSERT_TRUE(program_.Start(&error)) << error;

@@ -40,20 +40,6 @@ DWORD SimDriver::Request(uint32_t code, const void* in, uint32_t inLength, void*
 
 DWORD SimDriver::Reset() { return Request(TLMSIM_IOCTL_RESET, nullptr, 0, nullptr, 0); }
 
-TlmSimBoardConfig SimDriver::Board(int32_t managementNumber, int32_t boardId, uint8_t axes) {
-    TlmSimBoardConfig c = {};
-    c.BusNumber = 2;
-    c.DeviceNumber = 4 + managementNumber;
-    c.IoAddress = 0xE000 + 0x100 * managementNumber;
-    c.IrqNumber = 10;
-    c.ManagementNumber = managementNumber;
-    c.BoardId = boardId;
-    c.axes = axes;
-    c.boardIdHigh = 0x50;
-    for (int i = 0; i < 8; ++i) c.idNumber[i] = static_cast<uint8_t>(0x10 * (managementNumber + 1) + i);
-    return c;
-}
-
 DWORD SimDriver::SetBoards(const std::vector<TlmSimBoardConfig>& boards) {
     std::vector<uint8_t> in(sizeof(TlmSimBoards) + boards.size() * sizeof(TlmSimBoardConfig));
     TlmSimBoards head = {static_cast<uint32_t>(boards.size())};

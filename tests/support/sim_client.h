@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "request_codes.h"
+#include "test_boards.h"
 #include "tlmsim_control.h"
 
 namespace tlmwin {
@@ -36,8 +37,7 @@ public:
     // One board, empty trace, no faults, nothing forced, real clock.
     DWORD Reset();
 
-    // Boards (see TlmSimBoardConfig); Board() makes a plausible record to start from.
-    static TlmSimBoardConfig Board(int32_t managementNumber, int32_t boardId, uint8_t axes = 6);
+    // Boards (see TlmSimBoardConfig; TestBoard() makes one to start from).
     DWORD SetBoards(const std::vector<TlmSimBoardConfig>& boards);
     DWORD GetBoards(std::vector<TlmSimBoardConfig>* boards);
 

@@ -18,20 +18,6 @@ tlmwin::SimDriver& Driver() {
 
 }  // namespace
 
-TlmSimBoardConfig Board(int32_t managementNumber, int32_t boardId, uint8_t axes) {
-    TlmSimBoardConfig c = {};
-    c.BusNumber = 1;
-    c.DeviceNumber = 8 + managementNumber;
-    c.IoAddress = 0xD000 + 0x100 * managementNumber;
-    c.IrqNumber = 11;
-    c.ManagementNumber = managementNumber;
-    c.BoardId = boardId >= 0 ? boardId : (managementNumber & 0x0F);
-    c.axes = axes;
-    c.boardIdHigh = 0xA0;
-    for (int i = 0; i < 8; ++i) c.idNumber[i] = static_cast<uint8_t>(0x30 + i);
-    return c;
-}
-
 bool Reset(std::string* error) {
     if (!Check(Driver().Open(), "opening \\\\.\\TLMDRV", error)) return false;
     return Check(Driver().Reset(), "reset", error);

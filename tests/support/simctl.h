@@ -9,15 +9,13 @@
 #include <vector>
 
 #include "sim_client.h"
+#include "test_boards.h"
 #include "tlmsim_control.h"
 
 namespace simctl {
 
 constexpr int32_t STATUS_IO_DEVICE_ERROR_CODE = static_cast<int32_t>(0xC0000185);
 constexpr DWORD ERROR_IO_DEVICE_CODE = 1117;  // what a program sees for STATUS_IO_DEVICE_ERROR
-
-// A board of the simulator: six axes unless told, description from the management number.
-TlmSimBoardConfig Board(int32_t managementNumber, int32_t boardId = -1, uint8_t axes = 6);
 
 // All of these return false (and fill *error) when the driver does not answer.
 bool Reset(std::string* error);

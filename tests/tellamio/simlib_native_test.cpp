@@ -187,7 +187,7 @@ TEST_F(SimLibrary, FaultsTraceStateAndBoardFilesMirrorTlmsimctl) {
     ASSERT_EQ(0u, tlmsim_GetBoards(boards, TLMSIM_MAX_BOARDS, &count));
     ASSERT_EQ(2u, count);
     EXPECT_EQ(4, boards[0].axes);
-    EXPECT_EQ(0xE400, boards[1].IoAddress);
+    EXPECT_EQ(0xE400, boards[1].info.IoAddress);
     EXPECT_EQ(11u, tlmsim_LoadBoards(TempFile("bad.ini", "[board x]\n").c_str()));
     ASSERT_EQ(0u, tlmsim_GetBoards(boards, TLMSIM_MAX_BOARDS, &count));
     EXPECT_EQ(2u, count) << "a bad file leaves the boards as they were";

@@ -275,7 +275,7 @@ TEST_F(Tlmsimctl, WhatTheDriverRefusesEndsWithExitCode1AndTheReason) {
 }
 
 TEST_F(Tlmsimctl, BadArgumentsAreNamedAndTheDriverIsLeftAlone) {
-    ASSERT_EQ(0u, sim.SetBoards({SimDriver::Board(0, 1), SimDriver::Board(1, 2, 4)}));
+    ASSERT_EQ(0u, sim.SetBoards({TestBoard(0, 1), TestBoard(1, 2, 4)}));
     tlmio_CloseDevice(board);  // new boards: open board 0 again
     DeviceInfo d = {-1, -1, -1, -1, 0, -1};
     board = tlmio_OpenDevice(&d);

@@ -19,7 +19,7 @@ TEST(TellamioDetach, FreeingTheLibraryClosesEveryOpenBoard) {
     SimDriver sim;
     ASSERT_EQ(0u, sim.Open()) << "is tlmsim.sys running?";
     ASSERT_EQ(0u, sim.Reset());
-    ASSERT_EQ(0u, sim.SetBoards({SimDriver::Board(0, 1), SimDriver::Board(1, 2), SimDriver::Board(2, 3)}));
+    ASSERT_EQ(0u, sim.SetBoards({TestBoard(0, 1), TestBoard(1, 2), TestBoard(2, 3)}));
 
     HMODULE dll = LoadLibraryA("tellamio.dll");
     ASSERT_NE(dll, nullptr) << "LoadLibrary error " << GetLastError();

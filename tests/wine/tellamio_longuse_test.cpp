@@ -77,7 +77,7 @@ protected:
 };
 
 TEST_F(LongUse, OpenCloseCyclesLeaveNothingBehind) {
-    ASSERT_EQ(0u, sim.SetBoards({SimDriver::Board(0, 5)}));
+    ASSERT_EQ(0u, sim.SetBoards({TestBoard(0, 5)}));
     struct Opener {
         const char* name;
         DeviceInfo d;
@@ -114,7 +114,7 @@ TEST_F(LongUse, OpenCloseCyclesLeaveNothingBehind) {
 
 TEST_F(LongUse, SixteenBoardsOpenAtOnceThenClosed) {
     std::vector<TlmSimBoardConfig> boards;
-    for (int i = 0; i < 16; ++i) boards.push_back(SimDriver::Board(i, i));
+    for (int i = 0; i < 16; ++i) boards.push_back(TestBoard(i, i));
     ASSERT_EQ(0u, sim.SetBoards(boards));
     const int kRounds = g_cycles / 50;
     Usage before = {0, 0};

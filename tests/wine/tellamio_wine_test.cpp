@@ -19,7 +19,8 @@ using tlmwin::SimDriver;
 namespace {
 
 DeviceInfo InfoOf(const TlmSimBoardConfig& c) {
-    DeviceInfo d = {c.BusNumber, c.DeviceNumber, c.IoAddress, c.IrqNumber, c.ManagementNumber, c.BoardId};
+    DeviceInfo d = {c.info.BusNumber, c.info.DeviceNumber,     c.info.IoAddress,
+                    c.info.IrqNumber, c.info.ManagementNumber, c.info.BoardId};
     return d;
 }
 
@@ -28,7 +29,7 @@ protected:
     void SetUp() override {
         ASSERT_EQ(0u, sim.Open()) << "control device \\\\.\\TLMDRV does not open: is tlmsim.sys running?";
         ASSERT_EQ(0u, sim.Reset());
-        boards = {SimDriver::Board(0, 5), SimDriver::Board(1, 2, 4), SimDriver::Board(4, 9)};
+        boards = {TestBoard(0, 5), TestBoard(1, 2, 4), TestBoard(4, 9)};
         ASSERT_EQ(0u, sim.SetBoards(boards));
     }
     void TearDown() override {

@@ -69,7 +69,8 @@ DWORD ReadWord(HANDLE h, uint32_t port, uint16_t* value) {
 
 // Selects the board the device belongs to, with its enumeration record.
 DWORD Select(HANDLE h, const TlmSimBoardConfig& c) {
-    int32_t info[6] = {c.BusNumber, c.DeviceNumber, c.IoAddress, c.IrqNumber, c.ManagementNumber, c.BoardId};
+    int32_t info[6] = {c.info.BusNumber, c.info.DeviceNumber,     c.info.IoAddress,
+                       c.info.IrqNumber, c.info.ManagementNumber, c.info.BoardId};
     DWORD got;
     return Ioctl(h, SELECT_BOARD, info, sizeof info, nullptr, 0, &got);
 }
@@ -129,7 +130,7 @@ TEST_F(TlmsimDriver, PerBoardDevicesFollowTheConfiguredBoards) {
         if (!c.boards.empty()) {
             std::vector<TlmSimBoardConfig> boards;
             for (int32_t n : c.boards)
-                if (n >= 0) boards.push_back(SimDriver::Board(n, n & 15));
+                if (n >= 0) boards.push_back(TestBoard(n, n & 15));
             ASSERT_EQ(0u, sim.SetBoards(boards));
         }
         for (int32_t n : c.present) {
@@ -180,7 +181,7 @@ TEST_F(TlmsimDriver, AHandleOnARemovedBoardFailsItsRequestsAndStillCloses) {
     ASSERT_EQ(1u, boards.size());
     ASSERT_EQ(0u, Select(board.h, boards[0]));
 
-    ASSERT_EQ(0u, sim.SetBoards({SimDriver::Board(5, 5)}));
+    ASSERT_EQ(0u, sim.SetBoards({TestBoard(5, 5)}));
     uint8_t value = 0x5A;
     DWORD e = ReadByte(board.h, 0x9C, &value);
     EXPECT_NE(0u, e) << "a read on the removed board's handle succeeded";
@@ -193,7 +194,7 @@ TEST_F(TlmsimDriver, AHandleOnARemovedBoardFailsItsRequestsAndStillCloses) {
     ASSERT_EQ(0u, sim.State(&s));
     EXPECT_EQ(0u, s.openBoard) << "handles on board devices after the close";
 
-    ASSERT_EQ(0u, sim.SetBoards({SimDriver::Board(0, 9)}));
+    ASSERT_EQ(0u, sim.SetBoards({TestBoard(0, 9)}));
     Handle back(DeviceName(0).c_str());
     EXPECT_TRUE(back.ok()) << "TLMDRV0 after board 0 came back, error " << back.error;
 }
@@ -230,7 +231,7 @@ TEST_F(TlmsimDriver, CountsOpenHandlesByDevice) {
 // Requests
 
 TEST_F(TlmsimDriver, EnumerationRequestsAnswerTheConfiguredBoards) {
-    std::vector<TlmSimBoardConfig> boards = {SimDriver::Board(2, 7), SimDriver::Board(0, 3, 4), SimDriver::Board(9, 7)};
+    std::vector<TlmSimBoardConfig> boards = {TestBoard(2, 7), TestBoard(0, 3, 4), TestBoard(9, 7)};
     ASSERT_EQ(0u, sim.SetBoards(boards));
     Handle control("\\\\.\\TLMDRV", FILE_FLAG_OVERLAPPED);  // as the library opens it
     ASSERT_TRUE(control.ok()) << control.error;
@@ -253,7 +254,8 @@ TEST_F(TlmsimDriver, EnumerationRequestsAnswerTheConfiguredBoards) {
         int32_t rec[6];
         memcpy(rec, reply + 4 + 24 * i, 24);
         const TlmSimBoardConfig& b = boards[i];
-        const int32_t want[6] = {b.BusNumber, b.DeviceNumber, b.IoAddress, b.IrqNumber, b.ManagementNumber, b.BoardId};
+        const int32_t want[6] = {b.info.BusNumber, b.info.DeviceNumber,     b.info.IoAddress,
+                                 b.info.IrqNumber, b.info.ManagementNumber, b.info.BoardId};
         for (int f = 0; f < 6; ++f) EXPECT_EQ(want[f], rec[f]) << "record " << i << " field " << f;
     }
 }

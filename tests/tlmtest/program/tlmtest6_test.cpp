@@ -41,7 +41,7 @@ std::wstring Hex(DWORD value) {
 
 std::vector<TlmSimBoardConfig> Boards(int count, uint8_t axes = 6) {
     std::vector<TlmSimBoardConfig> boards;
-    for (int i = 0; i < count; ++i) boards.push_back(simctl::Board(i, -1, axes));
+    for (int i = 0; i < count; ++i) boards.push_back(TestBoard(i, -1, axes));
     return boards;
 }
 
@@ -139,8 +139,8 @@ struct StartupCase {
 };
 
 TEST_F(Tlmtest6, StartsOnEachBoardSetAndCountsTheAxes) {
-    std::vector<TlmSimBoardConfig> duplicates = {simctl::Board(0, 1), simctl::Board(1, 2), simctl::Board(2, 1)};
-    std::vector<TlmSimBoardConfig> duplicatesLater = {simctl::Board(3, 5), simctl::Board(4, 2), simctl::Board(5, 2)};
+    std::vector<TlmSimBoardConfig> duplicates = {TestBoard(0, 1), TestBoard(1, 2), TestBoard(2, 1)};
+    std::vector<TlmSimBoardConfig> duplicatesLater = {TestBoard(3, 5), TestBoard(4, 2), TestBoard(5, 2)};
     const StartupCase cases[] = {
         {"one six-axis board", Boards(1, 6), {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5}, 0, false},
         {"one four-axis board", Boards(1, 4), {0, 1, 2, 3, 4}, {0, 1, 2, 3}, 0, false},
@@ -655,8 +655,8 @@ std::vector<std::string> Narrowed(const std::vector<std::wstring>& texts) {
 
 TEST_F(Tlmtest6, OpensTheBoardChosenByDeviceNumberOrBoardId) {
     // Board A: six axes, board ID 3; board B: four axes, board ID 7.
-    TlmSimBoardConfig a = simctl::Board(0, 3, 6);
-    TlmSimBoardConfig b = simctl::Board(1, 7, 4);
+    TlmSimBoardConfig a = TestBoard(0, 3, 6);
+    TlmSimBoardConfig b = TestBoard(1, 7, 4);
     ASSERT_NO_FATAL_FAILURE(UseBoards({a, b}));
     ui::Program program;
     ASSERT_NO_FATAL_FAILURE(StartToFirstPage(&program));
@@ -786,7 +786,7 @@ TEST_F(Tlmtest6, OpensTheBoardChosenByDeviceNumberOrBoardId) {
 }
 
 TEST_F(Tlmtest6, OffersNoOpenByBoardIdWhenIdsRepeat) {
-    ASSERT_NO_FATAL_FAILURE(UseBoards({simctl::Board(0, 1), simctl::Board(1, 2), simctl::Board(2, 1)}));
+    ASSERT_NO_FATAL_FAILURE(UseBoards({TestBoard(0, 1), TestBoard(1, 2), TestBoard(2, 1)}));
     ui::Program program;
     ASSERT_NO_FATAL_FAILURE(Start(&program));
     ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, kDuplicateIds));

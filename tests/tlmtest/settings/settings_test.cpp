@@ -349,7 +349,7 @@ TEST_F(Settings, ChecksEveryEntryAndShowsTheValueKept) {
           Used(L"Y", L"[ＦＨ速度] 32766", above, L"5000"), Used(L"Y", L"[加減速時間] 10msec", below, L"1000")},
          {"1500", "500", "5000", "1000", "7"}},
     };
-    ASSERT_NO_FATAL_FAILURE(UseBoards({simctl::Board(0)}));
+    ASSERT_NO_FATAL_FAILURE(UseBoards({TestBoard(0)}));
     ui::Program program;
     ASSERT_NO_FATAL_FAILURE(StartOnTab(&program, 2));
     std::string error;
@@ -428,7 +428,7 @@ TEST_F(Settings, ButtonsShowTheModeAndWriteRegisterSix) {
         int axis;
     };
     const PageCase pages[] = {{2, 1}, {3, 5}};
-    ASSERT_NO_FATAL_FAILURE(UseBoards({simctl::Board(0)}));
+    ASSERT_NO_FATAL_FAILURE(UseBoards({TestBoard(0)}));
     ui::Program program;
     ASSERT_NO_FATAL_FAILURE(StartOnTab(&program, 2));
     for (const PageCase& p : pages) {
@@ -487,7 +487,7 @@ TEST_F(Settings, LeavingThePageWritesTheMotionRegisters) {
         {4, {L"7", L"700", L"700", L"2000", L"0"}, 7, 700, 700, 0},
         {5, {L"99", L"1", L"2", L"9999999", L"0"}, 99, 1, 2, 0xFFFFFFFFu},
     };
-    ASSERT_NO_FATAL_FAILURE(UseBoards({simctl::Board(0)}));
+    ASSERT_NO_FATAL_FAILURE(UseBoards({TestBoard(0)}));
     ui::Program program;
     ASSERT_NO_FATAL_FAILURE(StartOnTab(&program, 2));
     std::string error;
@@ -558,7 +558,7 @@ TEST_F(Settings, AFailedRegisterWriteEndsTheProgram) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_NO_FATAL_FAILURE(SetUp());
-        ASSERT_NO_FATAL_FAILURE(UseBoards({simctl::Board(0)}));
+        ASSERT_NO_FATAL_FAILURE(UseBoards({TestBoard(0)}));
         ui::Program program;
         ASSERT_NO_FATAL_FAILURE(StartOnTab(&program, 2));
         std::string error;
@@ -586,7 +586,7 @@ TEST_F(Settings, AFailedRegisterWriteEndsTheProgram) {
 
 // Choosing another board refills the page with the bring-up values of the board opened.
 TEST_F(Settings, AnotherBoardRefillsThePage) {
-    ASSERT_NO_FATAL_FAILURE(UseBoards({simctl::Board(0, 3, 6), simctl::Board(1, 7, 4)}));
+    ASSERT_NO_FATAL_FAILURE(UseBoards({TestBoard(0, 3, 6), TestBoard(1, 7, 4)}));
     ui::Program program;
     ASSERT_NO_FATAL_FAILURE(StartOnTab(&program, 2));
     HWND page = program.VisiblePage();
@@ -641,7 +641,7 @@ TEST_F(Settings, AnotherBoardRefillsThePage) {
 
 // Typed entries: digits only, as many as the box takes.
 TEST_F(Settings, EditBoxesTakeDigitsUpToTheirLimits) {
-    ASSERT_NO_FATAL_FAILURE(UseBoards({simctl::Board(0)}));
+    ASSERT_NO_FATAL_FAILURE(UseBoards({TestBoard(0)}));
     ui::Program program;
     ASSERT_NO_FATAL_FAILURE(StartOnTab(&program, 3));
     HWND page = program.VisiblePage();
@@ -684,7 +684,7 @@ TEST_F(Settings, AFailedPulseOutputChangeEndsTheProgram) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_NO_FATAL_FAILURE(SetUp());
-        ASSERT_NO_FATAL_FAILURE(UseBoards({simctl::Board(0)}));
+        ASSERT_NO_FATAL_FAILURE(UseBoards({TestBoard(0)}));
         ui::Program program;
         ASSERT_NO_FATAL_FAILURE(StartOnTab(&program, 2));
         HWND page = program.VisiblePage();

@@ -324,7 +324,7 @@ protected:
     // Two boards of `axes` axes, carriages clear of every sensor, clock frozen; request k fails.
     void Prepare(uint8_t axes, uint32_t k) {
         ASSERT_EQ(sim_.Reset(), 0u);
-        ASSERT_EQ(sim_.SetBoards({tlmwin::SimDriver::Board(0, 1, axes), tlmwin::SimDriver::Board(1, 2, axes)}), 0u);
+        ASSERT_EQ(sim_.SetBoards({TestBoard(0, 1, axes), TestBoard(1, 2, axes)}), 0u);
         for (int board = 0; board < 2; ++board)
             for (int axis = 0; axis < axes; ++axis) ASSERT_EQ(sim_.SetMachinePosition(board, axis, 50500), 0u);
         ASSERT_EQ(sim_.FreezeClock(), 0u);
