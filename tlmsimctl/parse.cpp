@@ -100,15 +100,17 @@ bool ParseZone(const char* text, size_t length, TlmSimZone* zone) {
     return true;
 }
 
-// Z=PERIOD[/OFFSET[/WIDTH]] or Z=none.
+// A value into a buffer of `room` bytes to be cut up; false when it does not fit.
+static bool CopyValue(const char* value, char* buffer, size_t room) {
+    if (strlen(value) >= room) return false;
+    memcpy(buffer, value, strlen(value) + 1);
+    return true;
+}
+
+// Z=PERIOD[/OFFSET[/WIDTH]] (Z=none: see ApplyTo).
 static bool ParseZMark(const char* value, TlmSimSetSensors* s) {
-    if (SameText(value, "none")) {
-        s->zPeriod = 0;
-        return true;
-    }
     char buffer[40];
-    if (strlen(value) >= sizeof buffer) return false;
-    strcpy(buffer, value);
+    if (!CopyValue(value, buffer, sizeof buffer)) return false;
     char* parts[3] = {buffer, NULL, NULL};
     for (int i = 1; i < 3; ++i) {
         char* slash = parts[i - 1] ? strchr(parts[i - 1], '/') : NULL;
@@ -127,15 +129,10 @@ static bool ParseZMark(const char* value, TlmSimSetSensors* s) {
     return true;
 }
 
-// normally-open=LIST|none: the inputs of LIST (empty items skipped), Z not among them.
+// normally-open=LIST (or none: see ApplyTo): the inputs of LIST (empty items skipped), Z not among them.
 static bool ParseNormallyOpen(const char* value, TlmSimSetSensors* s) {
-    if (SameText(value, "none")) {
-        s->normallyOpen = 0;
-        return true;
-    }
     char buffer[64];
-    if (strlen(value) >= sizeof buffer) return false;
-    strcpy(buffer, value);
+    if (!CopyValue(value, buffer, sizeof buffer)) return false;
     uint8_t bits = 0;
     for (char* item = buffer; item != NULL;) {
         char* comma = strchr(item, ',');
@@ -175,8 +172,9 @@ static bool ApplyTo(const char* setting, TlmSimSetSensors* s) {
         return ParseZone(value, (size_t)(comma - value), &s->dls[0]) &&
                ParseZone(comma + 1, strlen(comma + 1), &s->dls[1]);
     }
-    if (SameText(name, "Z")) return ParseZMark(value, s);
-    if (SameText(name, "normally-open")) return ParseNormallyOpen(value, s);
+    bool none = SameText(value, "none");
+    if (SameText(name, "Z")) return none ? (s->zPeriod = 0, true) : ParseZMark(value, s);
+    if (SameText(name, "normally-open")) return none ? (s->normallyOpen = 0, true) : ParseNormallyOpen(value, s);
     return false;
 }
 

@@ -6,11 +6,9 @@
 #include <stdio.h>
 #include <string.h>
 
-typedef int (*CommandFunction)(int argc, char** argv);
-
 struct Command {
     const char* name;
-    CommandFunction run;
+    CommandFunction* run;
     const char* help;
 };
 
@@ -24,7 +22,9 @@ int Fail(int exitCode, const char* format, ...) {
     return exitCode;
 }
 
-int TooMany(int argc, char** argv, int max, const char* command) {
+int ArgumentCount(int argc, char** argv, int min, int max, const char* command) {
+    int word = (int)strcspn(command, " ");  // the help of "fault add" is "fault --help"
+    if (argc < min) return Fail(EXIT_USAGE, "%s: missing argument (tlmsimctl %.*s --help)", command, word, command);
     if (argc > max) return Fail(EXIT_USAGE, "%s: unexpected argument '%s'", command, argv[max]);
     return EXIT_DONE;
 }

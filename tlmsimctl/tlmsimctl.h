@@ -24,8 +24,9 @@
 // Prints "tlmsimctl: <message>" on stderr and returns exitCode: EXIT_USAGE for a bad
 // argument, EXIT_REFUSED for what the driver or Windows refused.
 int Fail(int exitCode, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// EXIT_DONE, or EXIT_USAGE naming the first argument past the `max` that `command` takes.
-int TooMany(int argc, char** argv, int max, const char* command);
+// EXIT_DONE, or EXIT_USAGE when `command` is given fewer than `min` arguments or more than
+// `max` (naming the first one too many).
+int ArgumentCount(int argc, char** argv, int min, int max, const char* command);
 
 // Connecting (connect.cpp). With --process, before anything is connected: the commands reach
 // the simulated tellamio.dll of that program through its pipe instead of tlmsim.sys.
@@ -45,24 +46,10 @@ const char* ErrorText(DWORD error);
 // The driver's boards, read with TLMSIM_IOCTL_GET_BOARDS; EXIT_DONE or EXIT_REFUSED.
 int ReadBoards(TlmSimBoardConfig* boards, uint32_t* count);
 
-// The simulator as a whole (commands.cpp).
-int CmdStatus(int argc, char** argv);
-int CmdReset(int argc, char** argv);
-int CmdClock(int argc, char** argv);
-int CmdFault(int argc, char** argv);
-
-// One board or one axis (axes.cpp).
-int CmdInput(int argc, char** argv);
-int CmdSensors(int argc, char** argv);
-int CmdCarriage(int argc, char** argv);
-int CmdCmp(int argc, char** argv);
-
-// Board files (boardfile.cpp).
-int CmdBoards(int argc, char** argv);
-
-// The request trace (trace.cpp).
-int CmdTrace(int argc, char** argv);
-
-// The kernel service (service.cpp).
-int CmdInstall(int argc, char** argv);
-int CmdUninstall(int argc, char** argv);
+// The commands: each takes the words after its name and returns the exit code.
+typedef int CommandFunction(int argc, char** argv);
+CommandFunction CmdStatus, CmdReset, CmdClock, CmdFault;    // the simulator as a whole (commands.cpp)
+CommandFunction CmdInput, CmdSensors, CmdCarriage, CmdCmp;  // one board or one axis (axes.cpp)
+CommandFunction CmdBoards;                                  // board files (boardfile.cpp)
+CommandFunction CmdTrace;                                   // the request trace (trace.cpp)
+CommandFunction CmdInstall, CmdUninstall;                   // the kernel service (service.cpp)

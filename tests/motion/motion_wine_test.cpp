@@ -22,7 +22,7 @@ public:
     void SetUp() override {
         ASSERT_EQ(0u, sim.Open()) << "is tlmsim.sys running?";
         ASSERT_EQ(0u, sim.Reset());
-        ASSERT_EQ(0u, sim.SetBoards({SimDriver::Board(0, 1), SimDriver::Board(1, 2, 4)}));
+        ASSERT_EQ(0u, sim.SetBoards({TestBoard(0, 1), TestBoard(1, 2, 4)}));
         DeviceInfo d = {-1, -1, -1, -1, 0, -1};
         board = tlmio_OpenDevice(&d);
         ASSERT_NE(board, TLMIO_INVALID_HANDLE);
