@@ -117,27 +117,10 @@ int32_t Clock(SimClock* clock, const void* in, uint32_t inLength, void* out, uin
     if (out != nullptr && outLength != 0 && outLength < sizeof(TlmSimClockState)) return kStatusBufferTooSmall;
     TlmSimClockRequest r;
     CopyBytes(&r, in, sizeof r);
-    uint64_t now = SimClockNow(clock, realNs);
-    switch (r.op) {
-        case TLMSIM_CLOCK_QUERY: break;
-        case TLMSIM_CLOCK_FREEZE:
-            clock->frozenNs = now;
-            clock->frozen = true;
-            break;
-        case TLMSIM_CLOCK_RUN:
-            clock->offsetNs = static_cast<int64_t>(now - realNs);
-            clock->frozen = false;
-            break;
-        case TLMSIM_CLOCK_ADVANCE:
-            if (clock->frozen)
-                clock->frozenNs += r.ns;
-            else
-                clock->offsetNs += static_cast<int64_t>(r.ns);
-            break;
-        default: return kStatusInvalidParameter;
-    }
+    int32_t status = SimClockApply(clock, r.op, r.ns, realNs);
+    if (status != kStatusSuccess) return status;
     if (out != nullptr && outLength != 0) {
-        TlmSimClockState s = {SimClockNow(clock, realNs), clock->frozen ? 1u : 0u, 0};
+        TlmSimClockState s = {SimClockNow(clock, realNs), clock->mode, clock->scale};
         CopyBytes(out, &s, sizeof s);
         *returned = sizeof s;
     }
@@ -146,15 +129,39 @@ int32_t Clock(SimClock* clock, const void* in, uint32_t inLength, void* out, uin
 
 }  // namespace
 
-void SimClockInit(SimClock* clock, uint64_t realNs) {
-    clock->offsetNs = -static_cast<int64_t>(realNs);
-    clock->frozenNs = 0;
-    clock->frozen = false;
+void SimClockInit(SimClock* clock, uint64_t realNs, uint64_t modelNs) {
+    clock->anchorNs = modelNs;
+    clock->realAnchorNs = realNs;
+    clock->mode = TLMSIM_CLOCK_RUNNING;
+    clock->scale = TLMSIM_SCALE_ONE;
 }
 
 uint64_t SimClockNow(const SimClock* clock, uint64_t realNs) {
-    if (clock->frozen) return clock->frozenNs;
-    return static_cast<uint64_t>(static_cast<int64_t>(realNs) + clock->offsetNs);
+    if (clock->mode != TLMSIM_CLOCK_RUNNING || realNs < clock->realAnchorNs) return clock->anchorNs;
+    // Split so that a day at 10000 times fits in 64 bits.
+    uint64_t real = realNs - clock->realAnchorNs;
+    return clock->anchorNs + real / TLMSIM_SCALE_ONE * clock->scale +
+           real % TLMSIM_SCALE_ONE * clock->scale / TLMSIM_SCALE_ONE;
+}
+
+int32_t SimClockApply(SimClock* clock, uint32_t op, uint64_t value, uint64_t realNs) {
+    uint64_t now = SimClockNow(clock, realNs);
+    switch (op) {
+        case TLMSIM_CLOCK_QUERY: return kStatusSuccess;
+        case TLMSIM_CLOCK_ADVANCE: clock->anchorNs += value; return kStatusSuccess;
+        case TLMSIM_CLOCK_FREEZE: clock->mode = TLMSIM_CLOCK_FROZEN; break;
+        case TLMSIM_CLOCK_VIRTUAL: clock->mode = TLMSIM_CLOCK_STEPPED; break;
+        case TLMSIM_CLOCK_RUN: value = TLMSIM_SCALE_ONE; [[fallthrough]];
+        case TLMSIM_CLOCK_SCALE:
+            if (value < TLMSIM_SCALE_MIN || value > TLMSIM_SCALE_MAX) return kStatusInvalidParameter;
+            clock->mode = TLMSIM_CLOCK_RUNNING;
+            clock->scale = static_cast<uint32_t>(value);
+            break;
+        default: return kStatusInvalidParameter;
+    }
+    clock->anchorNs = now;
+    clock->realAnchorNs = realNs;
+    return kStatusSuccess;
 }
 
 uint32_t Win32ErrorOfStatus(int32_t status) {
@@ -196,7 +203,7 @@ void SimControlState(const Driver* driver, const SimClock* clock, uint64_t realN
     }
     s.requestCount = driver->requestCount;
     s.faultCount = driver->faultCount;
-    s.clockFrozen = clock->frozen ? 1 : 0;
+    s.clockFrozen = clock->mode != TLMSIM_CLOCK_RUNNING;
     s.nowNs = SimClockNow(clock, realNs);
     *state = s;
 }
@@ -209,8 +216,7 @@ int32_t SimControlRequest(Driver* driver, SimClock* clock, uint32_t code, const 
     switch (code) {
         case TLMSIM_IOCTL_RESET: {
             BoardConfig one = DefaultBoardConfig(0);
-            SimClockInit(clock, realNs);
-            clock->offsetNs += static_cast<int64_t>(now);  // the model's time never runs backwards
+            SimClockInit(clock, realNs, now);  // the model's time never runs backwards
             DriverSetBoards(driver, &one, 1, now);
             DriverResetTrace(driver);
             DriverClearFaults(driver);

@@ -10,16 +10,21 @@
 
 namespace tlmsim {
 
-// The model's time: the caller's real clock plus an offset, or a frozen value.
+// The model's time: from an anchor, with the caller's real clock at `scale` thousandths of
+// its speed while running, or standing (frozen, or virtual time moved on by ADVANCE only).
 struct SimClock {
-    int64_t offsetNs;   // model time = real time + offsetNs while running
-    uint64_t frozenNs;  // model time while frozen
-    bool frozen;
+    uint64_t anchorNs;      // model time at realAnchorNs
+    uint64_t realAnchorNs;  // the caller's real time when the mode or the scale last changed
+    uint32_t mode;          // TLMSIM_CLOCK_RUNNING, _FROZEN or _STEPPED
+    uint32_t scale;         // thousandths (TLMSIM_SCALE_ONE: real time)
 };
 
-// Starts the model's time at 0 at real time `realNs`, running.
-void SimClockInit(SimClock* clock, uint64_t realNs);
+// Starts the model's time at `modelNs` at real time `realNs`, running with the real time.
+void SimClockInit(SimClock* clock, uint64_t realNs, uint64_t modelNs = 0);
 uint64_t SimClockNow(const SimClock* clock, uint64_t realNs);
+// Applies a clock operation (TLMSIM_CLOCK_*); kStatusInvalidParameter for an unknown one or a
+// scale out of range, and the clock then unchanged.
+int32_t SimClockApply(SimClock* clock, uint32_t op, uint64_t value, uint64_t realNs);
 
 // True for the private codes (TLMSIM_IOCTL_FIRST..TLMSIM_IOCTL_LAST).
 bool IsSimControlCode(uint32_t code);

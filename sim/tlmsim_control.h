@@ -89,24 +89,36 @@ typedef struct TlmSimBoards {
 } TlmSimBoards;
 
 /* Clock operations. The model's time starts at 0 when the driver loads and runs with the real
- * time until frozen. */
+ * time until told otherwise. Whatever the mode, it never runs backwards. */
 enum {
     TLMSIM_CLOCK_QUERY = 0,   /* only report */
     TLMSIM_CLOCK_FREEZE = 1,  /* stop the model's time where it is */
     TLMSIM_CLOCK_RUN = 2,     /* let it run with the real time again, from where it stands */
-    TLMSIM_CLOCK_ADVANCE = 3, /* move it on by `ns` (frozen or not) */
+    TLMSIM_CLOCK_ADVANCE = 3, /* move it on by `ns` (in every mode) */
+    TLMSIM_CLOCK_SCALE = 4,   /* run `ns` thousandths as fast as the real time (TLMSIM_SCALE_MIN..MAX) */
+    TLMSIM_CLOCK_VIRTUAL = 5, /* stand still but for ADVANCE: the simulated library's waits move it */
+};
+#define TLMSIM_SCALE_ONE 1000u     /* the scale of the real time, in thousandths */
+#define TLMSIM_SCALE_MIN 10u       /* 0.01 */
+#define TLMSIM_SCALE_MAX 10000000u /* 10000 */
+
+/* The clock's modes, as TlmSimClockState reports them. */
+enum {
+    TLMSIM_CLOCK_RUNNING = 0, /* with the real time, `scale` thousandths as fast */
+    TLMSIM_CLOCK_FROZEN = 1,
+    TLMSIM_CLOCK_STEPPED = 2, /* virtual time */
 };
 
 typedef struct TlmSimClockRequest {
     uint32_t op;
     uint32_t reserved; /* 0 */
-    uint64_t ns;       /* TLMSIM_CLOCK_ADVANCE: how far */
+    uint64_t ns;       /* TLMSIM_CLOCK_ADVANCE: how far; TLMSIM_CLOCK_SCALE: the scale */
 } TlmSimClockRequest;
 
 typedef struct TlmSimClockState {
-    uint64_t nowNs;  /* the model's time after the operation */
-    uint32_t frozen; /* 1 while frozen */
-    uint32_t reserved;
+    uint64_t nowNs; /* the model's time after the operation */
+    uint32_t mode;  /* TLMSIM_CLOCK_RUNNING, _FROZEN or _STEPPED */
+    uint32_t scale; /* while running: thousandths of the real time's speed */
 } TlmSimClockState;
 
 /* A request failure to inject; the fields of the model's fault record. */
@@ -157,7 +169,7 @@ typedef struct TlmSimState {
     uint32_t openVxd;      /* of them on "\\.\TELLAMIO.VXD" */
     uint32_t requestCount; /* board requests answered since the last reset of the trace */
     uint32_t faultCount;
-    uint32_t clockFrozen;
+    uint32_t clockFrozen; /* the clock stands still between ADVANCEs (frozen or virtual) */
     uint64_t nowNs;
 } TlmSimState;
 

@@ -116,8 +116,46 @@ DWORD WINAPI tlmsim_ClockNow(ULONGLONG* ns, BOOL* frozen) {
     DWORD error = Clock(TLMSIM_CLOCK_QUERY, 0, &s);
     if (error != 0) return error;
     if (ns != NULL) *ns = s.nowNs;
-    if (frozen != NULL) *frozen = s.frozen != 0;
+    if (frozen != NULL) *frozen = s.mode != TLMSIM_CLOCK_RUNNING;
     return 0;
+}
+
+DWORD WINAPI tlmsim_ClockScale(double scale) {
+    // Written so that a NaN is refused too.
+    if (!(scale >= TLMSIM_SCALE_MIN / (double)TLMSIM_SCALE_ONE && scale <= TLMSIM_SCALE_MAX / (double)TLMSIM_SCALE_ONE))
+        return ERROR_INVALID_PARAMETER;
+    TlmSimClockState s;
+    return Clock(TLMSIM_CLOCK_SCALE, (uint64_t)(scale * TLMSIM_SCALE_ONE + 0.5), &s);
+}
+
+DWORD WINAPI tlmsim_ClockVirtual(void) {
+    TlmSimClockState s;
+    return Clock(TLMSIM_CLOCK_VIRTUAL, 0, &s);
+}
+
+DWORD WINAPI tlmsim_Sleep(DWORD ms) {
+    TlmSimClockState s;
+    DWORD error = Clock(TLMSIM_CLOCK_QUERY, 0, &s);
+    if (error == 0 && s.mode == TLMSIM_CLOCK_FROZEN) error = ERROR_INVALID_PARAMETER;
+    if (error != 0 || s.mode == TLMSIM_CLOCK_STEPPED)
+        return error != 0 ? error : Clock(TLMSIM_CLOCK_ADVANCE, ms * 1000000ull, &s);
+    // Running: sleep the real time the rest takes at this scale, then look again; below a
+    // millisecond of real time, give up the time slice only. A change of mode ends the wait.
+    const uint64_t until = s.nowNs + ms * 1000000ull;
+    while (error == 0 && s.mode == TLMSIM_CLOCK_RUNNING && s.nowNs < until) {
+        uint64_t realMs = (until - s.nowNs) / 1000000ull * TLMSIM_SCALE_ONE / s.scale;
+        Sleep((DWORD)(realMs < 0xFFFFFFFEu ? realMs : 0xFFFFFFFEu));
+        error = Clock(TLMSIM_CLOCK_QUERY, 0, &s);
+    }
+    return error;
+}
+
+DWORD WINAPI tlmsim_TickCount(DWORD* ms) {
+    if (ms == NULL) return ERROR_INVALID_PARAMETER;
+    TlmSimClockState s;
+    DWORD error = Clock(TLMSIM_CLOCK_QUERY, 0, &s);
+    if (error == 0) *ms = (DWORD)(s.nowNs / 1000000ull);
+    return error;
 }
 
 DWORD WINAPI tlmsim_AddFault(DWORD kind, DWORD request, DWORD code, LONG status, DWORD value) {

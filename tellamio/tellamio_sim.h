@@ -51,12 +51,25 @@ DWORD WINAPI tlmsim_GetCarriage(LONG board, DWORD axis, LONGLONG* position);
 /* The comparator status, bit 0x01 of port 0x88, on (nonzero) or off. */
 DWORD WINAPI tlmsim_SetComparator(LONG board, BOOL on);
 
-/* The simulator's time: stop it, let it run with the real time again, move it on by `ns`
- * nanoseconds (moves run on meanwhile), read it. */
+/* The simulator's time: stop it, let it run with the real time again (from every mode), move
+ * it on by `ns` nanoseconds (moves run on meanwhile), read it (*frozen: it stands between
+ * advances, frozen or virtual). TELLAMIO_SIM_CLOCK chooses the mode at the first call:
+ * "real", "virtual", or "x" and a scale ("x10", "x0.5"). */
 DWORD WINAPI tlmsim_ClockFreeze(void);
 DWORD WINAPI tlmsim_ClockRun(void);
 DWORD WINAPI tlmsim_ClockAdvance(ULONGLONG ns);
 DWORD WINAPI tlmsim_ClockNow(ULONGLONG* ns, BOOL* frozen);
+/* Simulated time `scale` times as fast as the real time, 0.01 to 10000 (else 87), to a
+ * thousandth; 1.0 is the real time. */
+DWORD WINAPI tlmsim_ClockScale(double scale);
+/* Virtual time: the clock moves only by the waits of tlmsim_Sleep (of every thread) and
+ * tlmsim_ClockAdvance, so a motion program runs as fast as the processor allows. */
+DWORD WINAPI tlmsim_ClockVirtual(void);
+/* Waits `ms` milliseconds of simulated time: in real time, ms / scale of real time, or in
+ * virtual time none (the clock moves on at once). Frozen: 87, as it would never return. */
+DWORD WINAPI tlmsim_Sleep(DWORD ms);
+/* The simulated time in milliseconds, wrapping at 2^32 as GetTickCount, for timeouts. */
+DWORD WINAPI tlmsim_TickCount(DWORD* ms);
 
 /* Makes requests fail or answer wrongly: kind TLMSIM_FAULT_..., the request number it hits
  * (0: every request with control code `code`), the NTSTATUS of a failure, the value of the

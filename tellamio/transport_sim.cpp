@@ -5,7 +5,8 @@
 // The model starts at the first use of the library: one Tellam-6X, or the boards of the
 // board file TELLAMIO_SIM_BOARDS names (a bad file: one message on stderr and the debugger's
 // output, then no boards). TELLAMIO_SIM_TRACE names a file that receives every answered board
-// request as a decoded trace line while the program runs.
+// request as a decoded trace line while the program runs. TELLAMIO_SIM_CLOCK sets the clock's
+// mode: real (the default), virtual, or x and a scale (a bad value: one message, real time).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -154,6 +155,18 @@ void Start() {
             Report(text);
             SetBoards(boards, 0);
         }
+    }
+    const char* clock = Setting("TELLAMIO_SIM_CLOCK");
+    uint32_t op, scale;
+    if (clock != NULL && ParseClockSetting(clock, &op, &scale)) {
+        tlmsim::SimClockApply(&g_clock, op, scale, RealNs());
+    } else if (clock != NULL) {
+        char text[200];
+        snprintf(text, sizeof text,
+                 "TELLAMIO_SIM_CLOCK: '%.64s' is not real, virtual or x and a scale of 0.01 to 10000 "
+                 "(as x10); the clock runs in real time",
+                 clock);
+        Report(text);
     }
     StartPipeServer();
 }

@@ -3,9 +3,22 @@
 
 #include "tlmsimctl.h"
 
-static void PrintClock(uint64_t ns, bool frozen) {
-    printf("clock: %llu.%09llu s, %s\n", (unsigned long long)(ns / 1000000000ull),
-           (unsigned long long)(ns % 1000000000ull), frozen ? "frozen" : "running");
+static void PrintClock(const TlmSimClockState& c) {
+    printf("clock: %llu.%09llu s, ", (unsigned long long)(c.nowNs / 1000000000ull),
+           (unsigned long long)(c.nowNs % 1000000000ull));
+    if (c.mode == TLMSIM_CLOCK_FROZEN)
+        printf("frozen\n");
+    else if (c.mode == TLMSIM_CLOCK_STEPPED)
+        printf("virtual\n");
+    else if (c.scale == TLMSIM_SCALE_ONE)
+        printf("running\n");
+    else
+        printf("running at x%u.%03u\n", c.scale / TLMSIM_SCALE_ONE, c.scale % TLMSIM_SCALE_ONE);
+}
+
+static DWORD AskClock(uint32_t op, uint64_t value, TlmSimClockState* state) {
+    TlmSimClockRequest r = {op, 0, value};
+    return SimRequest(TLMSIM_IOCTL_CLOCK, &r, sizeof r, state, sizeof *state, NULL);
 }
 
 int CmdStatus(int argc, char** argv) {
@@ -28,7 +41,10 @@ int CmdStatus(int argc, char** argv) {
     // This program's own handle on the control device is not one of the user's.
     printf("open handles: %u (control device %u, board devices %u, TELLAMIO.VXD %u)\n", s.openFiles - 1,
            s.openControl - 1, s.openBoard, s.openVxd);
-    PrintClock(s.nowNs, s.clockFrozen != 0);
+    TlmSimClockState clock;
+    e = AskClock(TLMSIM_CLOCK_QUERY, 0, &clock);
+    if (e != 0) return Fail(EXIT_REFUSED, "cannot read the simulator's clock (error %lu, %s)", e, ErrorText(e));
+    PrintClock(clock);
     printf("faults: %u\n", s.faultCount);
     printf("requests traced: %u\n", s.requestCount);
     return EXIT_DONE;
@@ -48,7 +64,8 @@ int CmdReset(int argc, char** argv) {
 int CmdClock(int argc, char** argv) {
     if (argc < 1) return Fail(EXIT_USAGE, "clock: missing argument (tlmsimctl clock --help)");
     TlmSimClockRequest r = {TLMSIM_CLOCK_QUERY, 0, 0};
-    if (!ParseClockOp(argv[0], &r.op)) return Fail(EXIT_USAGE, "clock '%s': not freeze, run, advance or show", argv[0]);
+    if (!ParseClockOp(argv[0], &r.op))
+        return Fail(EXIT_USAGE, "clock '%s': not freeze, run, advance, scale, virtual or show", argv[0]);
     int max = 1;
     if (r.op == TLMSIM_CLOCK_ADVANCE) {
         max = 2;
@@ -56,13 +73,25 @@ int CmdClock(int argc, char** argv) {
         if (!ParseDuration(argv[1], &r.ns))
             return Fail(EXIT_USAGE, "duration '%s': not a time with a unit (ns, us, ms, s, min), as 250ms", argv[1]);
     }
+    if (r.op == TLMSIM_CLOCK_SCALE) {
+        max = 2;
+        uint32_t scale = 0;
+        if (argc < 2) return Fail(EXIT_USAGE, "clock scale: missing K (0.01 to 10000, as 10 or 0.5)");
+        if (!ParseClockScale(argv[1], &scale))
+            return Fail(EXIT_USAGE, "scale '%s': not a number from 0.01 to 10000 with at most 3 decimals", argv[1]);
+        r.ns = scale;
+    }
     int rc = ArgumentCount(argc, argv, 0, max, "clock");
+    // Virtual time moves with one program's waits; tlmsim.sys serves every program.
+    if (rc == EXIT_DONE && r.op == TLMSIM_CLOCK_VIRTUAL && !UsingProcess())
+        rc = Fail(EXIT_USAGE,
+                  "clock virtual: for one program's simulated library only (tlmsimctl --process PID clock virtual)");
     if (rc == EXIT_DONE) rc = ConnectSimulator();
     if (rc != EXIT_DONE) return rc;
     TlmSimClockState s;
-    DWORD e = SimRequest(TLMSIM_IOCTL_CLOCK, &r, sizeof r, &s, sizeof s, NULL);
+    DWORD e = AskClock(r.op, r.ns, &s);
     if (e != 0) return Fail(EXIT_REFUSED, "the driver refused the clock request (error %lu, %s)", e, ErrorText(e));
-    PrintClock(s.nowNs, s.frozen != 0);
+    PrintClock(s);
     return EXIT_DONE;
 }
 

@@ -220,8 +220,9 @@ bool ParseDuration(const char* text, uint64_t* ns) {
 }
 
 bool ParseClockOp(const char* text, uint32_t* op) {
-    static const char* const names[] = {"show", "freeze", "run", "advance"};
-    static const uint32_t ops[] = {TLMSIM_CLOCK_QUERY, TLMSIM_CLOCK_FREEZE, TLMSIM_CLOCK_RUN, TLMSIM_CLOCK_ADVANCE};
+    static const char* const names[] = {"show", "freeze", "run", "advance", "scale", "virtual"};
+    static const uint32_t ops[] = {TLMSIM_CLOCK_QUERY,   TLMSIM_CLOCK_FREEZE, TLMSIM_CLOCK_RUN,
+                                   TLMSIM_CLOCK_ADVANCE, TLMSIM_CLOCK_SCALE,  TLMSIM_CLOCK_VIRTUAL};
     for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i)
         if (SameText(text, names[i])) {
             *op = ops[i];

@@ -80,9 +80,12 @@ static const Command COMMANDS[] = {
     {"clock", CmdClock,
      "tlmsimctl clock freeze|run|show\n"
      "tlmsimctl clock advance DURATION\n"
+     "tlmsimctl clock scale K\n"
+     "tlmsimctl clock virtual        (with --process only)\n"
      "  The simulator's time: freeze it, let it run with the real time again, show it, or\n"
      "  move it on (moves run on meanwhile). DURATION: a number with ns, us, ms, s or min,\n"
-     "  as 250ms or 1.5s.\n"},
+     "  as 250ms or 1.5s. scale: K times as fast as the real time, 0.01 to 10000 (as 10 or\n"
+     "  0.5). virtual: the clock moves only while the program waits through tlmsim_Sleep.\n"},
     {"fault", CmdFault,
      "tlmsimctl fault add fail REQUEST [STATUS]   answer STATUS (default 0xC0000185) and 0 bytes\n"
      "tlmsimctl fault add bytes REQUEST COUNT     do it, then report COUNT bytes returned\n"

@@ -54,3 +54,32 @@ bool ParseInt32(const char* text, int32_t min, int32_t max, int32_t* value) {
     *value = (int32_t)v;
     return true;
 }
+
+bool ParseClockScale(const char* text, uint32_t* scale) {
+    uint64_t thousandths = 0;
+    int digits = 0, decimals = -1;
+    for (const char* p = text; *p != 0; ++p) {
+        if (*p == '.' && decimals < 0) {
+            decimals = 0;
+            continue;
+        }
+        if (*p < '0' || *p > '9' || decimals == 3) return false;  // finer than a thousandth: refused
+        thousandths = thousandths * 10 + (uint64_t)(*p - '0');
+        if (thousandths > TLMSIM_SCALE_MAX * 1000ull) return false;
+        ++digits;
+        if (decimals >= 0) ++decimals;
+    }
+    if (digits == 0) return false;
+    for (int d = decimals < 0 ? 0 : decimals; d < 3; ++d) thousandths *= 10;
+    if (thousandths < TLMSIM_SCALE_MIN || thousandths > TLMSIM_SCALE_MAX) return false;
+    *scale = (uint32_t)thousandths;
+    return true;
+}
+
+bool ParseClockSetting(const char* text, uint32_t* op, uint32_t* scale) {
+    *scale = TLMSIM_SCALE_ONE;
+    if (SameText(text, "real")) return *op = TLMSIM_CLOCK_RUN, true;
+    if (SameText(text, "virtual")) return *op = TLMSIM_CLOCK_VIRTUAL, true;
+    *op = TLMSIM_CLOCK_SCALE;
+    return (text[0] == 'x' || text[0] == 'X') && ParseClockScale(text + 1, scale);
+}

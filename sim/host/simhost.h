@@ -16,6 +16,13 @@ bool ParseInt32(const char* text, int32_t min, int32_t max, int32_t* value);
 bool SameText(const char* a, const char* b);                 // ASCII, without letter case
 bool SameTextN(const char* a, const char* b, size_t count);  // the first `count` characters
 
+// A clock scale as a decimal number with at most three decimals ("10", "0.5"), from 0.01 to
+// 10000, into thousandths (TLMSIM_CLOCK_SCALE's value).
+bool ParseClockScale(const char* text, uint32_t* scale);
+// The clock setting of TELLAMIO_SIM_CLOCK: "real", "virtual", or "x" and a scale ("x10"), as
+// the clock operation that sets it and its scale.
+bool ParseClockSetting(const char* text, uint32_t* op, uint32_t* scale);
+
 // Reads a board file (the format of `tlmsimctl boards save`) into `boards`, which has room
 // for TLMSIM_MAX_BOARDS. False with one line in `error` that names the file, the line and
 // what is wrong with it; the boards read so far are then of no use.

@@ -248,7 +248,11 @@ NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT object, PIRP irp) {
     }
     if (buffer == nullptr) in = nullptr;
     uint64_t real = RealNs();
-    if (isPrivate)
+    uint32_t clockOp = 0;
+    if (isPrivate && code == TLMSIM_IOCTL_CLOCK && in != nullptr && inLength >= 4) __builtin_memcpy(&clockOp, in, 4);
+    if (clockOp == TLMSIM_CLOCK_VIRTUAL)
+        status = tlmsim::kStatusInvalidParameter;  // virtual time is one program's: the driver serves them all
+    else if (isPrivate)
         status = tlmsim::SimControlRequest(&g_model, &g_clock, code, in, inLength, buffer, outLength, &returned, real,
                                            &boardsChanged);
     else

@@ -117,32 +117,62 @@ TEST_F(SimControlTest, ConfiguredBoardsAnswerOnTheirPorts) {
     EXPECT_EQ(kStatusObjectNameNotFound, DriverOpen(&driver, 0, &none)) << "board 0 was replaced";
 }
 
-TEST_F(SimControlTest, TheClockFreezesAdvancesAndRunsOnWithoutGoingBack) {
+TEST_F(SimControlTest, TheClockFreezesScalesStepsAndRunsOnWithoutGoingBack) {
     struct Step {
         uint32_t op;
-        uint64_t ns;
+        uint64_t value;
         uint64_t realAfter;  // the caller's real clock at this step
         uint64_t wantNow;
-        uint32_t wantFrozen;
+        uint32_t wantMode;
+        uint32_t wantScale;
     };
+    const uint32_t run = TLMSIM_CLOCK_RUNNING, frozen = TLMSIM_CLOCK_FROZEN, stepped = TLMSIM_CLOCK_STEPPED;
     const Step steps[] = {
-        {TLMSIM_CLOCK_QUERY, 0, kStart + 100, 100, 0},        {TLMSIM_CLOCK_FREEZE, 0, kStart + 200, 200, 1},
-        {TLMSIM_CLOCK_QUERY, 0, kStart + 900, 200, 1},        {TLMSIM_CLOCK_ADVANCE, 50, kStart + 1000, 250, 1},
-        {TLMSIM_CLOCK_RUN, 0, kStart + 2000, 250, 0},         {TLMSIM_CLOCK_QUERY, 0, kStart + 2010, 260, 0},
-        {TLMSIM_CLOCK_ADVANCE, 1000, kStart + 2020, 1270, 0}, {TLMSIM_CLOCK_QUERY, 0, kStart + 2030, 1280, 0},
+        {TLMSIM_CLOCK_QUERY, 0, kStart + 100, 100, run, 1000},
+        {TLMSIM_CLOCK_FREEZE, 0, kStart + 200, 200, frozen, 1000},
+        {TLMSIM_CLOCK_QUERY, 0, kStart + 900, 200, frozen, 1000},
+        {TLMSIM_CLOCK_ADVANCE, 50, kStart + 1000, 250, frozen, 1000},
+        {TLMSIM_CLOCK_RUN, 0, kStart + 2000, 250, run, 1000},
+        {TLMSIM_CLOCK_QUERY, 0, kStart + 2010, 260, run, 1000},
+        {TLMSIM_CLOCK_ADVANCE, 1000, kStart + 2020, 1270, run, 1000},
+        {TLMSIM_CLOCK_SCALE, 10000, kStart + 2030, 1280, run, 10000},  // ten times as fast
+        {TLMSIM_CLOCK_QUERY, 0, kStart + 2130, 2280, run, 10000},
+        {TLMSIM_CLOCK_SCALE, 500, kStart + 2230, 3280, run, 500},  // half as fast
+        {TLMSIM_CLOCK_QUERY, 0, kStart + 2430, 3380, run, 500},
+        {TLMSIM_CLOCK_SCALE, 9, kStart + 2440, 3385, run, 500},  // below 0.01: refused, unchanged
+        {TLMSIM_CLOCK_SCALE, 10000001, kStart + 2450, 3390, run, 500},
+        {TLMSIM_CLOCK_VIRTUAL, 0, kStart + 2460, 3395, stepped, 500},
+        {TLMSIM_CLOCK_QUERY, 0, kStart + 9000, 3395, stepped, 500},
+        {TLMSIM_CLOCK_ADVANCE, 5, kStart + 9100, 3400, stepped, 500},
+        {TLMSIM_CLOCK_RUN, 0, kStart + 9200, 3400, run, 1000},  // real time from every mode
+        {TLMSIM_CLOCK_QUERY, 0, kStart + 9300, 3500, run, 1000},
     };
     int i = 0;
     for (const Step& st : steps) {
         SCOPED_TRACE(testing::Message() << "step " << i++);
-        TlmSimClockRequest r = {st.op, 0, st.ns};
+        TlmSimClockRequest r = {st.op, 0, st.value};
         TlmSimClockState s = {};
+        bool valid = st.op != TLMSIM_CLOCK_SCALE || (st.value >= TLMSIM_SCALE_MIN && st.value <= TLMSIM_SCALE_MAX);
+        ASSERT_EQ(valid ? kStatusSuccess : kStatusInvalidParameter,
+                  Call(TLMSIM_IOCTL_CLOCK, &r, sizeof r, &s, sizeof s, st.realAfter));
+        r = {TLMSIM_CLOCK_QUERY, 0, 0};
         ASSERT_EQ(kStatusSuccess, Call(TLMSIM_IOCTL_CLOCK, &r, sizeof r, &s, sizeof s, st.realAfter));
-        EXPECT_EQ(sizeof s, returned);
         EXPECT_EQ(st.wantNow, s.nowNs);
-        EXPECT_EQ(st.wantFrozen, s.frozen);
+        EXPECT_EQ(st.wantMode, s.mode);
+        EXPECT_EQ(st.wantScale, s.scale);
     }
     TlmSimClockRequest bad = {9, 0, 0};
     EXPECT_EQ(kStatusInvalidParameter, Call(TLMSIM_IOCTL_CLOCK, &bad, sizeof bad, nullptr, 0));
+}
+
+// A day at ten thousand times does not overflow the clock's arithmetic.
+TEST_F(SimControlTest, AScaledClockKeepsItsPrecisionOverLongRuns) {
+    SimClock clock;
+    SimClockInit(&clock, 0);
+    ASSERT_EQ(kStatusSuccess, SimClockApply(&clock, TLMSIM_CLOCK_SCALE, TLMSIM_SCALE_MAX, 0));
+    const uint64_t day = 86400ull * 1000000000ull;
+    EXPECT_EQ(day * 10000, SimClockNow(&clock, day));
+    EXPECT_EQ(70000u, SimClockNow(&clock, 7));
 }
 
 TEST_F(SimControlTest, TheTraceIsReadInPagesAndPrivateRequestsAreNotInIt) {

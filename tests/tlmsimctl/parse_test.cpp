@@ -10,6 +10,7 @@
 #include <string>
 
 #include "parse.h"
+#include "simhost.h"
 #include "tellam_protocol.h"
 
 namespace {
@@ -221,8 +222,47 @@ TEST(Parse, Durations) {
            {"1e3ms", "refused"},
            {"1h", "refused"}},
           Of(ParseDuration, (uint64_t)7));
-    Check("ParseClockOp", {{"show", "0"}, {"FREEZE", "1"}, {"run", "2"}, {"Advance", "3"}, {"stop", "refused"}},
+    Check("ParseClockOp",
+          {{"show", "0"},
+           {"FREEZE", "1"},
+           {"run", "2"},
+           {"Advance", "3"},
+           {"scale", "4"},
+           {"virtual", "5"},
+           {"stop", "refused"}},
           Of(ParseClockOp, 99u));
+    // Scales in thousandths, as the clock request carries them.
+    Check("ParseClockScale",
+          {{"1", "1000"},
+           {"10", "10000"},
+           {"0.5", "500"},
+           {".25", "250"},
+           {"0.01", "10"},
+           {"10000", "10000000"},
+           {"2.125", "2125"},
+           {"0.009", "refused"},
+           {"10000.001", "refused"},
+           {"1.0005", "refused"},
+           {"99999999999999999999", "refused"},
+           {"", "refused"},
+           {".", "refused"},
+           {"-1", "refused"},
+           {"1e3", "refused"},
+           {"1.2.3", "refused"}},
+          Of(ParseClockScale, 7u));
+    auto setting = [](const char* text) {
+        uint32_t op = 99, scale = 99;
+        return ParseClockSetting(text, &op, &scale) ? std::to_string(op) + " " + std::to_string(scale) : "refused";
+    };
+    Check("ParseClockSetting",
+          {{"real", "2 1000"},
+           {"Virtual", "5 1000"},
+           {"x10", "4 10000"},
+           {"X0.5", "4 500"},
+           {"x", "refused"},
+           {"10", "refused"},
+           {"fast", "refused"}},
+          setting);
 }
 
 TEST(Parse, RequestsAndFaults) {
