@@ -367,3 +367,47 @@ TEST_F(MotionNative, EveryFailingRequestOfASessionLeavesTheBoardSafe) {
 }
 
 }  // namespace
+
+// Virtual and scaled time are exact: a ramped move passes through the same positions at the
+// same simulated times as when the clock is stepped by hand, and a sleep of the simulated
+// library waits the simulated time it was asked for.
+TEST_F(MotionNative, AMoveInVirtualOrScaledTimeIsTheMoveInRealTime) {
+    ASSERT_TRUE(tlmmotion_SetSpeeds(motion, X, 500, 5000, 0.2));
+    auto sample = [&](DWORD (*wait)(DWORD)) {
+        std::vector<LONG> positions;
+        LONG reason = 0;
+        TLMMOTION_STATUS s;
+        EXPECT_TRUE(tlmmotion_GetStatus(motion, X, &s));
+        LONG start = s.position;
+        EXPECT_TRUE(tlmmotion_MoveBy(motion, X, 2000, TRUE)) << GetLastError();
+        for (int step = 0; step < 120; ++step) {
+            EXPECT_EQ(0u, wait(7));
+            EXPECT_TRUE(tlmmotion_GetStatus(motion, X, &s));
+            positions.push_back(s.position - start);
+        }
+        EXPECT_EQ(0u, tlmsim_ClockAdvance(10000000000ull));  // to the end of the move
+        EXPECT_TRUE(tlmmotion_Wait(motion, X, 1000, &start, &reason));
+        return positions;
+    };
+    ASSERT_EQ(0u, tlmsim_ClockFreeze());
+    std::vector<LONG> stepped = sample([](DWORD ms) { return tlmsim_ClockAdvance(ms * 1000000ull); });
+    ASSERT_EQ(0u, tlmsim_ClockVirtual());
+    DWORD before = 0, after = 0;
+    ASSERT_EQ(0u, tlmsim_TickCount(&before));
+    std::vector<LONG> virtualTime = sample(tlmsim_Sleep);
+    EXPECT_EQ(stepped, virtualTime) << "positions at every 7 ms of the move";
+    ASSERT_EQ(0u, tlmsim_ClockVirtual());
+    ASSERT_EQ(0u, tlmsim_TickCount(&before));
+    ASSERT_EQ(0u, tlmsim_Sleep(1234));
+    ASSERT_EQ(0u, tlmsim_TickCount(&after));
+    EXPECT_EQ(1234u, after - before) << "a virtual sleep moves the clock by what it waited";
+    ASSERT_EQ(0u, tlmsim_ClockScale(100.0));
+    ASSERT_EQ(0u, tlmsim_TickCount(&before));
+    ASSERT_EQ(0u, tlmsim_Sleep(2000));  // 20 ms of real time
+    ASSERT_EQ(0u, tlmsim_TickCount(&after));
+    EXPECT_GE(after - before, 2000u) << "a scaled sleep waits at least its simulated time";
+    EXPECT_EQ(87u, tlmsim_ClockScale(0.005));
+    ASSERT_EQ(0u, tlmsim_ClockFreeze());
+    EXPECT_EQ(87u, tlmsim_Sleep(1)) << "a sleep on a frozen clock would never end";
+    ASSERT_EQ(0u, tlmsim_ClockRun());
+}
