@@ -136,9 +136,9 @@ DWORD WINAPI tlmsim_ClockVirtual(void) {
 DWORD WINAPI tlmsim_Sleep(DWORD ms) {
     TlmSimClockState s;
     DWORD error = Clock(TLMSIM_CLOCK_QUERY, 0, &s);
-    if (error == 0 && s.mode == TLMSIM_CLOCK_FROZEN) error = ERROR_INVALID_PARAMETER;
-    if (error != 0 || s.mode == TLMSIM_CLOCK_STEPPED)
-        return error != 0 ? error : Clock(TLMSIM_CLOCK_ADVANCE, ms * 1000000ull, &s);
+    if (error != 0) return error;
+    if (s.mode == TLMSIM_CLOCK_FROZEN) return ERROR_INVALID_PARAMETER;
+    if (s.mode == TLMSIM_CLOCK_STEPPED) return Clock(TLMSIM_CLOCK_ADVANCE, ms * 1000000ull, &s);
     // Running: sleep the real time the rest takes at this scale, then look again; below a
     // millisecond of real time, give up the time slice only. A change of mode ends the wait.
     const uint64_t until = s.nowNs + ms * 1000000ull;
