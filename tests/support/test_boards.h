@@ -10,7 +10,8 @@
 // Out of line on purpose: inlined, i686 g++ 12 at -O2 (tree FRE) dropped most stores of a
 // second braced list of boards built in the stack slot of the first, so that list kept the
 // first one's boards.
-__attribute__((noinline)) inline TlmSimBoardConfig TestBoard(int32_t managementNumber, int32_t boardId = -1, uint8_t axes = 6) {
+__attribute__((noinline)) inline TlmSimBoardConfig TestBoard(int32_t managementNumber, int32_t boardId = -1,
+                                                             uint8_t axes = 6) {
     TlmSimBoardConfig c = {};
     c.info.BusNumber = 1;
     c.info.DeviceNumber = 8 + managementNumber;
