@@ -48,9 +48,21 @@ struct AxisState {
     bool startedByThis;     // close stops it
 };
 
+// The time the library waits and times out in: the simulator's when the loaded tellamio is
+// the simulated one, so that a timeout means the machine's time in every clock mode; the
+// system's otherwise.
+typedef DWORD(WINAPI* SimSleepFunction)(DWORD ms);
+typedef DWORD(WINAPI* SimTickCountFunction)(DWORD* ms);
+struct MotionClock {
+    SimSleepFunction simSleep;          // null with the real tellamio
+    SimTickCountFunction simTickCount;  // null with the real tellamio
+    LONG frozenMs;                      // real time paused while the simulated clock stood: it counts too
+};
+
 struct MotionBoard {
     TLMMOTION value;  // the handle's own value, never an address
     TLMIO_HANDLE board;
+    MotionClock clock;
     LONG axisCount;
     LONG users;                  // calls under way
     LONG closing;                // set by tlmmotion_Close: waits end, new calls are refused
@@ -71,6 +83,32 @@ static void LockHandles() {
 }
 
 static void UnlockHandles() { __atomic_store_n(&g_handlesBusy, 0, __ATOMIC_RELEASE); }
+
+// -- time -----------------------------------------------------------------------------------
+
+static void FindClock(MotionClock* clock) {
+    HMODULE tellamio = GetModuleHandleA("tellamio.dll");
+    if (tellamio == NULL) return;
+    clock->simSleep = (SimSleepFunction)(void*)GetProcAddress(tellamio, "tlmsim_Sleep");
+    clock->simTickCount = (SimTickCountFunction)(void*)GetProcAddress(tellamio, "tlmsim_TickCount");
+    if (clock->simSleep == NULL || clock->simTickCount == NULL) clock->simSleep = NULL, clock->simTickCount = NULL;
+}
+
+// Milliseconds, wrapping at 2^32.
+static DWORD Now(MotionClock* clock) {
+    if (clock->simTickCount == NULL) return GetTickCount();
+    DWORD ms = 0;
+    clock->simTickCount(&ms);
+    return ms + (DWORD)__atomic_load_n(&clock->frozenMs, __ATOMIC_ACQUIRE);
+}
+
+// A pause between polls. A frozen simulated clock refuses to wait: the pause is then real
+// and counted, so that a timeout and a stop's margins still run out.
+static void Pause(MotionClock* clock, DWORD ms) {
+    if (clock->simSleep != NULL && clock->simSleep(ms) == 0) return;
+    Sleep(ms);
+    if (clock->simSleep != NULL) __atomic_add_fetch(&clock->frozenMs, (LONG)ms, __ATOMIC_ACQ_REL);
+}
 
 // -- handles and arguments ------------------------------------------------------------------
 
@@ -225,7 +263,7 @@ static BOOL PollAxis(MotionBoard* m, WORD axis, AxisState* state, LONG* why, LON
         state->libraryStop = TLMMOTION_SERVO_ALARM;
         if (state->moveKind == MOVE_NONE) state->moveKind = MOVE_JOG;  // started elsewhere: report the alarm
         state->settle = SETTLE_IMMEDIATE;
-        state->settleBy = GetTickCount() + SETTLE_MARGIN_MS;
+        state->settleBy = Now(&m->clock) + SETTLE_MARGIN_MS;
         __atomic_add_fetch(&state->stops, 1, __ATOMIC_ACQ_REL);
         ok = Command(m, axis, TLM_CMD_IMMEDIATE_STOP) || Command(m, axis, TLM_CMD_DECEL_STOP);
     } else if (ok && !moving) {
@@ -253,7 +291,7 @@ static BOOL PollAxis(MotionBoard* m, WORD axis, AxisState* state, LONG* why, LON
 // up on the axis (SETTLE_GAVE_UP). Each step is taken also when its request fails.
 static BOOL LibraryStop(MotionBoard* m, WORD axis, AxisState* state, LONG reason) {
     BOOL ok = TRUE;
-    DWORD now = GetTickCount();
+    DWORD now = Now(&m->clock);
     if (state->libraryStop == 0) state->libraryStop = reason;
     if (state->moveKind == MOVE_NONE) state->moveKind = MOVE_JOG;  // started elsewhere: report the stop
     if (state->settle == SETTLE_NONE) {
@@ -287,6 +325,7 @@ BOOL WINAPI tlmmotion_Open(TLMIO_HANDLE board, TLMMOTION* motion) {
     MotionBoard* m = (MotionBoard*)calloc(1, sizeof(MotionBoard));
     if (m == NULL) return Refuse(ERROR_NOT_ENOUGH_MEMORY);
     m->board = board;
+    FindClock(&m->clock);
     // An axis the board lacks answers a register read with all bits set.
     BOOL ok = TRUE;
     for (WORD axis = 0; axis < TLMMOTION_MAX_AXES && ok; ++axis) {
@@ -351,7 +390,7 @@ BOOL WINAPI tlmmotion_Close(TLMMOTION motion) {
         watching[axis] = any = true;
     }
     for (DWORD pause = 0; any; pause = POLL_MS) {
-        Sleep(pause);
+        if (pause != 0) Pause(&m->clock, pause);
         any = false;
         for (WORD axis = 0; axis < m->axisCount; ++axis) {
             if (!watching[axis]) continue;
@@ -566,7 +605,7 @@ BOOL WINAPI tlmmotion_Wait(TLMMOTION motion, WORD axis, DWORD timeoutMs, LONG* p
     AxisState* state = AxisValid(m, axis) ? &m->axes[axis] : NULL;
     BOOL ok = state != NULL;
     LONG why = 0, counter = 0;
-    DWORD started = GetTickCount();
+    DWORD started = Now(&m->clock);
     while (ok) {
         // A close ends the wait; the close then stops the axis.
         if (__atomic_load_n(&m->closing, __ATOMIC_ACQUIRE)) ok = Refuse(LIBERR_HANDLE);
@@ -574,10 +613,10 @@ BOOL WINAPI tlmmotion_Wait(TLMMOTION motion, WORD axis, DWORD timeoutMs, LONG* p
         if (!ok || why != 0) break;
         // At the timeout the library stops the axis and waits, bounded, until it stands.
         LockAxis(state);
-        if (GetTickCount() - started >= timeoutMs || state->settle != SETTLE_NONE)
+        if (Now(&m->clock) - started >= timeoutMs || state->settle != SETTLE_NONE)
             ok = LibraryStop(m, axis, state, TLMMOTION_TIMEOUT);
         LeaveCriticalSection(&state->lock);
-        if (ok) Sleep(POLL_MS);
+        if (ok) Pause(&m->clock, POLL_MS);
     }
     if (ok) {
         *position = counter;

@@ -1,4 +1,5 @@
-"""A pytest of move_axis.py on the simulated board: no machine needed.
+"""A pytest of move_axis.py on the simulated board: no machine needed, and in virtual time,
+where the clock moves only by the waits, so the moves take no real time.
 
     TELLAM_LIBRARY_PATH=<folder of the simulated libraries> python -m pytest test_move.py
 """
@@ -10,13 +11,19 @@ import tellam
 pytestmark = pytest.mark.skipif(not tellam.simulated(), reason="needs the simulated tellamio library")
 
 
-def test_moves_there_and_back():
+@pytest.fixture(autouse=True)
+def virtual_time():
     tellam.sim.reset()
+    tellam.sim.clock_virtual()
+    yield
+    tellam.sim.clock_run()
+
+
+def test_moves_there_and_back():
     assert move_axis.move("Y", 1200) == (1200, 0)
 
 
 def test_an_active_limit_keeps_the_axis_where_it_is():
-    tellam.sim.reset()
     tellam.sim.set_input(0, "X", "+ELS", True)
     try:
         with pytest.raises(tellam.MotionError) as ended:

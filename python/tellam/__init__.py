@@ -148,6 +148,35 @@ if simulated():
     from . import sim  # noqa: E402
 
 
+class _WaitClock:
+    """The time a wait goes by: the simulator's with the simulated library, so that a timeout
+    is the machine's time in every clock mode; the system's otherwise. A frozen simulated
+    clock cannot wait: the pause is then real, and counts, so that the timeout still comes."""
+
+    def __init__(self):
+        self._simulated = simulated()
+        self._start = self._now()
+        self._frozen = 0.0
+
+    def _now(self):
+        return sim.tick_count() / 1000.0 if self._simulated else time.monotonic()
+
+    def elapsed(self):
+        passed = self._now() - self._start
+        if self._simulated:
+            passed %= 2 ** 32 / 1000.0  # the tick count wraps
+        return passed + self._frozen
+
+    def pause(self, seconds):
+        if self._simulated:
+            try:
+                sim.sleep(seconds)
+                return
+            except TellamError:
+                self._frozen += seconds
+        time.sleep(seconds)
+
+
 def list_boards():
     """The boards the driver has found, in its order (an empty list for none)."""
     _lib.set_last_error(0)
@@ -383,7 +412,7 @@ class Axis:
         and MotionTimeout is raised. Ctrl+C stops the axis at once before it goes on.
         .reason afterwards tells why it stopped (tellam.ARRIVED, PLUS_LIMIT, ...)."""
         seconds = _seconds("timeout", timeout, 0.0, TIMEOUT_MAX)
-        deadline = time.monotonic() + seconds
+        clock = _WaitClock()
         position, reason = _lib.LONG(), _lib.LONG()
         try:
             # Polled from here, so that Ctrl+C is seen at once; each poll runs the library's
@@ -393,10 +422,10 @@ class Axis:
                 self._call("tlmmotion_Poll", ctypes.byref(position), ctypes.byref(reason))
                 if reason.value != 0:
                     break
-                if time.monotonic() >= deadline:
+                if clock.elapsed() >= seconds:
                     self._call("tlmmotion_Wait", 0, ctypes.byref(position), ctypes.byref(reason))
                     break
-                time.sleep(POLL_SECONDS)
+                clock.pause(POLL_SECONDS)
         except KeyboardInterrupt:
             self._stop_on_interrupt()
             raise

@@ -1,6 +1,9 @@
 """Control of the simulated boards, when the loaded tellamio is the simulated library (the
 simulated tellamio.dll, or the native build's libtellamio.so): a motion script's tests force
-inputs, stop and move the clock, inject request failures and read what was sent.
+inputs, stop, speed up and move the clock, inject request failures and read what was sent.
+
+The clock runs in real time, frozen, scaled or in virtual time, where it moves only by the
+waits: Axis.wait and sleep() below wait in the simulator's time, time.sleep does not.
 
 Every function raises TellamError when the simulator refuses.
 """
@@ -29,6 +32,10 @@ _PROTOTYPES = [
     ("tlmsim_ClockFreeze", []),
     ("tlmsim_ClockRun", []),
     ("tlmsim_ClockAdvance", [ctypes.c_uint64]),
+    ("tlmsim_ClockScale", [ctypes.c_double]),
+    ("tlmsim_ClockVirtual", []),
+    ("tlmsim_Sleep", [_lib.DWORD]),
+    ("tlmsim_TickCount", [ctypes.POINTER(_lib.DWORD)]),
     ("tlmsim_AddFault", [_lib.DWORD, _lib.DWORD, _lib.DWORD, _lib.LONG, _lib.DWORD]),
     ("tlmsim_ClearFaults", []),
     ("tlmsim_ReadTrace", [_lib.DWORD, ctypes.POINTER(TraceEntry), _lib.DWORD, ctypes.POINTER(_lib.DWORD)]),
@@ -68,6 +75,43 @@ def clock_freeze():
 
 def clock_run():
     _call("tlmsim_ClockRun")
+
+
+def clock_scale(k):
+    """Simulated time runs k times as fast as real time, 0.01 <= k <= 10000."""
+    _call("tlmsim_ClockScale", float(k))
+
+
+def clock_virtual():
+    """Virtual time: the clock moves only when the script waits (Axis.wait, sleep), by the
+    time waited, at once. A single-threaded script then runs as fast as the processor allows;
+    with several threads, every thread's wait moves the one clock."""
+    _call("tlmsim_ClockVirtual")
+
+
+# sleep() waits in pieces, so that Ctrl+C is seen between them.
+_SLEEP_PIECE_MS = 50
+
+
+def sleep(seconds):
+    """Waits seconds of simulated time: real time in real mode, seconds / k in scaled mode,
+    none in virtual mode. A frozen clock refuses (TellamError 87): it would never return."""
+    ms = int(round(float(seconds) * 1000))
+    if ms < 0:
+        raise ValueError("seconds must not be negative, not %r" % (seconds,))
+    while True:
+        piece = min(ms, _SLEEP_PIECE_MS)
+        _call("tlmsim_Sleep", piece)
+        ms -= piece
+        if ms == 0:
+            return
+
+
+def tick_count():
+    """The simulated time in milliseconds, wrapping at 2**32 as GetTickCount."""
+    ms = _lib.DWORD()
+    _call("tlmsim_TickCount", ctypes.byref(ms))
+    return ms.value
 
 
 def clock_advance(seconds):

@@ -122,10 +122,19 @@ def test_leaving_the_block_on_an_exception_leaves_no_axis_moving():
         assert not any(board.axis(name).status.moving for name in "XYZUVW")
 
 
-def test_a_timeout_stops_the_axis(x):
+# The timeout is simulated time: 30 s of virtual time pass at once, and a frozen clock, which
+# cannot wait, still lets the timeout come.
+@pytest.mark.parametrize("clock, timeout", [
+    (tellam.sim.clock_run, 0.1), (tellam.sim.clock_virtual, 30.0), (tellam.sim.clock_freeze, 0.1)])
+def test_a_timeout_stops_the_axis(x, clock, timeout):
     x.jog(-1, ramped=False)
+    clock()
+    before = tellam.sim.tick_count()
     with pytest.raises(TimeoutError) as failure:
-        x.wait(timeout=0.1)
+        x.wait(timeout=timeout)
+    if clock is tellam.sim.clock_virtual:
+        assert tellam.sim.tick_count() - before >= timeout * 1000
+    tellam.sim.clock_run()
     assert isinstance(failure.value, tellam.MotionError) and failure.value.reason == tellam.TIMEOUT
     assert failure.value.code == tellam.ERROR_TIMEOUT and failure.value.position == x.position
     assert not x.status.moving

@@ -1,10 +1,13 @@
 // The kernel32 calls of the native build that have nothing to do with devices: last-error
-// values, critical sections, Sleep, GetVersion and wsprintfA. Both native libraries use
+// values, critical sections, Sleep, GetVersion, the module lookups and wsprintfA. Both native libraries use
 // them: the test library over the kernel32 stand-in, and the shared simulated library.
 #include <stdarg.h>
 #include <stdio.h>
 
+#include <dlfcn.h>
 #include <sched.h>
+#include <string.h>
+#include <strings.h>
 #include <time.h>
 
 #include "windows.h"
@@ -45,6 +48,23 @@ DWORD GetTickCount(void) {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<DWORD>(now.tv_sec * 1000u + now.tv_nsec / 1000000);
+}
+
+HMODULE GetModuleHandleA(LPCSTR name) {
+    Dl_info self;
+    void* module = nullptr;
+    if (name != nullptr && strcasecmp(name, "tellamio.dll") == 0 &&
+        dladdr(reinterpret_cast<void*>(&GetModuleHandleA), &self) != 0)
+        module = dlopen(self.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    if (module != nullptr) dlclose(module);  // NOLOAD counted one more reference
+    if (module == nullptr) g_lastError = ERROR_MOD_NOT_FOUND;
+    return module;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+    void* found = module != nullptr && name != nullptr ? dlsym(module, name) : nullptr;
+    if (found == nullptr) g_lastError = ERROR_PROC_NOT_FOUND;
+    return reinterpret_cast<FARPROC>(found);
 }
 
 void SetLastError(DWORD error) { g_lastError = error; }

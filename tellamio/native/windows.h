@@ -20,6 +20,8 @@ typedef uint64_t ULONGLONG;
 typedef uintptr_t UINT_PTR;
 typedef void* HANDLE;
 typedef void* HINSTANCE;
+typedef void* HMODULE;
+typedef void (*FARPROC)(void);
 typedef void* LPVOID;
 typedef const char* LPCSTR;
 typedef char* LPSTR;
@@ -44,6 +46,8 @@ typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 #define ERROR_WRITE_FAULT         29L
 #define ERROR_CANNOT_MAKE         82L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND       126L
+#define ERROR_PROC_NOT_FOUND      127L
 
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
@@ -82,6 +86,11 @@ void DeleteCriticalSection(LPCRITICAL_SECTION section);
 void Sleep(DWORD milliseconds);
 /* Milliseconds since some fixed moment, wrapping at 2^32. */
 DWORD GetTickCount(void);
+/* "tellamio.dll" is the library this stand-in is part of; any other name is not loaded
+ * (null, ERROR_MOD_NOT_FOUND). */
+HMODULE GetModuleHandleA(LPCSTR name);
+/* An export of a module from GetModuleHandleA; null with ERROR_PROC_NOT_FOUND. */
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 /* sprintf with the Win32 1024-character limit. */
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 

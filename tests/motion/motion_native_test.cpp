@@ -242,28 +242,46 @@ TEST_F(MotionNative, EveryExitOfAWaitLeavesTheAxisStanding) {
          },
          5000, TRUE, TLMMOTION_STOPPED},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_TRUE(tlmmotion_SetSpeeds(motion, X, 500, 5000, 0.3));
-        ASSERT_TRUE(tlmmotion_MoveBy(motion, X, 1000000, TRUE));
-        c.act();
-        LONG position = 0, reason = 0;
-        BOOL ok = tlmmotion_Wait(motion, X, c.timeoutMs, &position, &reason);
-        DWORD error = GetLastError();
-        tlmsim_ClearFaults();
-        EXPECT_EQ(ok, c.ok);
-        EXPECT_EQ(c.ok ? reason : (LONG)error, c.reason);
-        if (c.ok) {
-            EXPECT_FALSE(Moving(X)) << "the axis stands when the wait returns";
-        } else {
-            std::vector<DWORD> commands = Commands(Trace(), X);
-            EXPECT_TRUE(IsStop(commands.back())) << "the failed wait stopped the axis";
+    // The waits go by the simulated clock: 30 s of virtual time pass at once, and a frozen
+    // clock, where a stop cannot decelerate, still lets the timeout and the stop end the wait.
+    const struct {
+        const char* name;
+        DWORD (*set)();
+        DWORD timeoutMs;  // of the timeout case
+    } clocks[] = {
+        {"real", tlmsim_ClockRun, 50}, {"virtual", tlmsim_ClockVirtual, 30000}, {"frozen", tlmsim_ClockFreeze, 50}};
+    for (const auto& clock : clocks)
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + ", clock " + clock.name);
+            bool timeoutCase = c.reason == TLMMOTION_TIMEOUT;
+            if (clock.set == tlmsim_ClockFreeze && !timeoutCase) continue;  // a frozen axis never decelerates
+            ASSERT_TRUE(tlmmotion_SetSpeeds(motion, X, 500, 5000, 0.3));
+            ASSERT_TRUE(tlmmotion_MoveBy(motion, X, 1000000, TRUE));
+            ASSERT_EQ(0u, clock.set());
+            c.act();
+            LONG position = 0, reason = 0;
+            DWORD before = 0, after = 0;
+            tlmsim_TickCount(&before);
+            BOOL ok = tlmmotion_Wait(motion, X, timeoutCase ? clock.timeoutMs : c.timeoutMs, &position, &reason);
+            DWORD error = GetLastError();
+            tlmsim_TickCount(&after);
+            tlmsim_ClearFaults();
+            ASSERT_EQ(0u, tlmsim_ClockRun());
+            EXPECT_EQ(ok, c.ok);
+            EXPECT_EQ(c.ok ? reason : (LONG)error, c.reason);
+            if (timeoutCase && clock.set == tlmsim_ClockVirtual)
+                EXPECT_GE(after - before, clock.timeoutMs) << "the timeout is simulated time";
+            if (c.ok) {
+                EXPECT_FALSE(Moving(X)) << "the axis stands when the wait returns";
+            } else {
+                std::vector<DWORD> commands = Commands(Trace(), X);
+                EXPECT_TRUE(IsStop(commands.back())) << "the failed wait stopped the axis";
+                tlmmotion_Wait(motion, X, 5000, &position, &reason);
+            }
+            EXPECT_TRUE(tlmmotion_MoveBy(motion, X, 100, FALSE)) << "the next start is taken: " << GetLastError();
             tlmmotion_Wait(motion, X, 5000, &position, &reason);
+            tlmsim_ResetTrace();
         }
-        EXPECT_TRUE(tlmmotion_MoveBy(motion, X, 100, FALSE)) << "the next start is taken: " << GetLastError();
-        tlmmotion_Wait(motion, X, 5000, &position, &reason);
-        tlmsim_ResetTrace();
-    }
 }
 
 // Init of one axis and the contact settings of another keep each other's ELS polarity bit;
