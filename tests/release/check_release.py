@@ -38,7 +38,7 @@ EXPORTS = ("GetDeviceCount GetDeviceInfo OpenDeviceID OpenDevice CloseDevice Cmd
 EXPORTS = ["tlmio_" + e for e in EXPORTS]
 SIM_EXPORTS = ("Request Reset SetBoards GetBoards LoadBoards SaveBoards SetInput SetSensors GetSensors "
                "SetCarriage GetCarriage SetComparator ClockFreeze ClockRun ClockAdvance ClockNow AddFault "
-               "ClearFaults ReadTrace ResetTrace FormatTraceLine GetState").split()
+               "ClearFaults ReadTrace ResetTrace FormatTraceLine GetState ClockScale ClockVirtual Sleep TickCount").split()
 SIM_EXPORTS = ["tlmsim_" + e for e in SIM_EXPORTS]
 LISTING = """README.txt bin/sim/tellamio.dll bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
   examples/CMakeLists.txt examples/limits.c examples/list_boards.c examples/move_axis.c include/tellam_controller.h
