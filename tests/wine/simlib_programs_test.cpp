@@ -130,6 +130,13 @@ TEST_F(SimPrograms, TheExamplesListTheBoardAndMoveAnAxis) {
         << output;
     ASSERT_EQ(0u, RunProgram("move_axis.exe", &output)) << output;
     EXPECT_NE(std::string::npos, output.find("axis X at 5000 (target 5000)")) << output;
+    // In virtual time the motion library waits through the simulator: a 20-second feed ends
+    // well within the run's timeout.
+    SetEnvironmentVariableA("TELLAMIO_SIM_CLOCK", "virtual");
+    DWORD exitCode = RunProgram("move_axis.exe X 100000", &output);
+    SetEnvironmentVariableA("TELLAMIO_SIM_CLOCK", nullptr);
+    ASSERT_EQ(0u, exitCode) << output;
+    EXPECT_NE(std::string::npos, output.find("axis X at 100000 (target 100000)")) << output;
 }
 
 // examples/limits.c jogs until a limit stops it: here +ELS, forced on through the library of
