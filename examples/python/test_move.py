@@ -32,3 +32,15 @@ def test_an_active_limit_keeps_the_axis_where_it_is():
         assert ended.value.position == 0  # no pulse towards an active limit
     finally:
         tellam.sim.set_input(0, "X", "+ELS", None)
+
+
+def test_a_jog_covers_what_its_speed_gives_in_the_time_waited():
+    with tellam.open_board() as board:
+        x = board.axis("X")
+        x.init()
+        x.set_speeds(500, 5000, accel=0.2)
+        x.jog(+1, ramped=False)  # at FL, 500 pulses per second
+        tellam.sim.sleep(2.0)  # two seconds of the board's time; time.sleep would not move it
+        assert x.position == 1000
+        x.stop(immediate=True)
+        assert x.wait(timeout=1) == 1000
