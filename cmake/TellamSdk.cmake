@@ -89,7 +89,7 @@ install(FILES ${PROJECT_BINARY_DIR}/sdk-files/tellamio-config.cmake
 configure_file(${CMAKE_CURRENT_LIST_DIR}/sdk-README.txt.in ${PROJECT_BINARY_DIR}/sdk-files/README.txt
                @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${PROJECT_BINARY_DIR}/sdk-files/README.txt DESTINATION . COMPONENT sdk)
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples COMPONENT sdk)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples COMPONENT sdk PATTERN "__pycache__" EXCLUDE)
 # The Python package, as source (python/tellam, beside the DLLs it loads once copied there)
 # and as a wheel for pip.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/tellam DESTINATION python COMPONENT sdk
