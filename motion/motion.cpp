@@ -56,7 +56,7 @@ typedef DWORD(WINAPI* SimTickCountFunction)(DWORD* ms);
 struct MotionClock {
     SimSleepFunction simSleep;          // null with the real tellamio
     SimTickCountFunction simTickCount;  // null with the real tellamio
-    LONG frozenMs;                      // real time paused while the simulated clock stood: it counts too
+    LONG frozenMs;                      // real pauses while the simulated clock stood
 };
 
 struct MotionBoard {
@@ -89,9 +89,11 @@ static void UnlockHandles() { __atomic_store_n(&g_handlesBusy, 0, __ATOMIC_RELEA
 static void FindClock(MotionClock* clock) {
     HMODULE tellamio = GetModuleHandleA("tellamio.dll");
     if (tellamio == NULL) return;
-    clock->simSleep = (SimSleepFunction)(void*)GetProcAddress(tellamio, "tlmsim_Sleep");
-    clock->simTickCount = (SimTickCountFunction)(void*)GetProcAddress(tellamio, "tlmsim_TickCount");
-    if (clock->simSleep == NULL || clock->simTickCount == NULL) clock->simSleep = NULL, clock->simTickCount = NULL;
+    SimSleepFunction simSleep = (SimSleepFunction)(void*)GetProcAddress(tellamio, "tlmsim_Sleep");
+    SimTickCountFunction simTickCount = (SimTickCountFunction)(void*)GetProcAddress(tellamio, "tlmsim_TickCount");
+    if (simSleep == NULL || simTickCount == NULL) return;  // the real tellamio
+    clock->simSleep = simSleep;
+    clock->simTickCount = simTickCount;
 }
 
 // Milliseconds, wrapping at 2^32.

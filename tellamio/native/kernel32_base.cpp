@@ -1,12 +1,12 @@
 // The kernel32 calls of the native build that have nothing to do with devices: last-error
-// values, critical sections, Sleep, GetVersion, the module lookups and wsprintfA. Both native libraries use
-// them: the test library over the kernel32 stand-in, and the shared simulated library.
+// values, critical sections, Sleep, GetVersion, the module lookups and wsprintfA. Both
+// native libraries use them: the test library over the kernel32 stand-in, and the shared
+// simulated library.
 #include <stdarg.h>
 #include <stdio.h>
 
 #include <dlfcn.h>
 #include <sched.h>
-#include <string.h>
 #include <strings.h>
 #include <time.h>
 
