@@ -1,5 +1,7 @@
 #include "ui.h"
 
+#include "process_start.h"
+
 #include <commctrl.h>
 
 #include <cstdio>
@@ -130,8 +132,10 @@ bool Program::Start(std::string* error) {
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     startTick_ = GetTickCount64();
-    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si,
-                        &process_)) {
+    if (!StartProcessRetrying([&] {
+            return CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si,
+                                  &process_);
+        })) {
         if (error) *error = "cannot start " + Narrow(path) + " (error " + std::to_string(GetLastError()) + ")";
         process_ = {};
         return false;
@@ -153,8 +157,10 @@ bool Program::StartWithHook(const std::wstring& dllName, const char* procedure, 
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     startTick_ = GetTickCount64();
-    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, dir.c_str(),
-                        &si, &process_)) {
+    if (!StartProcessRetrying([&] {
+            return CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                                  dir.c_str(), &si, &process_);
+        })) {
         if (error) *error = "cannot start " + Narrow(path) + " (error " + std::to_string(GetLastError()) + ")";
         process_ = {};
         return false;

@@ -1,5 +1,7 @@
 #include "remover.h"
 
+#include "../support/process_start.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -148,8 +150,10 @@ RemoverRun RunRemover(const RemoverOptions& options, void (*onStarted)(unsigned 
     PROCESS_INFORMATION process = {};
     std::string commandLine = "\"" + exe + "\"";
     if (!options.arguments.empty()) commandLine += " " + options.arguments;
-    BOOL created = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                                  dir.c_str(), &startup, &process);
+    BOOL created = StartProcessRetrying([&] {
+        return CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                              dir.c_str(), &startup, &process);
+    });
     for (const char* name :
          {"TLMREMOVE_REC_LOG", "TLMREMOVE_REC_ANSWERS", "TLMREMOVE_REC_REAL_BOXES", "TLMREMOVE_REC_EXIT_RESULT",
           "TLMREMOVE_REC_FAIL_LOAD", "TLMREMOVE_REC_VERSION", "TLMREMOVE_REC_WINDIR", "TLMREMOVE_REC_SETUP_FAULT",
