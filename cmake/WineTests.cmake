@@ -43,6 +43,9 @@ endif()
 # that includes this file first.
 set(TLM_WINE_SESSION ${PROJECT_SOURCE_DIR}/tools/wine-session CACHE INTERNAL "")
 set(TLM_WINE_RUN ${PROJECT_SOURCE_DIR}/tools/wine-run CACHE INTERNAL "")
+# The exit code of tools/wine-session and tools/wine-run for a program this machine cannot run
+# (32-bit code on a kernel that refuses it): the test is skipped, not failed.
+set(TLM_WINE_SKIPPED 77 CACHE INTERNAL "")
 set(TLM_WINE_ENV
   TLM_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix TLM_WINEARCH=${TELLAM_WINEARCH}
   TLM_SIM_DRIVER=${CMAKE_BINARY_DIR}/bin/tlmsim.sys CACHE INTERNAL "")
@@ -77,7 +80,8 @@ foreach(session wine wow64)
   add_test(NAME ${session}_session_start COMMAND ${TLM_WINE_SESSION} start)
   add_test(NAME ${session}_session_stop COMMAND ${TLM_WINE_SESSION} stop)
   set_tests_properties(${session}_session_start PROPERTIES FIXTURES_SETUP ${session}
-                       ENVIRONMENT "${${env}}" RESOURCE_LOCK wine TIMEOUT 180 LABELS wine)
+                       ENVIRONMENT "${${env}}" RESOURCE_LOCK wine TIMEOUT 180 LABELS wine
+                       SKIP_RETURN_CODE ${TLM_WINE_SKIPPED})
   set_tests_properties(${session}_session_stop PROPERTIES FIXTURES_CLEANUP ${session}
                        ENVIRONMENT "${${env}}" RESOURCE_LOCK wine TIMEOUT 60 LABELS wine)
 endforeach()
@@ -133,7 +137,8 @@ function(tlm_add_wine_test)
     list(APPEND labels wow64)
   endif()
   set_tests_properties(${W_NAME} PROPERTIES FIXTURES_REQUIRED ${W_SESSION} RESOURCE_LOCK wine
-                       ENVIRONMENT "${env}" TIMEOUT ${W_TIMEOUT} LABELS "${labels}")
+                       ENVIRONMENT "${env}" TIMEOUT ${W_TIMEOUT} LABELS "${labels}"
+                       SKIP_RETURN_CODE ${TLM_WINE_SKIPPED})
   # A filter that no longer names a test must not pass as "0 tests".
   if(W_ARGS MATCHES "--gtest_filter=")
     set_tests_properties(${W_NAME} PROPERTIES PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [1-9]"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # On a machine whose kernel cannot run 32-bit programs, the sessions of the 32-bit suites (a
-# win32 prefix, and WOW64 in a win64 prefix) fail at start with one line that says so. Such a
-# kernel is stood in for by a 32-bit loader it refuses to execute.
+# win32 prefix, and WOW64 in a win64 prefix) end at start with exit 77, CTest's skip, and one
+# line that says so. Such a kernel is stood in for by a 32-bit loader it refuses to execute.
 #   no_32bit_test.sh SCRATCH_DIR
 set -u
 scratch=$1
@@ -15,10 +15,10 @@ for arch in win32 wow64; do
     out=$(TLM_WINE32_LOADER="$scratch/wine" TLM_WINEPREFIX="$scratch/$arch" TLM_WINE_WOW64=$wow64 \
         TLM_WINEARCH=${arch/wow64/win64} "$session" start 2>&1)
     rc=$?
-    if [ "$rc" -ne 0 ] && [ "$(wc -l <<<"$out")" -eq 1 ] && grep -q "cannot run 32-bit programs" <<<"$out"; then
+    if [ "$rc" -eq 77 ] && [ "$(wc -l <<<"$out")" -eq 1 ] && grep -q "cannot run 32-bit programs" <<<"$out"; then
         echo "ok: $arch: $out"
     else
-        echo "FAIL: $arch: expected exit 1 and one line about 32-bit programs, got exit $rc:"
+        echo "FAIL: $arch: expected exit 77 and one line about 32-bit programs, got exit $rc:"
         echo "$out"
         status=1
     fi
