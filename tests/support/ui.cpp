@@ -92,16 +92,6 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
-void UnmanagedWindowsFor(const std::wstring& exeName) {
-    std::wstring path = L"Software\\Wine\\AppDefaults\\" + exeName + L"\\X11 Driver";
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != 0)
-        return;
-    const wchar_t value[] = L"N";
-    RegSetValueExW(key, L"Managed", 0, REG_SZ, (const BYTE*)value, sizeof value);
-    RegCloseKey(key);
-}
-
 std::wstring Describe(const MessageBoxSeen& box) {
     std::wstring s = L"caption \"" + box.caption + L"\", text \"" + box.text + L"\", buttons {";
     for (size_t i = 0; i < box.buttons.size(); ++i) s += (i ? L"," : L"") + std::to_wstring(box.buttons[i]);
@@ -125,7 +115,6 @@ Program::~Program() {
 }
 
 bool Program::Start(std::string* error) {
-    UnmanagedWindowsFor(exeName_);
     std::wstring dir = ExeDirectory();
     std::wstring path = dir + L"\\" + exeName_;
     std::wstring commandLine = L"\"" + path + L"\"";
@@ -144,7 +133,6 @@ bool Program::Start(std::string* error) {
 }
 
 bool Program::StartWithHook(const std::wstring& dllName, const char* procedure, std::string* error) {
-    UnmanagedWindowsFor(exeName_);
     std::wstring dir = ExeDirectory();
     hookModule_ = LoadLibraryW((dir + L"\\" + dllName).c_str());
     HOOKPROC proc = hookModule_ ? (HOOKPROC)GetProcAddress(hookModule_, procedure) : nullptr;
@@ -284,14 +272,13 @@ bool Program::WaitForMessageBox(DWORD timeoutMs, MessageBoxSeen* box) {
     ULONGLONG end = GetTickCount64() + timeoutMs;
     do {
         std::vector<MessageBoxSeen> boxes = MessageBoxes();
-        if (!boxes.empty()) {
-            // Let the box finish its creation before reading it.
-            Sleep(50);
-            *box = Inspect(boxes.front().window);
+        // A box is shown once its creation is over, with its text and buttons in place.
+        if (!boxes.empty() && !boxes.front().buttons.empty()) {
+            *box = boxes.front();
             return true;
         }
         if (!Running()) return false;
-        Sleep(10);
+        Sleep(5);
     } while (GetTickCount64() < end);
     return false;
 }

@@ -81,11 +81,6 @@ private:
     HMODULE hookModule_ = nullptr;
 };
 
-// Under Xvfb no window manager runs, and Wine waits two seconds for one whenever a managed
-// window of the program is hidden or destroyed. Lets Wine manage the windows of `exeName`
-// itself (a per-program Wine setting of the prefix); what the tests see does not change.
-void UnmanagedWindowsFor(const std::wstring& exeName);
-
 std::wstring Describe(const MessageBoxSeen& box);
 // UTF-16 to UTF-8, for failure messages.
 std::string Narrow(const std::wstring& text);

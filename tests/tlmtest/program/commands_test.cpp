@@ -17,10 +17,6 @@ using simctl::Call;
 
 namespace {
 
-// No waiting for a window manager under Xvfb when message boxes close: Wine reads the
-// setting when a program starts, so it takes effect from the next run in this prefix on.
-const bool g_unmanaged = (ui::UnmanagedWindowsFor(L"tlmtest6_commands_test.exe"), true);
-
 struct SeenBox {
     std::string caption;
     std::string text;
