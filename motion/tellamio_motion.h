@@ -28,6 +28,8 @@ extern "C" {
 #define MOTERR_SERVO_ALARM 0x20000103L /* a move is refused while the axis' SVALM input is active */
 #define MOTERR_CANCELLED   0x20000104L /* a stop came while the call was starting the axis: no start was sent */
 #define MOTERR_READBACK    0x20000105L /* a setting read back other than it was written */
+#define MOTERR_SOFT_LIMIT  0x20000106L /* the target lies outside the axis' soft limits: nothing was sent */
+#define MOTERR_WATCHDOG    0x20000107L /* the watchdog stopped the board: call tlmmotion_SetWatchdog again */
 
 /* A motion handle: one open board as the motion library drives it. */
 typedef struct TLMMOTION_BOARD* TLMMOTION;
@@ -51,7 +53,11 @@ enum {
     TLMMOTION_STOPPED = 4,     /* a stop ended it, sent by anyone */
     TLMMOTION_SERVO_ALARM = 5, /* SVALM came on: the library stopped the axis at once */
     TLMMOTION_TIMEOUT = 6,     /* still moving at the timeout: the library stopped it */
-    TLMMOTION_IDLE = 7         /* nothing had been started since the last wait */
+    TLMMOTION_IDLE = 7,        /* nothing had been started since the last wait */
+    TLMMOTION_SOFT_LIMIT = 8,  /* a jog reached the soft limit in its direction */
+    TLMMOTION_NO_Z_MARK = 9    /* an origin return with Z saw OLS, but no Z mark came before the
+                                  timeout: the library stopped it (TLMMOTION_TIMEOUT where no poll
+                                  of the wait saw OLS) */
 };
 
 /* The inputs, as bits of TLMMOTION_STATUS.inputs. */
@@ -94,11 +100,34 @@ BOOL WINAPI tlmmotion_Init(TLMMOTION motion, WORD axis);
  * seconds, written as the rate register by the test program's formula. */
 BOOL WINAPI tlmmotion_SetSpeeds(TLMMOTION motion, WORD axis, LONG fl, LONG fh, double accelSeconds);
 
+/* The axis' own speeds as last set (the defaults after tlmmotion_Init); the scaled speeds a
+ * coordinated move lends it are not its own. */
+BOOL WINAPI tlmmotion_GetSpeeds(TLMMOTION motion, WORD axis, LONG* fl, LONG* fh, double* accelSeconds);
+
+/* Soft limits: travel the library allows the axis, in positions of the counter, min <= max.
+ * A move whose target lies outside is refused with MOTERR_SOFT_LIMIT before anything is sent
+ * (a move back inside from outside is allowed); a jog becomes a preset feed to the limit in
+ * its direction, so that the board stops the axis there even if the program dies. Origin
+ * returns ignore them. Set, they hold until cleared or the handle closes. */
+BOOL WINAPI tlmmotion_SetSoftLimits(TLMMOTION motion, WORD axis, LONG min, LONG max);
+BOOL WINAPI tlmmotion_ClearSoftLimits(TLMMOTION motion, WORD axis);
+/* *set nonzero with *min and *max when the axis has soft limits. */
+BOOL WINAPI tlmmotion_GetSoftLimits(TLMMOTION motion, WORD axis, BOOL* set, LONG* min, LONG* max);
+
 /* Preset feeds: by a number of pulses (nonzero; the sign gives the direction), or to a
  * position of the position counter. ramped: nonzero accelerates from FL to FH and back,
  * 0 runs at FL. A move to where the axis stands sends no start. */
 BOOL WINAPI tlmmotion_MoveBy(TLMMOTION motion, WORD axis, LONG pulses, BOOL ramped);
 BOOL WINAPI tlmmotion_MoveTo(TLMMOTION motion, WORD axis, LONG target, BOOL ramped);
+/* A coordinated move of count (1..6) distinct axes to their targets, so that they arrive
+ * together: the axis with the longest move keeps its FL, FH and ramp time; the others get FL
+ * and FH scaled by their distance (whole pulses per second, at least 1) and the same ramp
+ * time. Every axis is checked (standing, no alarm, target in range and within its soft
+ * limits) before anything is written, and the starts go out back to back. Until the moves
+ * are waited for, a stop of one axis of the group, or an end other than arriving, stops the
+ * whole group. An axis' own speeds are written again at its next single-axis start. */
+BOOL WINAPI tlmmotion_MoveAxesTo(TLMMOTION motion, LONG count, const WORD* axes, const LONG* targets, BOOL ramped);
+
 /* Continuous feed until stopped or a limit: direction +1 or -1. */
 BOOL WINAPI tlmmotion_Jog(TLMMOTION motion, WORD axis, LONG direction, BOOL ramped);
 /* Origin return: to OLS at FL, or with zPhase on to OLS then the next Z mark (ramped). The
@@ -127,10 +156,25 @@ BOOL WINAPI tlmmotion_Wait(TLMMOTION motion, WORD axis, DWORD timeoutMs, LONG* p
  * axis moves (SVALM stops it, as in a wait), else why it ended, with *position. A poll that
  * fails stops the axis. Call tlmmotion_Wait with timeout 0 to stop a move that took too long. */
 BOOL WINAPI tlmmotion_Poll(TLMMOTION motion, WORD axis, LONG* position, LONG* reason);
+/* tlmmotion_Wait for count (1..6) distinct axes at once: until all stand, at most timeoutMs
+ * in all, then each one's position and reason (reasons may be null). At the timeout every
+ * axis still moving gets the library's stop; when a poll fails, every axis is stopped before
+ * the error is returned. */
+BOOL WINAPI tlmmotion_WaitAxes(TLMMOTION motion, LONG count, const WORD* axes, DWORD timeoutMs, LONG* positions,
+                               LONG* reasons);
 BOOL WINAPI tlmmotion_GetStatus(TLMMOTION motion, WORD axis, TLMMOTION_STATUS* status);
 /* Servo-on (SVON) and servo-reset (SVRST) outputs. */
 BOOL WINAPI tlmmotion_ServoOn(TLMMOTION motion, WORD axis, BOOL on);
 BOOL WINAPI tlmmotion_ServoReset(TLMMOTION motion, WORD axis, BOOL on);
+
+/* A host-side failsafe: while an axis this handle started moves, the program must make a
+ * motion call on the handle (any, or tlmmotion_Feed) at least every ms milliseconds
+ * (1..86400000; 0 turns the watchdog off). Otherwise a thread of the library stops every
+ * axis of the board, decelerating, and every later call but the stops, tlmmotion_Close and
+ * tlmmotion_SetWatchdog fails with MOTERR_WATCHDOG until tlmmotion_SetWatchdog is called
+ * again. It watches from inside the process: a process that is killed stops nothing. */
+BOOL WINAPI tlmmotion_SetWatchdog(TLMMOTION motion, DWORD ms);
+BOOL WINAPI tlmmotion_Feed(TLMMOTION motion);
 
 #ifdef __cplusplus
 }

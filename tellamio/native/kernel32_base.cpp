@@ -6,6 +6,8 @@
 #include <stdio.h>
 
 #include <dlfcn.h>
+#include <pthread.h>
+#include <stdlib.h>
 #include <sched.h>
 #include <strings.h>
 #include <time.h>
@@ -69,6 +71,34 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
 
 void SetLastError(DWORD error) { g_lastError = error; }
 DWORD GetLastError(void) { return g_lastError; }
+
+namespace {
+struct ThreadStart {
+    LPTHREAD_START_ROUTINE routine;
+    LPVOID parameter;
+};
+void* RunThread(void* start) {
+    ThreadStart run = *static_cast<ThreadStart*>(start);
+    free(start);
+    run.routine(run.parameter);
+    return nullptr;
+}
+}  // namespace
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD,
+                    DWORD* threadId) {
+    ThreadStart* start = static_cast<ThreadStart*>(malloc(sizeof(ThreadStart)));
+    pthread_t thread;
+    if (start != nullptr) *start = {routine, parameter};
+    if (start == nullptr || pthread_create(&thread, nullptr, RunThread, start) != 0) {
+        free(start);
+        g_lastError = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    pthread_detach(thread);
+    if (threadId != nullptr) *threadId = 0;
+    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(thread));
+}
 
 int wsprintfA(LPSTR buffer, LPCSTR format, ...) {
     va_list args;

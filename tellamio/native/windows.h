@@ -18,6 +18,7 @@ typedef int32_t LONG;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef uintptr_t UINT_PTR;
+typedef size_t SIZE_T;
 typedef void* HANDLE;
 typedef void* HINSTANCE;
 typedef void* HMODULE;
@@ -91,6 +92,11 @@ DWORD GetTickCount(void);
 HMODULE GetModuleHandleA(LPCSTR name);
 /* An export of a module from GetModuleHandleA; null with ERROR_PROC_NOT_FOUND. */
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+/* Starts a thread that runs routine(parameter). The thread runs detached: the handle, nonzero
+ * on success, needs no CloseHandle here. Null with ERROR_NOT_ENOUGH_MEMORY. */
+typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE routine, LPVOID parameter,
+                    DWORD flags, DWORD* threadId);
 /* sprintf with the Win32 1024-character limit. */
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 

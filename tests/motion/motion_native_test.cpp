@@ -328,14 +328,37 @@ TEST_F(MotionNative, EveryFailingRequestOfASessionLeavesTheBoardSafe) {
         {"home", [](TLMMOTION m, LONG*, LONG*) { return tlmmotion_Home(m, X, FALSE); }, 0, 0},
         {"wait home", [](TLMMOTION m, LONG* p, LONG* r) { return tlmmotion_Wait(m, X, 5000, p, r); }, TLMMOTION_ARRIVED,
          0},
+        {"limits", [](TLMMOTION m, LONG*, LONG*) { return tlmmotion_SetSoftLimits(m, X, -100000, 500); }, 0, 0},
+        {"jog to limit", [](TLMMOTION m, LONG*, LONG*) { return tlmmotion_Jog(m, X, 1, TRUE); }, 0, 0},
+        {"wait jog", [](TLMMOTION m, LONG* p, LONG* r) { return tlmmotion_Wait(m, X, 5000, p, r); },
+         TLMMOTION_SOFT_LIMIT, 500},
+        {"together",
+         [](TLMMOTION m, LONG*, LONG*) {
+             const WORD axes[] = {X, Y};
+             const LONG targets[] = {0, 300};
+             return tlmmotion_MoveAxesTo(m, 2, axes, targets, TRUE);
+         },
+         0, 0},
+        {"wait both",
+         [](TLMMOTION m, LONG* p, LONG* r) {
+             const WORD axes[] = {X, Y};
+             LONG positions[2], reasons[2];
+             BOOL ok = tlmmotion_WaitAxes(m, 2, axes, 5000, positions, reasons);
+             *p = positions[0] == 0 ? positions[1] : -1;
+             *r = reasons[0] == reasons[1] ? reasons[0] : -1;
+             return ok;
+         },
+         TLMMOTION_ARRIVED, 300},
         {"jog", [](TLMMOTION m, LONG*, LONG*) { return tlmmotion_Jog(m, X, -1, TRUE); }, 0, 0},
     };
     tlmmotion_Close(motion);
     motion = NULL;
     tlmio_CloseDevice(board);  // each session opens the board itself
     board = TLMIO_INVALID_HANDLE;
+    // In virtual time: the moves take no real time, and the stops' margins still run out.
     auto session = [&](DWORD failing, std::string* problem) {
         tlmsim_Reset();
+        tlmsim_ClockVirtual();
         DeviceInfo d = {-1, -1, -1, -1, 0, -1};
         TLMIO_HANDLE h = tlmio_OpenDevice(&d);
         TLMMOTION m = NULL;
@@ -363,10 +386,11 @@ TEST_F(MotionNative, EveryFailingRequestOfASessionLeavesTheBoardSafe) {
         tlmsim_ClearFaults();
         // A stop that went out may still be decelerating: a moment for it, no more.
         for (WORD axis = 0; axis < TLMMOTION_MAX_AXES; ++axis) {
-            for (int poll = 0; poll < 100 && Moving(axis, h); ++poll) Sleep(10);
+            for (int poll = 0; poll < 100 && Moving(axis, h); ++poll) tlmsim_Sleep(10);
             if (Moving(axis, h)) *problem += "axis " + std::to_string(axis) + " moves; ";
         }
         tlmio_CloseDevice(h);
+        tlmsim_ClockRun();
         return requests;
     };
     std::string problem;
@@ -382,6 +406,165 @@ TEST_F(MotionNative, EveryFailingRequestOfASessionLeavesTheBoardSafe) {
     RecordProperty("safe_sessions", safe);
     RecordProperty("sessions", (int)requests);
     printf("fault sweep: %d of %lu sessions left the board safe\n", safe, (unsigned long)requests);
+}
+
+// Moves whose target lies outside the soft limits send nothing but reads; a jog becomes a feed
+// that the board ends at the limit; an origin return goes past them.
+TEST_F(MotionNative, SoftLimitsBoundEveryMoveButTheOriginReturn) {
+    ASSERT_EQ(0u, tlmsim_ClockVirtual());
+    ASSERT_TRUE(tlmmotion_SetSoftLimits(motion, X, -500, 2000));
+    EXPECT_FALSE(tlmmotion_SetSoftLimits(motion, X, 1, 0));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    const struct {
+        const char* what;
+        std::function<BOOL()> call;
+        LONG reason;  // of its wait, or 0 when the call is refused
+        LONG position;
+    } cases[] = {
+        {"move to beyond max", [&] { return tlmmotion_MoveTo(motion, X, 2001, TRUE); }, 0, 0},
+        {"move by below min", [&] { return tlmmotion_MoveBy(motion, X, -501, TRUE); }, 0, 0},
+        {"move to max", [&] { return tlmmotion_MoveTo(motion, X, 2000, TRUE); }, TLMMOTION_ARRIVED, 2000},
+        {"jog at max", [&] { return tlmmotion_Jog(motion, X, 1, TRUE); }, 0, 2000},
+        {"jog down", [&] { return tlmmotion_Jog(motion, X, -1, FALSE); }, TLMMOTION_SOFT_LIMIT, -500},
+        {"home", [&] { return tlmmotion_Home(motion, X, FALSE); }, TLMMOTION_ARRIVED, 0},
+    };
+    ASSERT_EQ(0u, tlmsim_SetCarriage(0, X, 5000));  // the origin return runs from beyond min
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        tlmsim_ResetTrace();
+        BOOL ok = c.call();
+        std::vector<DWORD> commands = Commands(Trace(), X);
+        if (c.reason == 0) {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(GetLastError(), (DWORD)MOTERR_SOFT_LIMIT);
+            for (DWORD command : commands)
+                EXPECT_EQ(command & 0xC0, (DWORD)TLM_CMD_READ_REG) << "sent command 0x" << std::hex << command;
+            continue;
+        }
+        ASSERT_TRUE(ok) << GetLastError();
+        LONG position = 0, reason = 0;
+        ASSERT_TRUE(tlmmotion_Wait(motion, X, 600000, &position, &reason));
+        EXPECT_EQ(reason, c.reason);
+        EXPECT_EQ(position, c.position);
+        if (c.reason == TLMMOTION_SOFT_LIMIT) ASSERT_EQ(0u, tlmsim_SetCarriage(0, X, 20000));
+    }
+    ASSERT_TRUE(tlmmotion_ClearSoftLimits(motion, X));
+    EXPECT_TRUE(tlmmotion_MoveTo(motion, X, 3000, FALSE)) << "cleared, the limits hold no more";
+}
+
+// A coordinated move: the shorter axis runs on speeds scaled by its distance and arrives with
+// the longer one; afterwards its own speeds are back; a stop of one, or a limit, stops both.
+TEST_F(MotionNative, AxesMovedTogetherArriveAndStopTogether) {
+    ASSERT_EQ(0u, tlmsim_ClockVirtual());
+    ASSERT_TRUE(tlmmotion_Init(motion, Y));
+    ASSERT_TRUE(tlmmotion_SetSpeeds(motion, X, 500, 5000, 0.2));
+    const WORD axes[] = {X, Y};
+    const LONG targets[] = {10000, -4000};
+    tlmsim_ResetTrace();
+    ASSERT_TRUE(tlmmotion_MoveAxesTo(motion, 2, axes, targets, TRUE)) << GetLastError();
+    std::vector<TlmSimBoardTraceEntry> trace = Trace();
+    ASSERT_GE(trace.size(), 2u);
+    EXPECT_TRUE(IsStart(trace[trace.size() - 2].entry.value) && IsStart(trace.back().entry.value))
+        << "the two starts are the last requests, back to back";
+    EXPECT_EQ(Register(Y, TLM_REG_FL), 200u);
+    EXPECT_EQ(Register(Y, TLM_REG_FH), 2000u);
+    LONG ended[2] = {-1, -1};
+    for (LONG ms = 0; ms < 10000 && (ended[0] < 0 || ended[1] < 0); ms += 1) {
+        ASSERT_EQ(0u, tlmsim_Sleep(1));
+        for (int i = 0; i < 2; ++i)
+            if (ended[i] < 0 && !Moving(axes[i])) ended[i] = ms;
+    }
+    EXPECT_LE(abs(ended[0] - ended[1]), 5) << "X stood at " << ended[0] << " ms, Y at " << ended[1] << " ms";
+    LONG positions[2] = {}, reasons[2] = {};
+    ASSERT_TRUE(tlmmotion_WaitAxes(motion, 2, axes, 1000, positions, reasons));
+    EXPECT_EQ(positions[0], 10000);
+    EXPECT_EQ(positions[1], -4000);
+    EXPECT_EQ(reasons[0], TLMMOTION_ARRIVED);
+    EXPECT_EQ(reasons[1], TLMMOTION_ARRIVED);
+    ASSERT_TRUE(tlmmotion_MoveBy(motion, Y, 100, TRUE));
+    EXPECT_EQ(Register(Y, TLM_REG_FL), (DWORD)TLM_INIT_FL_SPEED) << "Y's own speeds again";
+    ASSERT_TRUE(tlmmotion_Wait(motion, Y, 1000, positions, reasons));
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        LONG reasons[2];
+    } ends[] = {
+        {"a stop of Y", [&] { tlmmotion_Stop(motion, Y, FALSE); }, {TLMMOTION_STOPPED, TLMMOTION_STOPPED}},
+        {"-ELS of Y",
+         [&] { tlmsim_SetInput(0, Y, TLMSIM_INPUT_MINUS_ELS, TLMSIM_FORCE_ASSERTED); },
+         {TLMMOTION_STOPPED, TLMMOTION_MINUS_LIMIT}},
+    };
+    const LONG back[] = {0, -8000};
+    for (const auto& e : ends) {
+        SCOPED_TRACE(e.what);
+        ASSERT_TRUE(tlmmotion_MoveAxesTo(motion, 2, axes, back, TRUE)) << GetLastError();
+        ASSERT_EQ(0u, tlmsim_Sleep(300));
+        e.act();
+        ASSERT_TRUE(tlmmotion_WaitAxes(motion, 2, axes, 60000, positions, reasons));
+        EXPECT_EQ(reasons[0], e.reasons[0]);
+        EXPECT_EQ(reasons[1], e.reasons[1]);
+        EXPECT_FALSE(Moving(X) || Moving(Y));
+        tlmsim_SetInput(0, Y, TLMSIM_INPUT_MINUS_ELS, TLMSIM_FORCE_FOLLOW);
+    }
+    // Refused before anything is written.
+    const WORD twice[] = {X, X}, sixth[] = {5};
+    const LONG outside[] = {0, 500};
+    ASSERT_TRUE(tlmmotion_SetSoftLimits(motion, Y, -100, 100));
+    tlmsim_ResetTrace();
+    EXPECT_FALSE(tlmmotion_MoveAxesTo(motion, 2, twice, outside, TRUE));
+    EXPECT_FALSE(tlmmotion_MoveAxesTo(motion, 0, axes, outside, TRUE));
+    EXPECT_FALSE(tlmmotion_MoveAxesTo(motion, 2, axes, outside, TRUE));
+    EXPECT_EQ(GetLastError(), (DWORD)MOTERR_SOFT_LIMIT);
+    EXPECT_TRUE(tlmmotion_MoveAxesTo(motion, 1, sixth, outside, TRUE)) << "W of the six-axis board stands at 0";
+    for (DWORD command : Commands(Trace(), X)) EXPECT_EQ(command & 0xC0, (DWORD)TLM_CMD_READ_REG);
+}
+
+// Why an origin return ended, from the status bits: OLS seen without the Z mark after it.
+TEST_F(MotionNative, AnOriginReturnSaysWhichPhaseFailed) {
+    ASSERT_EQ(0u, tlmsim_ClockVirtual());
+    const struct {
+        const char* what;
+        BOOL zPhase;
+        DWORD ols, z;
+        LONG reason;
+    } cases[] = {
+        {"no Z mark", TRUE, TLMSIM_FORCE_ASSERTED, TLMSIM_FORCE_RELEASED, TLMMOTION_NO_Z_MARK},
+        {"no OLS", TRUE, TLMSIM_FORCE_RELEASED, TLMSIM_FORCE_RELEASED, TLMMOTION_TIMEOUT},
+        {"OLS only", FALSE, TLMSIM_FORCE_RELEASED, TLMSIM_FORCE_FOLLOW, TLMMOTION_TIMEOUT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        tlmsim_SetInput(0, X, TLMSIM_INPUT_OLS, c.ols);
+        tlmsim_SetInput(0, X, TLMSIM_INPUT_Z, c.z);
+        ASSERT_TRUE(tlmmotion_Home(motion, X, c.zPhase)) << GetLastError();
+        LONG position = 0, reason = 0;
+        ASSERT_TRUE(tlmmotion_Wait(motion, X, 500, &position, &reason));
+        EXPECT_EQ(reason, c.reason);
+        EXPECT_FALSE(Moving(X));
+    }
+}
+
+// The watchdog stops what moves once the program falls silent, refuses calls until it is set
+// again, and lets a program that keeps calling move on.
+TEST_F(MotionNative, TheWatchdogStopsTheBoardOfASilentProgram) {
+    ASSERT_TRUE(tlmmotion_SetSpeeds(motion, X, 500, 500, 0.01));
+    ASSERT_TRUE(tlmmotion_SetWatchdog(motion, 200));
+    ASSERT_TRUE(tlmmotion_Jog(motion, X, 1, FALSE));
+    for (int i = 0; i < 60; ++i) {
+        ASSERT_TRUE(tlmmotion_Feed(motion));
+        Sleep(10);
+    }
+    EXPECT_TRUE(Moving(X)) << "fed every 10 ms, the jog runs on";
+    DWORD silent = GetTickCount();
+    while (Moving(X) && GetTickCount() - silent < 5000) Sleep(1);
+    EXPECT_FALSE(Moving(X));
+    EXPECT_GE(GetTickCount() - silent, 190u) << "stopped before the period ran out";
+    LONG position = 0;
+    EXPECT_FALSE(tlmmotion_MoveBy(motion, X, 100, FALSE));
+    EXPECT_EQ(GetLastError(), (DWORD)MOTERR_WATCHDOG);
+    EXPECT_TRUE(tlmmotion_Stop(motion, X, FALSE)) << "a stop is always taken";
+    ASSERT_TRUE(tlmmotion_SetWatchdog(motion, 0));
+    EXPECT_TRUE(tlmmotion_Wait(motion, X, 1000, &position, NULL)) << GetLastError();
 }
 
 }  // namespace
