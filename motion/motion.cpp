@@ -889,6 +889,20 @@ static LONG ShareOf(LONG leadSpeed, LONGLONG distance, LONGLONG leadDistance) {
     return share < 1 ? 1 : (LONG)share;
 }
 
+// The ramp time that makes a ramped move of `distance` at fl..fh take as long as the lead's:
+// the speeds are whole pulses per second, and their rounding would change the move's time by
+// up to half a pulse per second of cruise; the ramp time takes that up. A lead move that
+// reaches FH takes T = ramp + distance / FH - ramp * FL / FH (two ramps and the cruise); the
+// axis' move takes as long with ramp (T * fh - distance) / (fh - fl). The lead's ramp time
+// where that does not work out: a lead that never reaches FH, or no room for a ramp.
+static double MatchingRamp(const AxisState* lead, LONGLONG leadDistance, LONG fl, LONG fh, LONGLONG distance) {
+    double ramp = lead->accelSeconds;
+    if (lead->fh <= lead->fl || fh <= fl || (double)leadDistance < (lead->fl + lead->fh) * ramp) return ramp;
+    double moveSeconds = ramp + ((double)leadDistance - ramp * lead->fl) / lead->fh;
+    double matching = (moveSeconds * fh - (double)distance) / (fh - fl);
+    return matching >= TLMMOTION_ACCEL_MIN && matching <= moveSeconds / 2 ? matching : ramp;
+}
+
 // Under the locks of all its axes: everything is checked and read first, then the speeds,
 // presets and modes are written, and the starts go out back to back at the end.
 static BOOL StartGroup(MotionBoard* m, LONG count, const WORD* axes, const LONG* targets, BOOL ramped,
@@ -918,10 +932,13 @@ static BOOL StartGroup(MotionBoard* m, LONG count, const WORD* axes, const LONG*
         if (i != lead) {
             LONG fl = ShareOf(leader->fl, llabs(pulses[i]), llabs(pulses[lead]));
             LONG fh = ShareOf(leader->fh, llabs(pulses[i]), llabs(pulses[lead]));
+            double ramp =
+                ramped ? MatchingRamp(leader, llabs(pulses[lead]), fl, fh, llabs(pulses[i])) : leader->accelSeconds;
             state->speedsLent = true;
             ok = WriteRegister(m, axis, TLM_REG_FL, (DWORD)fl) && WriteRegister(m, axis, TLM_REG_FH, (DWORD)fh) &&
-                 WriteRegister(m, axis, TLM_REG_RATE, ComputeRateValue(leader->accelSeconds, (DWORD)fl, (DWORD)fh));
-            if (leader->rampMs > state->rampMs) state->rampMs = leader->rampMs;
+                 WriteRegister(m, axis, TLM_REG_RATE, ComputeRateValue(ramp, (DWORD)fl, (DWORD)fh));
+            DWORD rampMs = (DWORD)(ramp * 1000.0 + 0.5);
+            if (rampMs > state->rampMs) state->rampMs = rampMs;
         }
         ok = ok && Command(m, axis, TLM_CMD_CLEAR_INT) && Command(m, axis, TLM_CMD_CYCLE_ON) &&
              WriteRegister(m, axis, TLM_REG_PRESET, (DWORD)llabs(pulses[i])) &&
