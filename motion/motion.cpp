@@ -615,13 +615,13 @@ static bool WithinSoftLimits(const AxisState* state, LONGLONG target) {
 // beyond one feed's range; no start where it stands already.
 static BOOL MoveToTarget(MotionBoard* m, WORD axis, AxisState* state, LONG stopsAtEntry, LONGLONG target, BOOL ramped) {
     DWORD position;
+    if (!WithinSoftLimits(state, target)) return Refuse(MOTERR_SOFT_LIMIT);
     if (!ReadyToStart(m, axis, state, stopsAtEntry) || !ReadRegister(m, axis, TLM_REG_POSITION, &position))
         return FALSE;
     LONGLONG pulses = target - (LONGLONG)(LONG)position;
     if (pulses > TLMMOTION_MOVE_MAX || pulses < -(LONGLONG)TLMMOTION_MOVE_MAX || target < INT32_MIN ||
         target > INT32_MAX)
         return Refuse(ERROR_INVALID_PARAMETER);
-    if (!WithinSoftLimits(state, target)) return Refuse(MOTERR_SOFT_LIMIT);
     if (pulses != 0) return MovePulses(m, axis, state, stopsAtEntry, pulses, ramped);
     state->moveKind = MOVE_NONE;
     return TRUE;
@@ -909,6 +909,8 @@ static BOOL StartGroup(MotionBoard* m, LONG count, const WORD* axes, const LONG*
                        const LONG* stopsAtEntry) {
     LONGLONG pulses[TLMMOTION_MAX_AXES] = {};
     LONG lead = -1, group = 0;
+    for (LONG i = 0; i < count; ++i)
+        if (!WithinSoftLimits(&m->axes[axes[i]], targets[i])) return Refuse(MOTERR_SOFT_LIMIT);
     for (LONG i = 0; i < count; ++i) {
         AxisState* state = &m->axes[axes[i]];
         DWORD position;
@@ -917,7 +919,6 @@ static BOOL StartGroup(MotionBoard* m, LONG count, const WORD* axes, const LONG*
         pulses[i] = (LONGLONG)targets[i] - (LONG)position;
         if (pulses[i] > TLMMOTION_MOVE_MAX || pulses[i] < -(LONGLONG)TLMMOTION_MOVE_MAX)
             return Refuse(ERROR_INVALID_PARAMETER);
-        if (!WithinSoftLimits(state, targets[i])) return Refuse(MOTERR_SOFT_LIMIT);
         if (pulses[i] != 0) group |= 1L << axes[i];
         if (pulses[i] != 0 && (lead < 0 || llabs(pulses[i]) > llabs(pulses[lead]))) lead = i;
     }

@@ -28,7 +28,7 @@ extern "C" {
 #define MOTERR_SERVO_ALARM 0x20000103L /* a move is refused while the axis' SVALM input is active */
 #define MOTERR_CANCELLED   0x20000104L /* a stop came while the call was starting the axis: no start was sent */
 #define MOTERR_READBACK    0x20000105L /* a setting read back other than it was written */
-#define MOTERR_SOFT_LIMIT  0x20000106L /* the target lies outside the axis' soft limits: nothing was sent */
+#define MOTERR_SOFT_LIMIT  0x20000106L /* the target lies outside the axis' soft limits: nothing was written */
 #define MOTERR_WATCHDOG    0x20000107L /* the watchdog stopped the board: call tlmmotion_SetWatchdog again */
 
 /* A motion handle: one open board as the motion library drives it. */
@@ -105,8 +105,9 @@ BOOL WINAPI tlmmotion_SetSpeeds(TLMMOTION motion, WORD axis, LONG fl, LONG fh, d
 BOOL WINAPI tlmmotion_GetSpeeds(TLMMOTION motion, WORD axis, LONG* fl, LONG* fh, double* accelSeconds);
 
 /* Soft limits: travel the library allows the axis, in positions of the counter, min <= max.
- * A move whose target lies outside is refused with MOTERR_SOFT_LIMIT before anything is sent
- * (a move back inside from outside is allowed); a jog becomes a preset feed to the limit in
+ * A move whose target lies outside is refused with MOTERR_SOFT_LIMIT: a move to a position
+ * before anything is sent, a move by pulses after it has read the position counter (a move
+ * back inside from outside is allowed); a jog becomes a preset feed to the limit in
  * its direction, so that the board stops the axis there even if the program dies. Origin
  * returns ignore them. Set, they hold until cleared or the handle closes. */
 BOOL WINAPI tlmmotion_SetSoftLimits(TLMMOTION motion, WORD axis, LONG min, LONG max);

@@ -12,26 +12,48 @@ the board. Numbers are checked against the motion library's ranges before anythi
 (ValueError). wait() returns the position when the move ended as it was meant to, and raises
 MotionError (MotionTimeout at the timeout) with the reason otherwise. Failed calls raise
 TellamError with the call's name and the Windows error code.
+
+An axis may count in units of its own (axis.scale pulses per unit, axis.unit its name);
+board.move_to(X=..., Y=...) moves axes together, axis.soft_limits bounds their travel,
+board.settings() and board.apply() read and write an axis' setup as a dict, and
+board.watchdog(seconds) stops the board when the script stops making calls.
 """
 import collections
+import collections.abc
+import contextlib
 import ctypes
+import fractions
+import json
+import math
 import numbers
 import operator
 import time
 
 from . import _lib
 
-__all__ = ["TellamError", "MotionError", "MotionTimeout", "BoardInfo", "Status", "simulated", "list_boards",
-           "open_board", "Board", "Axis", "ARRIVED", "PLUS_LIMIT", "MINUS_LIMIT", "STOPPED", "SERVO_ALARM",
-           "TIMEOUT", "IDLE", "ERROR_TIMEOUT"]
+__all__ = ["TellamError", "MotionError", "MotionTimeout", "HomingError", "HomingTimeout", "WatchdogError",
+           "BoardInfo", "Status", "simulated", "list_boards", "open_board", "Board", "Axis", "save_settings",
+           "load_settings", "ARRIVED", "PLUS_LIMIT", "MINUS_LIMIT", "STOPPED", "SERVO_ALARM", "TIMEOUT", "IDLE",
+           "SOFT_LIMIT", "NO_Z_MARK", "ERROR_TIMEOUT", "MOTERR_NO_AXIS", "MOTERR_NOT_STOPPED",
+           "MOTERR_SERVO_ALARM", "MOTERR_CANCELLED", "MOTERR_READBACK", "MOTERR_SOFT_LIMIT", "MOTERR_WATCHDOG"]
 
 AXIS_NAMES = "XYZUVW"
 INVALID_HANDLE = 0xFFFFFFFF
 LIBERR_HANDLE = 0x20000002  # no open board (or motion handle) answers to the handle
 
 # Why a wait ended (tlmmotion_Wait).
-ARRIVED, PLUS_LIMIT, MINUS_LIMIT, STOPPED, SERVO_ALARM, TIMEOUT, IDLE = range(1, 8)
+ARRIVED, PLUS_LIMIT, MINUS_LIMIT, STOPPED, SERVO_ALARM, TIMEOUT, IDLE, SOFT_LIMIT, NO_Z_MARK = range(1, 10)
 ERROR_TIMEOUT = 1460
+
+# The motion library's own error codes (tellamio_motion.h).
+MOTERR_NO_AXIS = 0x20000101
+MOTERR_NOT_STOPPED = 0x20000102
+MOTERR_SERVO_ALARM = 0x20000103
+MOTERR_CANCELLED = 0x20000104
+MOTERR_READBACK = 0x20000105
+MOTERR_SOFT_LIMIT = 0x20000106
+MOTERR_WATCHDOG = 0x20000107
+_ERROR_NAMES = {code: name for name, code in list(globals().items()) if name.startswith("MOTERR_")}
 
 # The motion library's ranges (tellamio_motion.h).
 SPEED_MAX = 32766
@@ -54,13 +76,43 @@ _REASONS = {
     SERVO_ALARM: ("SERVO_ALARM", "was stopped at once: the servo alarm (SVALM) came on"),
     TIMEOUT: ("TIMEOUT", "was still moving at the timeout and has been stopped"),
     IDLE: ("IDLE", "had not started"),
+    SOFT_LIMIT: ("SOFT_LIMIT", "stopped at the soft limit"),
+    NO_Z_MARK: ("NO_Z_MARK", "found OLS but no Z mark before the timeout and has been stopped"),
 }
+
+# An origin return that failed: the phase it failed in and what ended it, by the reason. A
+# stop or the servo alarm cannot tell which phase a return with Z was in.
+_OLS_SEARCH, _Z_SEARCH, _EITHER_PHASE = "OLS search", "Z mark search", "origin return"
+_HOMING_FAILURES = {
+    PLUS_LIMIT: (_OLS_SEARCH, "ran into the + limit (+ELS) before it found the origin sensor (OLS)"),
+    MINUS_LIMIT: (_OLS_SEARCH, "ran into the - limit (-ELS) before it found the origin sensor (OLS)"),
+    TIMEOUT: (_OLS_SEARCH, "found no origin sensor (OLS) within the timeout and has been stopped"),
+    NO_Z_MARK: (_Z_SEARCH, "found the origin sensor (OLS), but no Z mark followed within the timeout; "
+                           "it has been stopped"),
+    SERVO_ALARM: (None, "was stopped at once: the servo alarm (SVALM) came on"),
+    STOPPED: (None, "was stopped before it completed"),
+}
+_HOMING_TIMEOUTS = frozenset([TIMEOUT, NO_Z_MARK])
 
 # The endings of a wait that are no failure, by what was started: a feed or an origin return
 # must arrive; a jog ends when stopped or at the limit it runs towards.
 _ARRIVING = frozenset([ARRIVED, IDLE])
-_JOG_ENDINGS = {1: frozenset([STOPPED, PLUS_LIMIT, IDLE]), -1: frozenset([STOPPED, MINUS_LIMIT, IDLE])}
-_NOTHING_STARTED = (None, frozenset([IDLE]))
+_JOG_ENDINGS = {1: frozenset([STOPPED, PLUS_LIMIT, SOFT_LIMIT, IDLE]),
+                -1: frozenset([STOPPED, MINUS_LIMIT, SOFT_LIMIT, IDLE])}
+# What was started on an axis: its text for messages, the endings of its wait that are no
+# failure, and for an origin return whether it looks for Z (None for other moves).
+_Start = collections.namedtuple("_Start", "text endings z_phase")
+_NOTHING_STARTED = _Start(None, frozenset([IDLE]), None)
+
+# Units: an axis counts in pulses until given a scale.
+DEFAULT_SCALE, DEFAULT_UNIT = 1, "pulse"
+# A soft limit given in units is rounded inwards to a whole pulse, but one less than this much
+# short of a whole pulse is that pulse: a limit read back in units (a float) then comes back
+# to the same pulse.
+_SNAP = fractions.Fraction(1, 10 ** 6)
+
+# The keys of an axis' entry in board.settings() and board.apply().
+_SETTINGS_KEYS = ("fl", "fh", "accel", "contacts", "soft_limits", "scale", "unit")
 
 BoardInfo = collections.namedtuple("BoardInfo", "bus device io_address irq management_number board_id")
 Status = collections.namedtuple(
@@ -71,19 +123,34 @@ class TellamError(OSError):
     """A failed call: .function is the export's name, .code the Windows error code."""
 
     def __init__(self, function, code, message=None):
-        super().__init__(message or "%s failed: error 0x%X" % (function, code))
+        if message is None:
+            message = "%s failed: error 0x%X" % (function, code)
+            if code in _ERROR_NAMES:
+                message += " (%s)" % _ERROR_NAMES[code]
+        super().__init__(message)
         self.function = function
         self.code = code
 
 
+class WatchdogError(TellamError):
+    """A call refused because the watchdog stopped the board: no motion call came within its
+    time. .code is MOTERR_WATCHDOG; calls work again once the watchdog is set again (leaving or
+    entering a board.watchdog() block)."""
+
+    def __init__(self, function, code=MOTERR_WATCHDOG):
+        super().__init__(function, code, "%s failed: the watchdog stopped the board, as no motion call came "
+                                         "within its time (error 0x%X, MOTERR_WATCHDOG)" % (function, code))
+
+
 class MotionError(TellamError):
     """A move that ended other than it was meant to: .reason (tellam.PLUS_LIMIT, SERVO_ALARM,
-    ...) and .position, where the axis stands now. .code is 0: the wait itself succeeded."""
+    ...) and .position, where the axis stands now (in the axis' units). .code is 0: the wait
+    itself succeeded."""
 
-    def __init__(self, axis_name, started, reason, position, code=0):
-        name, what = _REASONS.get(reason, ("reason %d" % reason, "ended"))
-        super().__init__("tlmmotion_Wait", code, "axis %s: %s %s, at position %d (%s)" % (
-            axis_name, started or "the move", what, position, name))
+    def __init__(self, axis_name, started, reason, position, code=0, shown=None, what=None):
+        name, ended = _REASONS.get(reason, ("reason %d" % reason, "ended"))
+        super().__init__("tlmmotion_Wait", code, "axis %s: %s %s, at position %s (%s)" % (
+            axis_name, started or "the move", what or ended, position if shown is None else shown, name))
         self.reason = reason
         self.position = position
 
@@ -92,13 +159,37 @@ class MotionTimeout(MotionError, TimeoutError):
     """A move still under way at the timeout of its wait: the library stopped it. .code is 1460
     (ERROR_TIMEOUT)."""
 
-    def __init__(self, axis_name, started, position):
-        super().__init__(axis_name, started, TIMEOUT, position, ERROR_TIMEOUT)
+    def __init__(self, axis_name, started, position, shown=None):
+        super().__init__(axis_name, started, TIMEOUT, position, ERROR_TIMEOUT, shown)
+
+
+class HomingError(MotionError):
+    """An origin return (home()) that did not complete. .phase says where it failed: "OLS
+    search" (running to the origin sensor), "Z mark search" (OLS found, waiting for the Z
+    mark), or "origin return" when a stop or the servo alarm ended a return with Z, which
+    cannot tell the two apart; the message says why."""
+
+    def __init__(self, axis_name, started, reason, position, z_phase=False, shown=None):
+        phase, what = _HOMING_FAILURES.get(reason, (None, None))
+        self.phase = phase or (_EITHER_PHASE if z_phase else _OLS_SEARCH)
+        code = ERROR_TIMEOUT if reason in _HOMING_TIMEOUTS else 0
+        MotionError.__init__(self, axis_name, started, reason, position, code, shown,
+                             "failed in the %s: it %s" % (self.phase, what or "ended"))
+
+
+class HomingTimeout(HomingError, MotionTimeout):
+    """An origin return that timed out (reason TIMEOUT, or NO_Z_MARK: OLS was found but no Z
+    mark followed): a HomingError that `except MotionTimeout` and `except TimeoutError` catch
+    too. .code is 1460 (ERROR_TIMEOUT)."""
+
+
+def _failure(function, code):
+    return WatchdogError(function, code) if code == MOTERR_WATCHDOG else TellamError(function, code)
 
 
 def _check(function, ok):
     if not ok:
-        raise TellamError(function, _lib.last_error())
+        raise _failure(function, _lib.last_error())
 
 
 def _whole(name, value, low, high):
@@ -137,6 +228,122 @@ def _contact(name, value):
     if value not in ("A", "B"):
         raise ValueError("%s contact must be \"A\" or \"B\", not %r" % (name, value))
     return value == "A"
+
+
+def _contacts_bits(name, value):
+    """A dict of all five inputs' contacts, as axis.contacts gives it, as TLMMOTION_IN_ bits
+    of the A contacts."""
+    if not isinstance(value, collections.abc.Mapping) or set(value) != set(_CONTACT_BITS):
+        raise ValueError("%s must be a dict of %s, not %r" % (name, ", ".join(_CONTACT_BITS), value))
+    return sum(bit for input_name, bit in _CONTACT_BITS.items() if _contact(input_name, value[input_name]))
+
+
+def _scale_value(name, value):
+    """A scale: pulses per unit, a positive finite number."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real) or not _finite(value) or value <= 0:
+        raise ValueError("%s must be a positive finite number of pulses per unit, not %r" % (name, value))
+    return value
+
+
+def _unit_value(name, value):
+    if not isinstance(value, str) or not value:
+        raise ValueError("%s must be a non-empty string, not %r" % (name, value))
+    return value
+
+
+def _finite(value):
+    return isinstance(value, numbers.Rational) or math.isfinite(value)
+
+
+def _exact(value):
+    """A real number as the fraction its decimal form says: 0.26 is 26/100, not the binary float
+    nearest to it, so that 0.26 mm at 100 pulses per mm is exactly 26 pulses."""
+    if isinstance(value, numbers.Rational):
+        return fractions.Fraction(value.numerator, value.denominator)
+    return fractions.Fraction(repr(float(value)))
+
+
+def _nearest(exact):
+    """The nearest whole number, halves away from zero (0.5 -> 1, -0.5 -> -1)."""
+    whole = math.floor(abs(exact) + fractions.Fraction(1, 2))
+    return whole if exact >= 0 else -whole
+
+
+def _up(exact):
+    return math.ceil(exact - _SNAP)
+
+
+def _down(exact):
+    return math.floor(exact + _SNAP)
+
+
+def _pulses(name, value, scale, low, high, rounding=_nearest):
+    """value, in units of scale pulses each, as whole pulses from low to high. At scale 1 a
+    value is a number of pulses and must be whole, as on an axis without units; otherwise
+    value * scale, computed exactly, is rounded (to the nearest pulse unless told)."""
+    if scale == 1:
+        return _whole(name, value, low, high)
+    if isinstance(value, bool) or not isinstance(value, numbers.Real) or not _finite(value):
+        raise ValueError("%s must be a finite number, not %r" % (name, value))
+    number = rounding(_exact(value) * _exact(scale))
+    if not low <= number <= high:
+        raise ValueError("%s %s rounds to %d pulses, out of range %d..%d" % (name, value, number, low, high))
+    return number
+
+
+def _units(pulses, scale):
+    """A count of pulses in units: at scale 1 the int itself, otherwise the float nearest to
+    pulses / scale."""
+    return pulses if scale == 1 else float(fractions.Fraction(pulses) / _exact(scale))
+
+
+def _amount(value, unit):
+    """A position or distance as messages show it."""
+    return "%s" % (value,) if unit == DEFAULT_UNIT else "%s %s" % (value, unit)
+
+
+def _soft_limit_pulses(name, value, scale):
+    """(min, max) in units as pulses, rounded inwards (min up, max down) so that the axis never
+    passes a limit given; None for none."""
+    if value is None:
+        return None
+    if isinstance(value, str) or not isinstance(value, collections.abc.Sequence) or len(value) != 2:
+        raise ValueError("%s must be (min, max) or None, not %r" % (name, value))
+    low = _pulses("min", value[0], scale, POSITION_MIN, POSITION_MAX, _up)
+    high = _pulses("max", value[1], scale, POSITION_MIN, POSITION_MAX, _down)
+    if value[0] > value[1]:
+        raise ValueError("%s %r: min is above max" % (name, tuple(value)))
+    if low > high:
+        raise ValueError("%s %r: no whole pulse lies between them" % (name, tuple(value)))
+    return low, high
+
+
+def _axis_settings(axis_name, entry):
+    """An axis' entry of board.apply(), checked and converted: (fl, fh, accel, contact bits,
+    soft limits in pulses or None, scale, unit). ValueError names the axis and the key."""
+    if not isinstance(entry, collections.abc.Mapping):
+        raise ValueError("axis %s: settings must be a dict, not %r" % (axis_name, entry))
+    for key in entry:
+        if key not in _SETTINGS_KEYS:
+            raise ValueError("axis %s: unknown key %r" % (axis_name, key))
+    for key in _SETTINGS_KEYS:
+        if key not in entry:
+            raise ValueError("axis %s: key %r is missing" % (axis_name, key))
+
+    def value(key, convert, *args):
+        try:
+            return convert(key, entry[key], *args)
+        except ValueError as e:
+            raise ValueError("axis %s, key %r: %s" % (axis_name, key, e)) from None
+
+    scale = value("scale", _scale_value)
+    unit = value("unit", _unit_value)
+    fl = value("fl", _pulses, scale, 1, SPEED_MAX)
+    fh = value("fh", _pulses, scale, fl, SPEED_MAX)
+    accel = value("accel", _seconds, ACCEL_MIN, ACCEL_MAX)
+    contacts = value("contacts", _contacts_bits)
+    limits = value("soft_limits", _soft_limit_pulses, scale)
+    return fl, fh, accel, contacts, limits, scale, unit
 
 
 def simulated():
@@ -225,9 +432,12 @@ class Board:
         # Set first, so that close() and __del__ of a board whose open failed do nothing.
         self._handle = None
         self._motion = None
-        # Per axis number, what was last started and the endings of its wait that are no
-        # failure: Axis objects come and go, the board keeps this for the next wait.
+        # Per axis number, what was last started (a _Start) and each axis' scale and unit:
+        # Axis objects come and go, the board keeps these for the next one.
         self._started = {}
+        self._scales = {}
+        self._units = {}
+        self._watchdog_ms = 0  # what leaving a watchdog block sets again
         motion = _lib.MOTION()
         if not _lib.motion.tlmmotion_Open(handle, ctypes.byref(motion)):
             error = _lib.last_error()
@@ -251,6 +461,9 @@ class Board:
 
     def axis(self, which):
         """An axis by name ("X" .. "W") or number (0 ..); ValueError for one the board lacks."""
+        return Axis(self, self._number(which))
+
+    def _number(self, which):
         if isinstance(which, str) and len(which) == 1 and which.upper() in AXIS_NAMES:
             number = AXIS_NAMES.index(which.upper())
         elif isinstance(which, int) and not isinstance(which, bool):
@@ -259,11 +472,190 @@ class Board:
             raise ValueError("no axis %r: X, Y, Z, U, V, W or 0-5" % (which,))
         if not 0 <= number < self.axis_count:
             raise ValueError("axis %r: this board has %d axes" % (which, self.axis_count))
-        return Axis(self, number)
+        return number
+
+    def _numbers(self, axes):
+        """Distinct axis numbers of names or numbers, at least one."""
+        if not axes:
+            raise ValueError("name at least one axis")
+        numbers_ = [self._number(which) for which in axes]
+        for i, number in enumerate(numbers_):
+            if number in numbers_[:i]:
+                raise ValueError("axis %s is named twice" % AXIS_NAMES[number])
+        return numbers_
+
+    def _scale(self, number):
+        return self._scales.get(number, DEFAULT_SCALE)
+
+    def _unit(self, number):
+        return self._units.get(number, DEFAULT_UNIT)
+
+    def _to_units(self, number, pulses):
+        return _units(pulses, self._scale(number))
+
+    def _shown(self, number, value, pulses):
+        """An amount the user gave, for messages: the pulses it became on an axis without a
+        scale, as given otherwise."""
+        return _amount(pulses if self._scale(number) == 1 else value, self._unit(number))
+
+    def _start(self, numbers_, start, call):
+        # Remembered before the call, so that a Ctrl+C just after a start went out does not
+        # leave its wait judging it by the move before; a start refused leaves what ran before.
+        before = {number: self._started.get(number) for number in numbers_}
+        self._started.update((number, start) for number in numbers_)
+        try:
+            call()
+        except TellamError:
+            self._started.update(before)
+            raise
+
+    def _ending(self, number, reason, position):
+        """Judges the end of a wait on an axis and forgets what was started: None when the move
+        ended as it was meant to, else the MotionError to raise."""
+        start = self._started.pop(number, None) or _NOTHING_STARTED
+        if reason in start.endings:
+            return None
+        name, at = AXIS_NAMES[number], self._to_units(number, position)
+        shown = _amount(at, self._unit(number))
+        if start.z_phase is not None:
+            homing = HomingTimeout if reason in _HOMING_TIMEOUTS else HomingError
+            return homing(name, start.text, reason, at, start.z_phase, shown)
+        if reason == TIMEOUT:
+            return MotionTimeout(name, start.text, at, shown)
+        return MotionError(name, start.text, reason, at, shown=shown)
+
+    def move_to(self, *, ramped=True, **targets):
+        """A coordinated move of the axes named to their targets, in each axis' units, so that
+        they arrive together: board.move_to(X=1000, Y=2000). The axis with the longest move
+        keeps its speeds, the others' are scaled down; a target lands on the nearest pulse
+        (halves away from zero). Every axis is checked (standing, no alarm, within its soft
+        limits: TellamError MOTERR_SOFT_LIMIT) before anything is written. Wait for them with
+        board.wait()."""
+        numbers_ = self._numbers(list(targets))
+        pulses = [_pulses(AXIS_NAMES[number], value, self._scale(number), POSITION_MIN, POSITION_MAX)
+                  for number, value in zip(numbers_, targets.values())]
+        self._move_axes("move_to", numbers_, list(targets.values()), pulses, pulses, ramped)
+
+    def move_by(self, *, ramped=True, **distances):
+        """As move_to, by a distance for each axis from where it stands (nonzero, in its units):
+        board.move_by(X=500, Y=-200)."""
+        numbers_ = self._numbers(list(distances))
+        steps = []
+        for number, value in zip(numbers_, distances.values()):
+            step = _pulses(AXIS_NAMES[number], value, self._scale(number), -MOVE_MAX, MOVE_MAX)
+            if step == 0:
+                raise ValueError("%s %s must not be 0 pulses" % (AXIS_NAMES[number], value))
+            steps.append(step)
+        targets = [Axis(self, number)._status().position + step for number, step in zip(numbers_, steps)]
+        for number, target in zip(numbers_, targets):
+            _whole("target of %s" % AXIS_NAMES[number], target, POSITION_MIN, POSITION_MAX)
+        self._move_axes("move_by", numbers_, list(distances.values()), steps, targets, ramped)
+
+    def _move_axes(self, verb, numbers_, values, pulses, targets, ramped):
+        count = len(numbers_)
+        text = "%s(%s)" % (verb, ", ".join("%s=%s" % (AXIS_NAMES[number], self._shown(number, value, n))
+                                           for number, value, n in zip(numbers_, values, pulses)))
+        self._start(numbers_, _Start(text, _ARRIVING, None), lambda: self._call(
+            "tlmmotion_MoveAxesTo", count, (_lib.WORD * count)(*numbers_), (_lib.LONG * count)(*targets),
+            bool(ramped)))
+
+    def wait(self, *axes, timeout=30.0):
+        """Waits until every axis named stands, at most timeout seconds (0..86400) in all, and
+        returns {name: position} when each move ended as it was meant to (as Axis.wait judges
+        it). Otherwise it raises MotionError (MotionTimeout at the timeout, where every axis
+        still moving is stopped) for the first axis named whose end was not the intended one,
+        preferring an end other than STOPPED: in a coordinated move the others are stopped
+        because of it. Ctrl+C stops the axes at once before it goes on."""
+        numbers_ = self._numbers(axes)
+        seconds = _seconds("timeout", timeout, 0.0, TIMEOUT_MAX)
+        clock = _WaitClock()
+        ended = {}  # axis number: (reason, position)
+        position, reason = _lib.LONG(), _lib.LONG()
+        try:
+            # As Axis.wait: polled from here, and at the deadline the library's wait with no
+            # time left stops the axes still moving and returns once they stand.
+            while True:
+                for number in numbers_:
+                    if number not in ended:
+                        self._call("tlmmotion_Poll", number, ctypes.byref(position), ctypes.byref(reason))
+                        if reason.value != 0:
+                            ended[number] = (reason.value, position.value)
+                moving = [number for number in numbers_ if number not in ended]
+                if not moving:
+                    break
+                if clock.elapsed() >= seconds:
+                    count = len(moving)
+                    positions, reasons = (_lib.LONG * count)(), (_lib.LONG * count)()
+                    self._call("tlmmotion_WaitAxes", count, (_lib.WORD * count)(*moving), 0, positions, reasons)
+                    ended.update(zip(moving, zip(reasons, positions)))
+                    break
+                clock.pause(POLL_SECONDS)
+        except KeyboardInterrupt:
+            for number in numbers_:
+                Axis(self, number)._stop_on_interrupt()
+            raise
+        failures = [failure for failure in (self._ending(number, *ended[number]) for number in numbers_) if failure]
+        if failures:
+            raise min(failures, key=lambda failure: failure.reason == STOPPED)
+        return {AXIS_NAMES[number]: self._to_units(number, ended[number][1]) for number in numbers_}
 
     def stop_all(self):
         """A decelerating stop to every axis of the board, whoever started it."""
         self._call("tlmmotion_StopAll")
+
+    def settings(self):
+        """Every axis' setup as a plain dict, keyed by axis name: {"X": {"fl": ..., "fh": ...,
+        "accel": ..., "contacts": {...}, "soft_limits": [min, max] or None, "scale": ...,
+        "unit": ...}, ...}, speeds and limits in the axis' units. board.apply() takes it."""
+        return {AXIS_NAMES[number]: Axis(self, number)._settings() for number in range(self.axis_count)}
+
+    def apply(self, settings):
+        """Writes axis setups in the form settings() gives, for the axes it names. Everything is
+        checked before anything is written: an unknown axis, a key missing or unknown, or a bad
+        value raises ValueError naming the axis and the key. Speeds round to the nearest whole
+        pulse per second, soft limits inwards."""
+        if not isinstance(settings, collections.abc.Mapping):
+            raise ValueError("settings must be a dict keyed by axis name, not %r" % (settings,))
+        numbers_ = self._numbers(list(settings))
+        checked = [(number, _axis_settings(AXIS_NAMES[number], entry))
+                   for number, entry in zip(numbers_, settings.values())]
+        for number, (fl, fh, accel, contacts, limits, scale, unit) in checked:
+            axis = Axis(self, number)
+            axis._call("tlmmotion_SetSpeeds", fl, fh, accel)
+            axis._call("tlmmotion_SetContacts", contacts)
+            if limits is None:
+                axis._call("tlmmotion_ClearSoftLimits")
+            else:
+                axis._call("tlmmotion_SetSoftLimits", *limits)
+            self._scales[number], self._units[number] = scale, unit
+
+    def watchdog(self, seconds):
+        """A with-block during which the script must make a motion call on the board (any, or
+        feed()) at least every seconds (0 < seconds <= 86400, to the millisecond) while an axis
+        it started moves; otherwise the library stops every axis of the board, and every later
+        call but the stops fails with WatchdogError until the watchdog is set again. Leaving the
+        block, also by an exception, turns it off (in a nested block: back to the outer one's
+        time). It watches from inside the process: a process killed stops nothing."""
+        seconds = _seconds("seconds", seconds, 0.0, TIMEOUT_MAX)
+        if seconds == 0:
+            raise ValueError("seconds must be above 0")
+        return self._watching(max(1, int(round(seconds * 1000))))
+
+    @contextlib.contextmanager
+    def _watching(self, ms):
+        outer = self._watchdog_ms
+        self._call("tlmmotion_SetWatchdog", ms)
+        self._watchdog_ms = ms
+        try:
+            yield self
+        finally:
+            self._watchdog_ms = outer
+            if self._motion is not None:  # closed inside the block: nothing left to watch
+                self._call("tlmmotion_SetWatchdog", outer)
+
+    def feed(self):
+        """Tells the watchdog the script is alive, and does nothing else."""
+        self._call("tlmmotion_Feed")
 
     def close(self):
         """Stops every axis moved, then closes the board; the first failure is raised. Closing a
@@ -323,16 +715,61 @@ class Axis:
     def _call(self, name, *args):
         self._board._call(name, self.number, *args)
 
-    def _start(self, started, endings, name, *args):
-        # Remembered before the call, so that a Ctrl+C just after a start went out does not
-        # leave its wait judging it by the move before; a start refused leaves what ran before.
-        before = self._board._started.get(self.number)
-        self._board._started[self.number] = (started, endings)
-        try:
-            self._call(name, *args)
-        except TellamError:
-            self._board._started[self.number] = before
-            raise
+    def _start(self, started, endings, name, *args, z_phase=None):
+        self._board._start([self.number], _Start(started, endings, z_phase), lambda: self._call(name, *args))
+
+    def _pulses(self, name, value, low, high, rounding=_nearest):
+        return _pulses(name, value, self.scale, low, high, rounding)
+
+    @property
+    def scale(self):
+        """Pulses per unit of this axis' positions, distances and speeds: a positive finite
+        number, 1 (pulses) unless set. The board keeps it for the axis."""
+        return self._board._scale(self.number)
+
+    @scale.setter
+    def scale(self, value):
+        self._board._scales[self.number] = _scale_value("scale", value)
+
+    @property
+    def unit(self):
+        """The name of the axis' unit in messages, "pulse" unless set."""
+        return self._board._unit(self.number)
+
+    @unit.setter
+    def unit(self, value):
+        self._board._units[self.number] = _unit_value("unit", value)
+
+    @property
+    def soft_limits(self):
+        """(min, max), the travel the library allows the axis, in its units; None for none.
+        Set (min, max) or None (clears). Given in units, they round inwards to whole pulses (min
+        up, max down), so that the axis never passes them. A move whose target lies outside
+        raises TellamError MOTERR_SOFT_LIMIT with nothing sent; a jog stops at the limit it
+        runs towards (reason SOFT_LIMIT). Origin returns ignore them."""
+        present, low, high = _lib.BOOL(), _lib.LONG(), _lib.LONG()
+        self._call("tlmmotion_GetSoftLimits", ctypes.byref(present), ctypes.byref(low), ctypes.byref(high))
+        if not present.value:
+            return None
+        return self._board._to_units(self.number, low.value), self._board._to_units(self.number, high.value)
+
+    @soft_limits.setter
+    def soft_limits(self, limits):
+        pulses = _soft_limit_pulses("soft_limits", limits, self.scale)
+        if pulses is None:
+            self._call("tlmmotion_ClearSoftLimits")
+        else:
+            self._call("tlmmotion_SetSoftLimits", *pulses)
+
+    def _settings(self):
+        fl, fh, accel = _lib.LONG(), _lib.LONG(), ctypes.c_double()
+        self._call("tlmmotion_GetSpeeds", ctypes.byref(fl), ctypes.byref(fh), ctypes.byref(accel))
+        limits = self.soft_limits
+        values = {"fl": self._board._to_units(self.number, fl.value),
+                  "fh": self._board._to_units(self.number, fh.value), "accel": accel.value,
+                  "contacts": self.contacts, "soft_limits": list(limits) if limits else None,
+                  "scale": self.scale, "unit": self.unit}
+        return {key: values[key] for key in _SETTINGS_KEYS}
 
     def init(self):
         """Resets the axis to the test program's defaults."""
@@ -341,25 +778,30 @@ class Axis:
 
     def set_speeds(self, fl, fh, accel):
         """FL and FH in pulses per second (1..32766, FH >= FL), acceleration time in seconds
-        (0.010..9999.999)."""
-        fl = _whole("fl", fl, 1, SPEED_MAX)
-        fh = _whole("fh", fh, fl, SPEED_MAX)
+        (0.010..9999.999). With a scale, FL and FH are units per second and round to the
+        nearest whole pulse per second (halves away from zero), which must be in range."""
+        fl = self._pulses("fl", fl, 1, SPEED_MAX)
+        fh = self._pulses("fh", fh, fl, SPEED_MAX)
         accel = _seconds("accel", accel, ACCEL_MIN, ACCEL_MAX)
         self._call("tlmmotion_SetSpeeds", fl, fh, accel)
 
     def move_by(self, pulses, ramped=True):
         """A preset feed of pulses (nonzero, at most 2147483647 either way; the sign gives the
-        direction)."""
-        pulses = _whole("pulses", pulses, -MOVE_MAX, MOVE_MAX)
-        if pulses == 0:
-            raise ValueError("pulses must not be 0")
-        self._start("move_by(%d)" % pulses, _ARRIVING, "tlmmotion_MoveBy", pulses, bool(ramped))
+        direction). With a scale, the distance is in units and rounds to the nearest pulse
+        (halves away from zero), which must not be 0."""
+        count = self._pulses("pulses", pulses, -MOVE_MAX, MOVE_MAX)
+        if count == 0:
+            raise ValueError("pulses must not be 0" if pulses == 0 else "pulses %s rounds to 0" % (pulses,))
+        self._start("move_by(%s)" % self._board._shown(self.number, pulses, count), _ARRIVING,
+                    "tlmmotion_MoveBy", count, bool(ramped))
 
     def move_to(self, position, ramped=True):
         """A preset feed to a position of the counter (a signed 32-bit value); nothing starts
-        when the axis is there."""
-        position = _whole("position", position, POSITION_MIN, POSITION_MAX)
-        self._start("move_to(%d)" % position, _ARRIVING, "tlmmotion_MoveTo", position, bool(ramped))
+        when the axis is there. With a scale, the position is in units and lands on the
+        nearest pulse (halves away from zero)."""
+        target = self._pulses("position", position, POSITION_MIN, POSITION_MAX)
+        self._start("move_to(%s)" % self._board._shown(self.number, position, target), _ARRIVING,
+                    "tlmmotion_MoveTo", target, bool(ramped))
 
     def jog(self, direction, ramped=True):
         """Continuous feed: direction +1 or -1."""
@@ -369,7 +811,11 @@ class Axis:
         self._start("jog(%+d)" % direction, _JOG_ENDINGS[direction], "tlmmotion_Jog", direction, bool(ramped))
 
     def home(self, z_phase=False):
-        self._start("home()", _ARRIVING, "tlmmotion_Home", bool(z_phase))
+        """Origin return: to OLS, or with z_phase to OLS and then the next Z mark; the position
+        becomes 0. A wait that ends otherwise raises HomingError, saying which phase failed."""
+        z_phase = bool(z_phase)
+        self._start("home(z_phase=True)" if z_phase else "home()", _ARRIVING, "tlmmotion_Home", z_phase,
+                    z_phase=z_phase)
 
     def stop(self, immediate=False):
         self._call("tlmmotion_Stop", bool(immediate))
@@ -406,10 +852,11 @@ class Axis:
 
     def wait(self, timeout=30.0):
         """Waits until the axis stands, at most timeout seconds (0..86400), and returns the
-        position when the move ended as it was meant to: a feed or an origin return arrived, a
-        jog was stopped or met the limit it ran towards, or nothing had been started. Any other
-        end raises MotionError with .reason and .position; at the timeout the axis is stopped
-        and MotionTimeout is raised. Ctrl+C stops the axis at once before it goes on.
+        position (in the axis' units) when the move ended as it was meant to: a feed or an
+        origin return arrived, a jog was stopped or met the limit or soft limit it ran towards,
+        or nothing had been started. Any other end raises MotionError with .reason and
+        .position (HomingError for an origin return); at the timeout the axis is stopped and
+        MotionTimeout is raised. Ctrl+C stops the axis at once before it goes on.
         .reason afterwards tells why it stopped (tellam.ARRIVED, PLUS_LIMIT, ...)."""
         seconds = _seconds("timeout", timeout, 0.0, TIMEOUT_MAX)
         clock = _WaitClock()
@@ -441,20 +888,20 @@ class Axis:
 
     def _ended(self, reason, position):
         self.reason = reason
-        started, endings = self._board._started.pop(self.number, None) or _NOTHING_STARTED
-        if reason in endings:
-            return position
-        if reason == TIMEOUT:
-            raise MotionTimeout(self.name, started, position)
-        raise MotionError(self.name, started, reason, position)
+        failure = self._board._ending(self.number, reason, position)
+        if failure:
+            raise failure
+        return self._board._to_units(self.number, position)
 
     @property
     def position(self):
-        return self._status().position
+        """The position counter, in the axis' units (pulses / scale)."""
+        return self._board._to_units(self.number, self._status().position)
 
     @property
     def speed(self):
-        return self._status().speed
+        """The current speed in units per second (0 when standing)."""
+        return self._board._to_units(self.number, self._status().speed)
 
     @property
     def status(self):
@@ -465,3 +912,16 @@ class Axis:
         s = _lib.MotionStatus()
         self._call("tlmmotion_GetStatus", ctypes.byref(s))
         return s
+
+
+def save_settings(path, board):
+    """Writes board.settings() to a JSON file."""
+    with open(path, "w", encoding="utf-8") as file:
+        json.dump(board.settings(), file, indent=2)
+        file.write("\n")
+
+
+def load_settings(path):
+    """The settings a JSON file holds, as a dict for board.apply(), which checks them."""
+    with open(path, encoding="utf-8") as file:
+        return json.load(file)

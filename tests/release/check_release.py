@@ -41,12 +41,14 @@ SIM_EXPORTS = ("Request Reset SetBoards GetBoards LoadBoards SaveBoards SetInput
                "ClearFaults ReadTrace ResetTrace FormatTraceLine GetState ClockScale ClockVirtual Sleep TickCount").split()
 SIM_EXPORTS = ["tlmsim_" + e for e in SIM_EXPORTS]
 LISTING = """README.txt bin/sim/tellamio.dll bin/tellamio.dll bin/tlmremove.exe bin/tlmtest4.exe bin/tlmtest6.exe
-  examples/CMakeLists.txt examples/limits.c examples/list_boards.c examples/move_axis.c include/tellam_controller.h
+  examples/CMakeLists.txt examples/limits.c examples/list_boards.c examples/move_axis.c examples/move_xy.c
+  include/tellam_controller.h
   include/tellam_protocol.h include/tellamio.h include/tellamio_sim.h include/tlmsim_control.h
   lib/cmake/tellamio/tellamio-config-version.cmake lib/cmake/tellamio/tellamio-config.cmake
   lib/libtellamio.dll.a lib/libtellamio_ordinals.a lib/libtellamio_sim.dll.a lib/tellamio.def lib/tellamio.lib
   lib/tellamio_ordinals.def lib/tellamio_sim.lib bin/tlmsim.sys bin/tellamio_motion.dll include/tellamio_motion.h
   lib/libtellamio_motion.dll.a lib/tellamio_motion.lib examples/python/move_axis.py examples/python/test_move.py
+  examples/python/move_xy.py examples/python/test_move_xy.py
   python/tellam/__init__.py python/tellam/_lib.py python/tellam/sim.py python/tellam-3.2.0-py3-none-any.whl""".split()
 # arch: (mingw triplet, clang triplet, lld-link machine, PE machine, the other arch's mingw,
 #        dlltool machine)
@@ -90,6 +92,10 @@ RUNS = [
     ([], ["move_axis.exe", "X", "0"], 2, [], USAGE, []),
     # The motion library from the archive (tellamio::motion): a jog that an active limit ends.
     (["input", "0", "Y", "+ELS", "on"], ["limits.exe", "Y", "+"], 0, [], "axis Y stopped by +ELS at 0", None),
+    # Two axes together to a point inside their soft limits; a point outside starts nothing.
+    ([], ["move_xy.exe"], 0, [], "X at 4000, Y at 1500", None),
+    ([], ["move_xy.exe", "12000", "10"], 1, [], "tlmmotion_MoveAxesTo: the point lies outside the travel 0..10000",
+     None),
 ]
 
 failures = 0
