@@ -90,13 +90,10 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/sdk-README.txt.in ${PROJECT_BINARY_DIR}
                @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${PROJECT_BINARY_DIR}/sdk-files/README.txt DESTINATION . COMPONENT sdk)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples COMPONENT sdk PATTERN "__pycache__" EXCLUDE)
-# The Python package, as source (python/tellam, beside the DLLs it loads once copied there)
-# and as a wheel for pip.
+# The Python package as source (python/tellam, beside the DLLs it loads once copied there);
+# its wheels, with the DLLs inside, come beside the archives.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/tellam DESTINATION python COMPONENT sdk
         PATTERN "__pycache__" EXCLUDE)
-install(CODE "execute_process(COMMAND \"${Python3_EXECUTABLE}\" \"${CMAKE_CURRENT_LIST_DIR}/make-wheel.py\"
-                \"${PROJECT_SOURCE_DIR}/python/tellam\" ${PROJECT_VERSION} \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/python\"
-                COMMAND_ERROR_IS_FATAL ANY)" COMPONENT sdk)
 # The manual as the tree has it when the release is made, without its sections for the
 # package's own developers: the archive's docs name no file outside the archive.
 install(CODE "execute_process(COMMAND \"${Python3_EXECUTABLE}\" \"${CMAKE_CURRENT_LIST_DIR}/sdk-docs.py\"

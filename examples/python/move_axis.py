@@ -2,9 +2,9 @@
 
     python move_axis.py [X|Y|Z|U|V|W [PULSES]]
 
-Without a board: put the simulated tellamio.dll (bin/sim) and tellamio_motion.dll in the
-folder named by TELLAM_LIBRARY_PATH. A move that does not arrive (a limit, the servo
-alarm, the timeout) ends the program with the reason.
+Without a board: set TELLAM_SIMULATED=1 for the simulated library (on Linux it always is).
+A move that does not arrive (a limit, the servo alarm, the timeout) ends the program with the
+reason.
 """
 import sys
 

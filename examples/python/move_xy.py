@@ -3,9 +3,9 @@ limits.
 
     python move_xy.py [X Y]
 
-Without a board: put the simulated tellamio.dll (bin/sim) and tellamio_motion.dll in the
-folder named by TELLAM_LIBRARY_PATH. A point outside the soft limits is refused before
-anything moves; a move that does not arrive ends the program with the reason.
+Without a board: set TELLAM_SIMULATED=1 for the simulated library (on Linux it always is).
+A point outside the soft limits is refused before anything moves; a move that does not
+arrive ends the program with the reason.
 """
 import sys
 

@@ -1,22 +1,16 @@
-"""A pytest of move_axis.py on the simulated board: no machine needed, and in virtual time,
+"""A pytest of move_axis.py on the simulated board: no machine needed. The fixture tellam_sim
+of the tellam package's pytest plugin starts each test on a fresh simulator in virtual time,
 where the clock moves only by the waits, so the moves take no real time.
 
-    TELLAM_LIBRARY_PATH=<folder of the simulated libraries> python -m pytest test_move.py
+    python -m pytest test_move.py
+    python -m pytest test_move.py --tellam-update-traces   # writes traces/*.txt anew
 """
 import pytest
 
 import move_axis
 import tellam
 
-pytestmark = pytest.mark.skipif(not tellam.simulated(), reason="needs the simulated tellamio library")
-
-
-@pytest.fixture(autouse=True)
-def virtual_time():
-    tellam.sim.reset()
-    tellam.sim.clock_virtual()
-    yield
-    tellam.sim.clock_run()
+pytestmark = pytest.mark.usefixtures("tellam_sim")
 
 
 def test_moves_there_and_back():
@@ -44,3 +38,12 @@ def test_a_jog_covers_what_its_speed_gives_in_the_time_waited():
         assert x.position == 1000
         x.stop(immediate=True)
         assert x.wait(timeout=1) == 1000
+
+
+def test_the_speeds_go_to_the_board_as_saved(tellam_sim):
+    with tellam.open_board() as board:
+        y = board.axis("Y")
+        y.init()
+        tellam_sim.reset_trace()  # what set_speeds sends, and no more
+        y.set_speeds(500, 5000, accel=0.2)
+    tellam_sim.assert_trace("traces/set_speeds.txt")  # the requests, as tlmsimctl trace shows them

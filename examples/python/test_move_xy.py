@@ -1,21 +1,13 @@
 """A pytest of move_xy.py on the simulated board, in virtual time (as test_move.py).
 
-    TELLAM_LIBRARY_PATH=<folder of the simulated libraries> python -m pytest test_move_xy.py
+    python -m pytest test_move_xy.py
 """
 import pytest
 
 import move_xy
 import tellam
 
-pytestmark = pytest.mark.skipif(not tellam.simulated(), reason="needs the simulated tellamio library")
-
-
-@pytest.fixture(autouse=True)
-def virtual_time():
-    tellam.sim.reset()
-    tellam.sim.clock_virtual()
-    yield
-    tellam.sim.clock_run()
+pytestmark = pytest.mark.usefixtures("tellam_sim")
 
 
 def test_moves_to_the_point_and_back():

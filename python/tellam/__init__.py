@@ -17,24 +17,39 @@ An axis may count in units of its own (axis.scale pulses per unit, axis.unit its
 board.move_to(X=..., Y=...) moves axes together, axis.soft_limits bounds their travel,
 board.settings() and board.apply() read and write an axis' setup as a dict, and
 board.watchdog(seconds) stops the board when the script stops making calls.
+
+Importing tellam loads no library: the first call that needs one loads tellamio and the motion
+library, from TELLAM_LIBRARY_PATH if set, else from the package (tellam/lib). On Windows that
+is the real library unless tellam.use_simulator() or TELLAM_SIMULATED=1 chose the simulated
+one first; on Linux it is the simulator. A library that cannot load raises LibraryError.
 """
 import collections
 import collections.abc
 import contextlib
 import ctypes
 import fractions
+import importlib
 import json
 import math
 import numbers
 import operator
+import os
 import time
+from typing import (TYPE_CHECKING, Any, ContextManager, Dict, Iterator, List, Mapping, NamedTuple, Optional, Sequence,
+                    Tuple, Union)
 
 from . import _lib
+from ._lib import LibraryError
+
+LibraryError.__module__ = __name__  # shown as tellam.LibraryError, where users catch it
+
+if TYPE_CHECKING:
+    from . import sim  # noqa: F401  (imported on first use, by __getattr__)
 
 __all__ = ["TellamError", "MotionError", "MotionTimeout", "HomingError", "HomingTimeout", "WatchdogError",
-           "BoardInfo", "Status", "simulated", "list_boards", "open_board", "Board", "Axis", "save_settings",
-           "load_settings", "ARRIVED", "PLUS_LIMIT", "MINUS_LIMIT", "STOPPED", "SERVO_ALARM", "TIMEOUT", "IDLE",
-           "SOFT_LIMIT", "NO_Z_MARK", "ERROR_TIMEOUT", "MOTERR_NO_AXIS", "MOTERR_NOT_STOPPED",
+           "LibraryError", "BoardInfo", "Status", "simulated", "use_simulator", "list_boards", "open_board", "Board",
+           "Axis", "save_settings", "load_settings", "ARRIVED", "PLUS_LIMIT", "MINUS_LIMIT", "STOPPED",
+           "SERVO_ALARM", "TIMEOUT", "IDLE", "SOFT_LIMIT", "NO_Z_MARK", "ERROR_TIMEOUT", "MOTERR_NO_AXIS", "MOTERR_NOT_STOPPED",
            "MOTERR_SERVO_ALARM", "MOTERR_CANCELLED", "MOTERR_READBACK", "MOTERR_SOFT_LIMIT", "MOTERR_WATCHDOG"]
 
 AXIS_NAMES = "XYZUVW"
@@ -114,15 +129,39 @@ _SNAP = fractions.Fraction(1, 10 ** 6)
 # The keys of an axis' entry in board.settings() and board.apply().
 _SETTINGS_KEYS = ("fl", "fh", "accel", "contacts", "soft_limits", "scale", "unit")
 
-BoardInfo = collections.namedtuple("BoardInfo", "bus device io_address irq management_number board_id")
-Status = collections.namedtuple(
-    "Status", "moving plus_limit minus_limit slow_down origin z_phase in_position servo_alarm")
+# A number a position, distance or speed is given in: pulses (int), or units of a scale.
+Real = Union[int, float, fractions.Fraction]
+# One read back: an int on an axis without a scale, a float in units otherwise.
+Units = Union[int, float]
+# board.settings() and board.apply(): {axis name: {key: value}}.
+Settings = Dict[str, Dict[str, Any]]
+PathLike = Union[str, "os.PathLike[str]"]
+
+
+class BoardInfo(NamedTuple):
+    bus: int
+    device: int
+    io_address: int
+    irq: int
+    management_number: int
+    board_id: int
+
+
+class Status(NamedTuple):
+    moving: bool
+    plus_limit: bool
+    minus_limit: bool
+    slow_down: bool
+    origin: bool
+    z_phase: bool
+    in_position: bool
+    servo_alarm: bool
 
 
 class TellamError(OSError):
     """A failed call: .function is the export's name, .code the Windows error code."""
 
-    def __init__(self, function, code, message=None):
+    def __init__(self, function: str, code: int, message: Optional[str] = None) -> None:
         if message is None:
             message = "%s failed: error 0x%X" % (function, code)
             if code in _ERROR_NAMES:
@@ -137,7 +176,7 @@ class WatchdogError(TellamError):
     time. .code is MOTERR_WATCHDOG; calls work again once the watchdog is set again (leaving or
     entering a board.watchdog() block)."""
 
-    def __init__(self, function, code=MOTERR_WATCHDOG):
+    def __init__(self, function: str, code: int = MOTERR_WATCHDOG) -> None:
         super().__init__(function, code, "%s failed: the watchdog stopped the board, as no motion call came "
                                          "within its time (error 0x%X, MOTERR_WATCHDOG)" % (function, code))
 
@@ -147,7 +186,8 @@ class MotionError(TellamError):
     ...) and .position, where the axis stands now (in the axis' units). .code is 0: the wait
     itself succeeded."""
 
-    def __init__(self, axis_name, started, reason, position, code=0, shown=None, what=None):
+    def __init__(self, axis_name: str, started: Optional[str], reason: int, position: Units, code: int = 0,
+                 shown: Optional[str] = None, what: Optional[str] = None) -> None:
         name, ended = _REASONS.get(reason, ("reason %d" % reason, "ended"))
         super().__init__("tlmmotion_Wait", code, "axis %s: %s %s, at position %s (%s)" % (
             axis_name, started or "the move", what or ended, position if shown is None else shown, name))
@@ -159,7 +199,7 @@ class MotionTimeout(MotionError, TimeoutError):
     """A move still under way at the timeout of its wait: the library stopped it. .code is 1460
     (ERROR_TIMEOUT)."""
 
-    def __init__(self, axis_name, started, position, shown=None):
+    def __init__(self, axis_name: str, started: Optional[str], position: Units, shown: Optional[str] = None) -> None:
         super().__init__(axis_name, started, TIMEOUT, position, ERROR_TIMEOUT, shown)
 
 
@@ -169,7 +209,8 @@ class HomingError(MotionError):
     mark), or "origin return" when a stop or the servo alarm ended a return with Z, which
     cannot tell the two apart; the message says why."""
 
-    def __init__(self, axis_name, started, reason, position, z_phase=False, shown=None):
+    def __init__(self, axis_name: str, started: Optional[str], reason: int, position: Units, z_phase: bool = False,
+                 shown: Optional[str] = None) -> None:
         phase, what = _HOMING_FAILURES.get(reason, (None, None))
         self.phase = phase or (_EITHER_PHASE if z_phase else _OLS_SEARCH)
         code = ERROR_TIMEOUT if reason in _HOMING_TIMEOUTS else 0
@@ -346,13 +387,24 @@ def _axis_settings(axis_name, entry):
     return fl, fh, accel, contacts, limits, scale, unit
 
 
-def simulated():
-    """True when the loaded tellamio is the simulated library; tellam.sim then controls it."""
-    return hasattr(_lib.tellamio, "tlmsim_Reset")
+def simulated() -> bool:
+    """True when tellamio is the simulated library, which tellam.sim then controls; loads the
+    libraries if no call has yet."""
+    return _lib.simulated()
 
 
-if simulated():
-    from . import sim  # noqa: E402
+def use_simulator() -> None:
+    """Chooses the simulated library, before the first call that needs a library (as
+    TELLAM_SIMULATED=1 does): on Windows tellam/lib/sim/tellamio.dll instead of the real
+    tellamio.dll. Linux has only the simulator. Once the real library is loaded, RuntimeError."""
+    _lib.use_simulator()
+
+
+def __getattr__(name: str) -> Any:
+    # tellam.sim without importing it, and without loading a library before it is used.
+    if name == "sim":
+        return importlib.import_module(".sim", __name__)
+    raise AttributeError("module %r has no attribute %r" % (__name__, name))
 
 
 class _WaitClock:
@@ -360,34 +412,36 @@ class _WaitClock:
     is the machine's time in every clock mode; the system's otherwise. A frozen simulated
     clock cannot wait: the pause is then real, and counts, so that the timeout still comes."""
 
-    def __init__(self):
-        self._simulated = simulated()
+    def __init__(self) -> None:
+        self._sim: Any = None
+        if simulated():
+            self._sim = importlib.import_module(".sim", __name__)
         self._start = self._now()
         self._frozen = 0.0
 
-    def _now(self):
-        return sim.tick_count() / 1000.0 if self._simulated else time.monotonic()
+    def _now(self) -> float:
+        return self._sim.tick_count() / 1000.0 if self._sim else time.monotonic()
 
-    def elapsed(self):
+    def elapsed(self) -> float:
         passed = self._now() - self._start
-        if self._simulated:
+        if self._sim:
             passed %= 2 ** 32 / 1000.0  # the tick count wraps
         return passed + self._frozen
 
-    def pause(self, seconds):
-        if self._simulated:
+    def pause(self, seconds: float) -> None:
+        if self._sim:
             try:
-                sim.sleep(seconds)
+                self._sim.sleep(seconds)
                 return
             except TellamError:
                 self._frozen += seconds
         time.sleep(seconds)
 
 
-def list_boards():
+def list_boards() -> List[BoardInfo]:
     """The boards the driver has found, in its order (an empty list for none)."""
     _lib.set_last_error(0)
-    count = _lib.tellamio.tlmio_GetDeviceCount(1)
+    count = _lib.tellamio().tlmio_GetDeviceCount(1)
     if count == 0:
         error = _lib.last_error()
         if error:
@@ -395,12 +449,12 @@ def list_boards():
         return []
     room = _lib.DWORD(count)
     records = (_lib.DeviceInfo * count)()
-    _check("tlmio_GetDeviceInfo", _lib.tellamio.tlmio_GetDeviceInfo(ctypes.byref(room), records))
+    _check("tlmio_GetDeviceInfo", _lib.tellamio().tlmio_GetDeviceInfo(ctypes.byref(room), records))
     return [BoardInfo(r.BusNumber, r.DeviceNumber, r.IoAddress, r.IrqNumber, r.ManagementNumber, r.BoardId)
             for r in records[:room.value]]
 
 
-def open_board(management_number=None, board_id=None):
+def open_board(management_number: Optional[int] = None, board_id: Optional[int] = None) -> "Board":
     """Opens the first board, or the one with that management number or board ID."""
     if management_number is not None and board_id is not None:
         raise ValueError("give a management number or a board ID, not both")
@@ -415,10 +469,10 @@ def open_board(management_number=None, board_id=None):
             raise TellamError("tlmio_GetDeviceCount", 2)  # ERROR_FILE_NOT_FOUND: no board
         info.ManagementNumber = boards[0].management_number
     if board_id is not None:
-        handle = _lib.tellamio.tlmio_OpenDeviceID(ctypes.byref(info))
+        handle = _lib.tellamio().tlmio_OpenDeviceID(ctypes.byref(info))
         name = "tlmio_OpenDeviceID"
     else:
-        handle = _lib.tellamio.tlmio_OpenDevice(ctypes.byref(info))
+        handle = _lib.tellamio().tlmio_OpenDevice(ctypes.byref(info))
         name = "tlmio_OpenDevice"
     if handle == INVALID_HANDLE:
         raise TellamError(name, _lib.last_error())
@@ -428,20 +482,20 @@ def open_board(management_number=None, board_id=None):
 class Board:
     """An open board. Use it in a with-block, or call close()."""
 
-    def __init__(self, handle):
+    def __init__(self, handle: int) -> None:
         # Set first, so that close() and __del__ of a board whose open failed do nothing.
-        self._handle = None
-        self._motion = None
+        self._handle: Optional[int] = None
+        self._motion: Optional[int] = None
         # Per axis number, what was last started (a _Start) and each axis' scale and unit:
         # Axis objects come and go, the board keeps these for the next one.
-        self._started = {}
-        self._scales = {}
-        self._units = {}
+        self._started: Dict[int, _Start] = {}
+        self._scales: Dict[int, Real] = {}
+        self._units: Dict[int, str] = {}
         self._watchdog_ms = 0  # what leaving a watchdog block sets again
         motion = _lib.MOTION()
-        if not _lib.motion.tlmmotion_Open(handle, ctypes.byref(motion)):
+        if not _lib.motion().tlmmotion_Open(handle, ctypes.byref(motion)):
             error = _lib.last_error()
-            _lib.tellamio.tlmio_CloseDevice(handle)
+            _lib.tellamio().tlmio_CloseDevice(handle)
             raise TellamError("tlmmotion_Open", error)
         self._handle, self._motion = handle, motion.value
         count = _lib.LONG()
@@ -453,13 +507,13 @@ class Board:
             raise
         self.axis_count = count.value
 
-    def _call(self, name, *args):
+    def _call(self, name: str, *args: Any) -> None:
         motion = self._motion
         if motion is None:
             raise TellamError(name, LIBERR_HANDLE)  # the board is closed
-        _check(name, getattr(_lib.motion, name)(motion, *args))
+        _check(name, getattr(_lib.motion(), name)(motion, *args))
 
-    def axis(self, which):
+    def axis(self, which: Union[str, int]) -> "Axis":
         """An axis by name ("X" .. "W") or number (0 ..); ValueError for one the board lacks."""
         return Axis(self, self._number(which))
 
@@ -524,7 +578,7 @@ class Board:
             return MotionTimeout(name, start.text, at, shown)
         return MotionError(name, start.text, reason, at, shown=shown)
 
-    def move_to(self, *, ramped=True, **targets):
+    def move_to(self, *, ramped: bool = True, **targets: Real) -> None:
         """A coordinated move of the axes named to their targets, in each axis' units, so that
         they arrive together: board.move_to(X=1000, Y=2000). The axis with the longest move
         keeps its speeds, the others' are scaled down; a target lands on the nearest pulse
@@ -536,7 +590,7 @@ class Board:
                   for number, value in zip(numbers_, targets.values())]
         self._move_axes("move_to", numbers_, list(targets.values()), pulses, pulses, ramped)
 
-    def move_by(self, *, ramped=True, **distances):
+    def move_by(self, *, ramped: bool = True, **distances: Real) -> None:
         """As move_to, by a distance for each axis from where it stands (nonzero, in its units):
         board.move_by(X=500, Y=-200)."""
         numbers_ = self._numbers(list(distances))
@@ -559,7 +613,7 @@ class Board:
             "tlmmotion_MoveAxesTo", count, (_lib.WORD * count)(*numbers_), (_lib.LONG * count)(*targets),
             bool(ramped)))
 
-    def wait(self, *axes, timeout=30.0):
+    def wait(self, *axes: Union[str, int], timeout: float = 30.0) -> Dict[str, Units]:
         """Waits until every axis named stands, at most timeout seconds (0..86400) in all, and
         returns {name: position} when each move ended as it was meant to (as Axis.wait judges
         it). Otherwise it raises MotionError (MotionTimeout at the timeout, where every axis
@@ -599,17 +653,17 @@ class Board:
             raise min(failures, key=lambda failure: failure.reason == STOPPED)
         return {AXIS_NAMES[number]: self._to_units(number, ended[number][1]) for number in numbers_}
 
-    def stop_all(self):
+    def stop_all(self) -> None:
         """A decelerating stop to every axis of the board, whoever started it."""
         self._call("tlmmotion_StopAll")
 
-    def settings(self):
+    def settings(self) -> Settings:
         """Every axis' setup as a plain dict, keyed by axis name: {"X": {"fl": ..., "fh": ...,
         "accel": ..., "contacts": {...}, "soft_limits": [min, max] or None, "scale": ...,
         "unit": ...}, ...}, speeds and limits in the axis' units. board.apply() takes it."""
         return {AXIS_NAMES[number]: Axis(self, number)._settings() for number in range(self.axis_count)}
 
-    def apply(self, settings):
+    def apply(self, settings: Mapping[str, Mapping[str, Any]]) -> None:
         """Writes axis setups in the form settings() gives, for the axes it names. Everything is
         checked before anything is written: an unknown axis, a key missing or unknown, or a bad
         value raises ValueError naming the axis and the key. Speeds round to the nearest whole
@@ -629,7 +683,7 @@ class Board:
                 axis._call("tlmmotion_SetSoftLimits", *limits)
             self._scales[number], self._units[number] = scale, unit
 
-    def watchdog(self, seconds):
+    def watchdog(self, seconds: float) -> ContextManager["Board"]:
         """A with-block during which the script must make a motion call on the board (any, or
         feed()) at least every seconds (0 < seconds <= 86400, to the millisecond) while an axis
         it started moves; otherwise the library stops every axis of the board, and every later
@@ -642,7 +696,7 @@ class Board:
         return self._watching(max(1, int(round(seconds * 1000))))
 
     @contextlib.contextmanager
-    def _watching(self, ms):
+    def _watching(self, ms: int) -> Iterator["Board"]:
         outer = self._watchdog_ms
         self._call("tlmmotion_SetWatchdog", ms)
         self._watchdog_ms = ms
@@ -653,11 +707,11 @@ class Board:
             if self._motion is not None:  # closed inside the block: nothing left to watch
                 self._call("tlmmotion_SetWatchdog", outer)
 
-    def feed(self):
+    def feed(self) -> None:
         """Tells the watchdog the script is alive, and does nothing else."""
         self._call("tlmmotion_Feed")
 
-    def close(self):
+    def close(self) -> None:
         """Stops every axis moved, then closes the board; the first failure is raised. Closing a
         closed board does nothing."""
         stop_error = self._close_motion()
@@ -674,7 +728,7 @@ class Board:
         # value is never given out again, so a second close cannot reach another board.
         if self._motion is None:
             return 0
-        error = 0 if _lib.motion.tlmmotion_Close(self._motion) else _lib.last_error()
+        error = 0 if _lib.motion().tlmmotion_Close(self._motion) else _lib.last_error()
         self._motion = None
         return 0 if error == LIBERR_HANDLE else error
 
@@ -685,14 +739,13 @@ class Board:
         handle, self._handle = self._handle, None
         if handle is None:
             return 0
-        return 0 if _lib.tellamio.tlmio_CloseDevice(handle) else _lib.last_error()
+        return 0 if _lib.tellamio().tlmio_CloseDevice(handle) else _lib.last_error()
 
-    def __enter__(self):
+    def __enter__(self) -> "Board":
         return self
 
-    def __exit__(self, *exc):
-        self.close()
-        return False
+    def __exit__(self, *exc: Any) -> None:
+        self.close()  # and the exception, if any, goes on
 
     def __del__(self):
         # A board dropped without close() still stops the axes it moved. Quiet: at the
@@ -706,13 +759,13 @@ class Board:
 class Axis:
     """One axis of an open board."""
 
-    def __init__(self, board, number):
+    def __init__(self, board: Board, number: int) -> None:
         self._board = board
         self.number = number
         self.name = AXIS_NAMES[number]
-        self.reason = None
+        self.reason: Optional[int] = None
 
-    def _call(self, name, *args):
+    def _call(self, name: str, *args: Any) -> None:
         self._board._call(name, self.number, *args)
 
     def _start(self, started, endings, name, *args, z_phase=None):
@@ -722,26 +775,26 @@ class Axis:
         return _pulses(name, value, self.scale, low, high, rounding)
 
     @property
-    def scale(self):
+    def scale(self) -> Real:
         """Pulses per unit of this axis' positions, distances and speeds: a positive finite
         number, 1 (pulses) unless set. The board keeps it for the axis."""
         return self._board._scale(self.number)
 
     @scale.setter
-    def scale(self, value):
+    def scale(self, value: Real) -> None:
         self._board._scales[self.number] = _scale_value("scale", value)
 
     @property
-    def unit(self):
+    def unit(self) -> str:
         """The name of the axis' unit in messages, "pulse" unless set."""
         return self._board._unit(self.number)
 
     @unit.setter
-    def unit(self, value):
+    def unit(self, value: str) -> None:
         self._board._units[self.number] = _unit_value("unit", value)
 
     @property
-    def soft_limits(self):
+    def soft_limits(self) -> Optional[Tuple[Units, Units]]:
         """(min, max), the travel the library allows the axis, in its units; None for none.
         Set (min, max) or None (clears). Given in units, they round inwards to whole pulses (min
         up, max down), so that the axis never passes them. A move whose target lies outside
@@ -754,7 +807,7 @@ class Axis:
         return self._board._to_units(self.number, low.value), self._board._to_units(self.number, high.value)
 
     @soft_limits.setter
-    def soft_limits(self, limits):
+    def soft_limits(self, limits: Optional[Sequence[Real]]) -> None:
         pulses = _soft_limit_pulses("soft_limits", limits, self.scale)
         if pulses is None:
             self._call("tlmmotion_ClearSoftLimits")
@@ -771,12 +824,12 @@ class Axis:
                   "scale": self.scale, "unit": self.unit}
         return {key: values[key] for key in _SETTINGS_KEYS}
 
-    def init(self):
+    def init(self) -> None:
         """Resets the axis to the test program's defaults."""
         self._board._started.pop(self.number, None)  # the reset ends whatever ran
         self._call("tlmmotion_Init")
 
-    def set_speeds(self, fl, fh, accel):
+    def set_speeds(self, fl: Real, fh: Real, accel: float) -> None:
         """FL and FH in pulses per second (1..32766, FH >= FL), acceleration time in seconds
         (0.010..9999.999). With a scale, FL and FH are units per second and round to the
         nearest whole pulse per second (halves away from zero), which must be in range."""
@@ -785,7 +838,7 @@ class Axis:
         accel = _seconds("accel", accel, ACCEL_MIN, ACCEL_MAX)
         self._call("tlmmotion_SetSpeeds", fl, fh, accel)
 
-    def move_by(self, pulses, ramped=True):
+    def move_by(self, pulses: Real, ramped: bool = True) -> None:
         """A preset feed of pulses (nonzero, at most 2147483647 either way; the sign gives the
         direction). With a scale, the distance is in units and rounds to the nearest pulse
         (halves away from zero), which must not be 0."""
@@ -795,7 +848,7 @@ class Axis:
         self._start("move_by(%s)" % self._board._shown(self.number, pulses, count), _ARRIVING,
                     "tlmmotion_MoveBy", count, bool(ramped))
 
-    def move_to(self, position, ramped=True):
+    def move_to(self, position: Real, ramped: bool = True) -> None:
         """A preset feed to a position of the counter (a signed 32-bit value); nothing starts
         when the axis is there. With a scale, the position is in units and lands on the
         nearest pulse (halves away from zero)."""
@@ -803,30 +856,31 @@ class Axis:
         self._start("move_to(%s)" % self._board._shown(self.number, position, target), _ARRIVING,
                     "tlmmotion_MoveTo", target, bool(ramped))
 
-    def jog(self, direction, ramped=True):
+    def jog(self, direction: int, ramped: bool = True) -> None:
         """Continuous feed: direction +1 or -1."""
         direction = _whole("direction", direction, -1, 1)
         if direction == 0:
             raise ValueError("direction must be +1 or -1")
         self._start("jog(%+d)" % direction, _JOG_ENDINGS[direction], "tlmmotion_Jog", direction, bool(ramped))
 
-    def home(self, z_phase=False):
+    def home(self, z_phase: bool = False) -> None:
         """Origin return: to OLS, or with z_phase to OLS and then the next Z mark; the position
         becomes 0. A wait that ends otherwise raises HomingError, saying which phase failed."""
         z_phase = bool(z_phase)
         self._start("home(z_phase=True)" if z_phase else "home()", _ARRIVING, "tlmmotion_Home", z_phase,
                     z_phase=z_phase)
 
-    def stop(self, immediate=False):
+    def stop(self, immediate: bool = False) -> None:
         self._call("tlmmotion_Stop", bool(immediate))
 
-    def servo_on(self, on=True):
+    def servo_on(self, on: bool = True) -> None:
         self._call("tlmmotion_ServoOn", bool(on))
 
-    def servo_reset(self, on=True):
+    def servo_reset(self, on: bool = True) -> None:
         self._call("tlmmotion_ServoReset", bool(on))
 
-    def set_contacts(self, els=None, dls=None, ols=None, inpos=None, svalm=None):
+    def set_contacts(self, els: Optional[str] = None, dls: Optional[str] = None, ols: Optional[str] = None,
+                     inpos: Optional[str] = None, svalm: Optional[str] = None) -> None:
         """The contact type of inputs, "A" (normally open) or "B" (normally closed); els is
         +ELS and -ELS together. An input not given keeps its setting."""
         given = [(name, _contact(name, value)) for name, value in
@@ -840,7 +894,7 @@ class Axis:
         self._call("tlmmotion_SetContacts", bits)
 
     @property
-    def contacts(self):
+    def contacts(self) -> Dict[str, str]:
         """{"els": "A" or "B", "dls": ..., "ols": ..., "inpos": ..., "svalm": ...}"""
         bits = self._contact_bits()
         return {name: "A" if bits & bit == bit else "B" for name, bit in _CONTACT_BITS.items()}
@@ -850,7 +904,7 @@ class Axis:
         self._call("tlmmotion_GetContacts", ctypes.byref(bits))
         return bits.value
 
-    def wait(self, timeout=30.0):
+    def wait(self, timeout: float = 30.0) -> Units:
         """Waits until the axis stands, at most timeout seconds (0..86400), and returns the
         position (in the axis' units) when the move ended as it was meant to: a feed or an
         origin return arrived, a jog was stopped or met the limit or soft limit it ran towards,
@@ -894,17 +948,17 @@ class Axis:
         return self._board._to_units(self.number, position)
 
     @property
-    def position(self):
+    def position(self) -> Units:
         """The position counter, in the axis' units (pulses / scale)."""
         return self._board._to_units(self.number, self._status().position)
 
     @property
-    def speed(self):
+    def speed(self) -> Units:
         """The current speed in units per second (0 when standing)."""
         return self._board._to_units(self.number, self._status().speed)
 
     @property
-    def status(self):
+    def status(self) -> Status:
         s = self._status()
         return Status(bool(s.moving), *(bool(s.inputs & bit) for bit in (1, 2, 4, 8, 16, 32, 64)))
 
@@ -914,14 +968,14 @@ class Axis:
         return s
 
 
-def save_settings(path, board):
+def save_settings(path: PathLike, board: Board) -> None:
     """Writes board.settings() to a JSON file."""
     with open(path, "w", encoding="utf-8") as file:
         json.dump(board.settings(), file, indent=2)
         file.write("\n")
 
 
-def load_settings(path):
+def load_settings(path: PathLike) -> Settings:
     """The settings a JSON file holds, as a dict for board.apply(), which checks them."""
     with open(path, encoding="utf-8") as file:
         return json.load(file)

@@ -49,7 +49,10 @@ LISTING = """README.txt bin/sim/tellamio.dll bin/tellamio.dll bin/tlmremove.exe 
   lib/tellamio_ordinals.def lib/tellamio_sim.lib bin/tlmsim.sys bin/tellamio_motion.dll include/tellamio_motion.h
   lib/libtellamio_motion.dll.a lib/tellamio_motion.lib examples/python/move_axis.py examples/python/test_move.py
   examples/python/move_xy.py examples/python/test_move_xy.py
-  python/tellam/__init__.py python/tellam/_lib.py python/tellam/sim.py python/tellam-3.2.0-py3-none-any.whl""".split()
+  python/tellam/__init__.py python/tellam/_lib.py python/tellam/sim.py python/tellam/py.typed
+  python/tellam/pytest_plugin.py examples/python/traces/set_speeds.txt""".split()
+# The wheel of each archive's architecture, beside it in dist/.
+WHEEL_TAGS = {"win32": "win32", "win64": "win_amd64"}
 # arch: (mingw triplet, clang triplet, lld-link machine, PE machine, the other arch's mingw,
 #        dlltool machine)
 ARCHES = {
@@ -121,7 +124,7 @@ def check_archive(arch, path, sdk):
         infos = z.infolist()
         z.extractall(sdk)
     names = [i.filename for i in infos]
-    expected = sorted(LISTING)
+    expected = sorted(LISTING + ["python/tellam-%s-py3-none-%s.whl" % (VERSION, WHEEL_TAGS[arch])])
     if os.path.exists(os.path.join(TREE, "tlmsimctl", "CMakeLists.txt")):
         expected = sorted(expected + ["bin/tlmsimctl.exe"])
     docs = os.path.join(TREE, "docs")
@@ -149,14 +152,6 @@ def check_archive(arch, path, sdk):
         stated = re.findall(r"^#define TELLAMIO_VERSION_(?:MAJOR|MINOR|PATCH) (\d+)", f.read(), re.M)
     check(".".join(stated) == VERSION and dll.version_info()[0] == VERSION + ".0",
           arch + " tellamio.h states the version of tellamio.dll", VERSION, (stated, dll.version_info()[0]))
-    # The wheel installs with pip, offline, and holds the package as the archive ships it.
-    wheel = os.path.join(sdk, "python", "tellam-%s-py3-none-any.whl" % VERSION)
-    target = os.path.join(sdk, "wheel-installed")
-    r = run(["/usr/bin/python3", "-m", "pip", "install", "-q", "--no-index", "--no-deps", "--target", target, wheel])
-    same = r.returncode == 0 and all(
-        open(os.path.join(target, "tellam", f), "rb").read() == open(os.path.join(sdk, "python", "tellam", f), "rb").read()
-        for f in ("__init__.py", "_lib.py", "sim.py"))
-    check(same, arch + " the wheel installs with pip and holds python/tellam", True, r.stderr.strip()[-300:] or same)
     sim = PE(open(os.path.join(sdk, "bin", "sim", "tellamio.dll"), "rb").read())
     want = {i + 1: n for i, n in enumerate(EXPORTS + SIM_EXPORTS)}
     check(sim.machine == pe_machine, arch + " sim/tellamio.dll machine", hex(pe_machine), hex(sim.machine))
@@ -276,6 +271,32 @@ def run_examples(arch, build, sdk, prefix):
         run([session, "stop"], env=env)
 
 
+def check_wheel(arch, dist, work):
+    """The architecture's wheel installs as pip installs it for that Windows, offline; its DLLs
+    are of the wheel's machine, and the package finds them where it looks by default."""
+    pe_machine, tag = ARCHES[arch][3], WHEEL_TAGS[arch]
+    wheel = os.path.join(dist, "tellam-%s-py3-none-%s.whl" % (VERSION, tag))
+    target = os.path.join(work, "wheel-" + tag)
+    r = run(["/usr/bin/python3", "-m", "pip", "install", "-q", "--no-index", "--platform", tag, "--only-binary=:all:",
+             "--no-deps", "--target", target, wheel])
+    if not check(r.returncode == 0, arch + " the wheel installs for " + tag, 0, r.stderr.strip()[-300:]):
+        return
+    r = run(["/usr/bin/python3", "-c", "import sys, tellam._lib as l\nfor s in (False, True): "
+             "print('\\n'.join(l.library_files(sys.argv[1], s)))", tag], cwd=target,
+            env={"PATH": os.environ["PATH"], "PYTHONPATH": target})
+    files = r.stdout.split()
+    check(r.returncode == 0 and len(files) == 4 and all(f.startswith(target) for f in files),
+          arch + " the installed package looks inside itself for its DLLs", "4 files in " + target, files or r.stderr)
+    for path in files:
+        there = os.path.exists(path)
+        machine = PE(open(path, "rb").read()).machine if there else None
+        check(machine == pe_machine, "%s wheel %s machine" % (arch, os.path.relpath(path, target)), hex(pe_machine),
+              hex(machine) if there else "missing")
+    same = all(open(os.path.join(target, "tellam", f), "rb").read() ==
+               open(os.path.join(TREE, "python", "tellam", f), "rb").read() for f in ("__init__.py", "_lib.py", "sim.py"))
+    check(same, arch + " the wheel holds python/tellam", True, same)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--dist", default=os.path.join(TREE, "dist"))
@@ -290,6 +311,7 @@ def main():
             continue
         sdk = os.path.join(args.work, arch)
         build = check_archive(arch, path, sdk)
+        check_wheel(arch, args.dist, args.work)
         run_examples(arch, build, sdk, os.path.join(os.path.abspath(args.builds), arch, "wineprefix"))
     print("check_release: %d failed" % failures)
     return 1 if failures else 0
