@@ -773,7 +773,7 @@ BOOL WINAPI tlmmotion_StopAll(TLMMOTION motion) {
     return TRUE;
 }
 
-// StopGroup on the way out of a poll, leaving the poll's own error for its caller.
+// StopGroup on the way out of a poll or a wait, leaving the error it may have for its caller.
 static void StopGroupKeepingError(MotionBoard* m, LONG group) {
     DWORD error = GetLastError();
     StopGroup(m, group, TLM_CMD_DECEL_STOP);
@@ -872,14 +872,6 @@ static bool AxesValid(const MotionBoard* m, LONG set) {
     for (WORD axis = 0; axis < TLMMOTION_MAX_AXES; ++axis)
         if ((set & (1L << axis)) && !AxisValid(m, axis)) return false;
     return true;
-}
-
-// Stops every axis of the set, decelerating, and leaves the first error for the caller.
-static void StopAxesKeepingError(MotionBoard* m, LONG set) {
-    DWORD error = GetLastError();
-    for (WORD axis = 0; axis < m->axisCount; ++axis)
-        if (set & (1L << axis)) StopAxis(m, axis, TLM_CMD_DECEL_STOP);
-    SetLastError(error);
 }
 
 // The speeds of one axis of a coordinated move, its share of the lead's: the whole pulses per
@@ -1013,7 +1005,7 @@ BOOL WINAPI tlmmotion_WaitAxes(TLMMOTION motion, LONG count, const WORD* axes, D
         if (ok && waiting != 0) Pause(&m->clock, POLL_MS);
     }
     // A wait that fails cannot watch the axes any more: they stop before the error is told.
-    if (!ok && waiting != 0 && GetLastError() != MOTERR_NO_AXIS) StopAxesKeepingError(m, waiting);
+    if (!ok && waiting != 0 && GetLastError() != MOTERR_NO_AXIS) StopGroupKeepingError(m, waiting);
     if (ok) {
         for (LONG i = 0; i < count; ++i) {
             positions[i] = counter[i];
