@@ -138,10 +138,11 @@ protected:
         return search.found;
     }
 
-    // Sends a message that may open boxes, then answers them.
+    // Sends a message that may open boxes, without waiting for its handler, which a box keeps
+    // from returning; then answers them. AnswerBoxes' WM_NULL is handled after it, or by the loop
+    // of the box it opened.
     std::vector<std::string> SendAndAnswer(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        DWORD_PTR result = 0;
-        SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, 200, &result);
+        SendNotifyMessageW(window, message, wParam, lParam);
         return AnswerBoxes();
     }
 
