@@ -1,7 +1,7 @@
 // Long use of the real 64-bit tellamio.dll against tlmsim.sys under Wine: many open/close
 // cycles, and sixteen boards open at once, leave no handle open in the driver and let
 // neither the process' handle count nor its private memory grow.
-//   tellamio_longuse_test [--cycles=N]   (default 10000)
+//   tellamio_longuse_test [--cycles=N]   (default 5000)
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@ using tlmwin::SimDriver;
 
 namespace {
 
-int g_cycles = 10000;
+int g_cycles = 5000;
 
 // Private memory may move by a few pages as Wine's and the C runtime's heaps settle; a leak
 // of one record or buffer per cycle would grow it by hundreds of kilobytes.
@@ -105,7 +105,7 @@ TEST_F(LongUse, OpenCloseCyclesLeaveNothingBehind) {
         // moment (the simulated library's cycles take microseconds).
         Sleep(500);
         Usage before = ProcessUsage();
-        int cycles = o.byId ? g_cycles / 10 : g_cycles;
+        int cycles = o.byId ? g_cycles / 5 : g_cycles;
         for (int i = 0; i < cycles && failures == 0; ++i) cycle(&failures);
         EXPECT_EQ(0, failures);
         ExpectNoGrowth(before, "the cycles");
