@@ -486,9 +486,8 @@ TEST_F(Tlmtest6, SwitchesPagesByTheRules) {
         std::vector<TlmSimTraceEntry> entries = Trace();
         // The switch's own status 1 reads, told from those of the operation page's monitor: the
         // lamp poll follows each with status 2 of the axis, the motion poll reads register 9 first.
-        // When the last entry is a status 1 read under an operation page, whose monitor polls on,
-        // what follows it tells: the trace is read again once it has grown (a lamp poll's next
-        // read comes within the same timer message). A settings page polls nothing.
+        // When the last entry is a status 1 read under an operation page (a settings page polls
+        // nothing), what follows it tells: the trace is read again once it has grown.
         auto isStatus1 = [](const TlmSimTraceEntry& e) {
             return e.code == READ_BYTE && e.port < 0x80 && (e.port & 0x0F) == 0;
         };

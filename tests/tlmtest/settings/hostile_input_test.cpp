@@ -138,9 +138,8 @@ protected:
         return search.found;
     }
 
-    // Sends a message that may open boxes, without waiting for its handler, which a box keeps
-    // from returning; then answers them. AnswerBoxes' WM_NULL is handled after it, or by the loop
-    // of the box it opened.
+    // Sends a message that may open boxes, not waiting for a handler a box holds up; then answers
+    // them (their WM_NULL is handled after the handler, or by the loop of the box it opened).
     std::vector<std::string> SendAndAnswer(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         SendNotifyMessageW(window, message, wParam, lParam);
         return AnswerBoxes();
