@@ -34,6 +34,7 @@ def test_lists_the_simulated_board():
 
 
 def test_moves_reach_their_targets(x):
+    tellam.sim.clock_virtual()
     x.move_by(3000)
     assert x.wait(timeout=30) == 3000 and x.reason == tellam.ARRIVED
     x.move_to(1000, ramped=False)
