@@ -165,6 +165,14 @@ bool Program::StartWithHook(const std::wstring& dllName, const char* procedure, 
 
 bool Program::Running() const { return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
 
+std::string Program::State() const {
+    DWORD code = 0;
+    if (Running() || !process_.hProcess || !GetExitCodeProcess(process_.hProcess, &code)) return "running";
+    char text[48];
+    snprintf(text, sizeof text, "ended with exit code %#lx", (unsigned long)code);
+    return text;
+}
+
 HWND Program::MainWindow() const {
     for (HWND w : TopLevelWindows(pid()))
         if (ClassOf(w) == L"MainDlg") return w;

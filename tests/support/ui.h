@@ -68,6 +68,8 @@ public:
     // Waits for the end of the program; false on timeout. *exitCode gets its exit code.
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
     bool Running() const;
+    // What a test that lost the program reports: "running", or how it ended.
+    std::string State() const;
     // Message boxes of the program now on screen.
     std::vector<MessageBoxSeen> MessageBoxes() const;
     // The windows of the program's message boxes, shown or still being made.

@@ -56,7 +56,7 @@ protected:
     void StartToFirstPage(ui::Program* program) {
         ASSERT_NO_FATAL_FAILURE(Start(program));
         ASSERT_TRUE(program->WaitForPage(0, kTimeout))
-            << "page 0 was not shown; message boxes: " << pagetest::BoxesSeen(*program);
+            << "page 0 was not shown; message boxes: " << pagetest::BoxesSeen(*program) << "; " << program->State();
     }
 
     // Expects one plain message box (empty caption, OK only, no icon, owned by the main
@@ -154,7 +154,8 @@ TEST_F(Tlmtest6, StartsOnEachBoardSetAndCountsTheAxes) {
         ui::Program program;
         ASSERT_NO_FATAL_FAILURE(Start(&program));
         if (c.duplicateMessage) ASSERT_NO_FATAL_FAILURE(ExpectNotice(&program, kDuplicateIds));
-        ASSERT_TRUE(program.WaitForPage(0, kTimeout)) << "page 0 not shown; boxes: " << pagetest::BoxesSeen(program);
+        ASSERT_TRUE(program.WaitForPage(0, kTimeout))
+            << "page 0 not shown; boxes: " << pagetest::BoxesSeen(program) << "; " << program.State();
         EXPECT_EQ(program.SelectedTab(), 0);
         // No second notice follows the first.
         Sleep(300);
