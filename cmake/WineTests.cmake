@@ -44,14 +44,17 @@ endif()
 set(TLM_WINE_SESSION ${PROJECT_SOURCE_DIR}/tools/wine-session CACHE INTERNAL "")
 set(TLM_WINE_RUN ${PROJECT_SOURCE_DIR}/tools/wine-run CACHE INTERNAL "")
 # The exit code of tools/wine-session and tools/wine-run for a program this machine cannot run
-# (32-bit code on a kernel that refuses it): the test is skipped, not failed.
+# (32-bit code without Wine's 32-bit half or on a kernel that refuses it): the test is skipped,
+# not failed.
 set(TLM_WINE_SKIPPED 77 CACHE INTERNAL "")
+# What every test session asks of tools/wine-session besides its prefix: unmanaged windows.
+set(TLM_WINE_TEST_SESSION TLM_WINE_UNMANAGED=1 CACHE INTERNAL "")
 set(TLM_WINE_ENV
   TLM_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix TLM_WINEARCH=${TELLAM_WINEARCH}
-  TLM_SIM_DRIVER=${CMAKE_BINARY_DIR}/bin/tlmsim.sys TLM_WINE_UNMANAGED=1 CACHE INTERNAL "")
+  TLM_SIM_DRIVER=${CMAKE_BINARY_DIR}/bin/tlmsim.sys ${TLM_WINE_TEST_SESSION} CACHE INTERNAL "")
 set(TLM_WOW64_ENV
   TLM_WINEPREFIX=${CMAKE_BINARY_DIR}/wow64/wineprefix TLM_WINEARCH=win64 TLM_WINE_WOW64=1
-  TLM_SIM_DRIVER=${CMAKE_BINARY_DIR}/wow64/bin/tlmsim.sys TLM_WINE_UNMANAGED=1 CACHE INTERNAL "")
+  TLM_SIM_DRIVER=${CMAKE_BINARY_DIR}/wow64/bin/tlmsim.sys ${TLM_WINE_TEST_SESSION} CACHE INTERNAL "")
 
 # GoogleTest for Windows.
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
