@@ -545,21 +545,26 @@ TEST_F(MotionNative, AnOriginReturnSaysWhichPhaseFailed) {
 }
 
 // The watchdog stops what moves once the program falls silent, refuses calls until it is set
-// again, and lets a program that keeps calling move on.
+// again, and lets a program that keeps calling move on. It measures in the simulator's clock,
+// here frozen and moved on by hand, so that no pause of a loaded machine counts as silence.
 TEST_F(MotionNative, TheWatchdogStopsTheBoardOfASilentProgram) {
+    const unsigned long long ms = 1000000;  // ns
+    ASSERT_EQ(0u, tlmsim_ClockFreeze());
     ASSERT_TRUE(tlmmotion_SetSpeeds(motion, X, 500, 500, 0.01));
     ASSERT_TRUE(tlmmotion_SetWatchdog(motion, 200));
     ASSERT_TRUE(tlmmotion_Jog(motion, X, 1, FALSE));
-    for (int i = 0; i < 60; ++i) {
-        Sleep(10);
-        ASSERT_TRUE(tlmmotion_Feed(motion));
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(0u, tlmsim_ClockAdvance(150 * ms));
+        Sleep(20);  // the watchdog looks every 5 ms
+        ASSERT_TRUE(tlmmotion_Feed(motion)) << "fed every 150 ms, refused after " << i;
     }
-    DWORD silent = GetTickCount();  // from the last call on
-    EXPECT_TRUE(Moving(X)) << "fed every 10 ms, the jog runs on";
-    while (Moving(X) && GetTickCount() - silent < 5000) Sleep(1);
-    EXPECT_FALSE(Moving(X));
-    // Both clocks count whole milliseconds: a little short of the period is their rounding.
-    EXPECT_GE(GetTickCount() - silent, 197u) << "stopped before the period ran out";
+    ASSERT_EQ(0u, tlmsim_ClockAdvance(199 * ms));
+    Sleep(20);
+    EXPECT_TRUE(Moving(X)) << "stopped 199 ms after the last call";
+    ASSERT_EQ(0u, tlmsim_ClockAdvance(1 * ms));
+    DWORD start = GetTickCount();
+    while (Moving(X) && GetTickCount() - start < 5000) ASSERT_EQ(0u, tlmsim_ClockAdvance(1 * ms));  // the stop's ramp
+    EXPECT_FALSE(Moving(X)) << "still moving 200 ms after the last call";
     LONG position = 0;
     EXPECT_FALSE(tlmmotion_MoveBy(motion, X, 100, FALSE));
     EXPECT_EQ(GetLastError(), (DWORD)MOTERR_WATCHDOG);
